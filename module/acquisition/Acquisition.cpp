@@ -1,0 +1,201 @@
+// Acquisition start and stop, trigger handling and the two grabs.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <list>
+#include <memory>
+#include <mutex>
+
+#include "acquisition/FrameGuard.h"
+#include "log/ErrorLog.h"
+#include "parameters/NodeAccess.h"
+#include "session/GenICamCamera.h"
+
+using qrv::CFrameGuard;
+using qrv::NodeMapOf;
+
+int CGenICamCamera::StartAcquire(int start, int /*unused*/) {
+    if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
+    if (m_grabbing) return 0;
+    if (m_camera->startGrabbing(start, -1) != 0) {
+        ModuleLog() << LogBegin << "startGrabbing Failed" << LogEnd;
+        return QRV_ERR_START_GRABBING;
+    }
+    m_grabbing = true;
+    return 0;
+}
+
+int CGenICamCamera::StopAcquire() {
+    if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
+    StopStream();
+    return 0;
+}
+
+int CGenICamCamera::UpdateTriggerMode() {
+    if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
+    const char* modeName = m_cameraLink ? "FrameTriggerCtrl" : "TriggerMode";
+    const char* offValue = m_cameraLink ? "Disable" : "Off";
+    const char* sourceName = m_cameraLink ? "FrameTriggerSource" : "TriggerSource";
+
+    QRVString mode;
+    QRVStringArray modeEntries;
+    const int result = GetParamStr(QRVString(modeName), &mode, &modeEntries);
+    if (result != 0) return result;
+    if (mode == QRVString(offValue)) {
+        m_triggerMode = 0;
+        return result;
+    }
+    QRVString source;
+    QRVStringArray sourceEntries;
+    GetParamStr(QRVString(sourceName), &source, &sourceEntries);
+    m_triggerMode = source == QRVString("Software") ? 1 : 2;
+    return result;
+}
+
+int CGenICamCamera::FireSoftwareTrigger(std::uint32_t timeoutMs) {
+    GenApi::INodeMap* map = NodeMapOf(m_cameraLink ? m_camera->getGrabberModule()
+                                                   : m_camera->getDeviceModule());
+    if (!map) return -1;
+    GenApi::CCommandPtr trigger = map->GetNode("TriggerSoftware");
+    if (!trigger.IsValid()) return -1;
+
+    const std::uint32_t start = qrv::platform::GetTickCount();
+    while (!trigger->IsDone(true)) {
+        // Unsigned difference: correct across the counter's wrap-around.
+        const std::uint32_t elapsed = qrv::platform::GetTickCount() - start;
+        if (elapsed > timeoutMs) return -1;
+        qrv::platform::Sleep(1);
+    }
+
+    GenApi::CEnumerationPtr selector = map->GetNode("TriggerSelector");
+    const bool lineStart =
+        selector.IsValid() && selector->ToString(false, false) == GenICam::gcstring("LineStart");
+    if (!lineStart) {
+        trigger->Execute(true);
+        return 0;
+    }
+
+    GenApi::CIntegerPtr height = map->GetNode("Height");
+    if (!height.IsValid()) return 0;
+    const int lines = static_cast<int>(static_cast<std::uint32_t>(height->GetValue(true, true)));
+    for (int line = 0; line < lines; ++line) {
+        if (m_abortWait.load()) {
+            m_abortWait.store(false);
+            return -2;
+        }
+        trigger->Execute(true);
+    }
+    return 0;
+}
+
+int CGenICamCamera::GrabImage(QRVImage* image, int timeoutMs) {
+    if (!m_camera) return QRV_ERR_CAMERA_NOT_OPEN;
+    return qrv::Guarded([&]() -> int {
+        CFrameGuard frame;
+        UpdateTriggerMode();
+        if (m_triggerMode == 1) {
+            m_abortWait.store(false);
+            const int fired = FireSoftwareTrigger(static_cast<std::uint32_t>(timeoutMs));
+            if (fired == -1) return QRV_ERR_GRAB_TIMEOUT;
+            if (fired == -2) return QRV_ERR_GRAB_ABORTED;
+        }
+
+        const int code = m_camera->getFrame(frame.Slot(), static_cast<int64_t>(timeoutMs));
+        if (code != 0) {
+            ModuleLog() << LogBegin << "GrabImage Failed, ret = " << code << LogEnd;
+            switch (code) {
+                case KZRGENICAM::FrameIncomplete: return QRV_ERR_CAMERA_IMAGE_DATA;
+                case KZRGENICAM::FrameNotRunning: return QRV_ERR_GRAB_ABORTED;
+                case KZRGENICAM::FrameTimeout: return QRV_ERR_GRAB_TIMEOUT;
+                default: return QRV_ERR_GRAB_FAILED;
+            }
+        }
+        if (!frame.Get()) return QRV_ERR_GRAB_FAILED;
+        if (!frame->isValid()) {
+            ModuleLog() << LogBegin << "GrabImage Failed, error = QRV_ERR_CAMERA_IMAGE_DATA" << code
+                        << LogEnd;
+            return QRV_ERR_CAMERA_IMAGE_DATA;
+        }
+        if (image) {
+            image->GenImageExt(frame->getImageData(), static_cast<int>(frame->getWidth()),
+                               static_cast<int>(frame->getHeight()),
+                               static_cast<int>(frame->getChannels()),
+                               static_cast<int>(frame->getBitsPerChannel()), QRVImage::Default);
+        }
+        return 0;
+    });
+}
+
+namespace {
+
+struct SFreeDeleter {
+    void operator()(unsigned char* p) const { std::free(p); }
+};
+
+/// All chunk blocks of a frame back to back, in frame order, in one allocation.
+/// Returns false when the buffer cannot be had.
+bool JoinChunks(const std::list<KZRGENICAM::IChunk*>& blocks,
+                std::unique_ptr<unsigned char, SFreeDeleter>& joined, std::uint64_t& total) {
+    total = 0;
+    for (const KZRGENICAM::IChunk* block : blocks) {
+        if (block) total += block->getSize();
+    }
+    if (total == 0) return true;
+    if (total > SIZE_MAX) return false;
+    joined.reset(static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(total))));
+    if (!joined) return false;
+    std::size_t offset = 0;
+    for (const KZRGENICAM::IChunk* block : blocks) {
+        if (!block) continue;
+        const std::size_t size = static_cast<std::size_t>(block->getSize());
+        if (size > 0) std::memcpy(joined.get() + offset, block->getData(), size);
+        offset += size;
+    }
+    return true;
+}
+
+}  // namespace
+
+int CGenICamCamera::GrabImageEx(QRVImage* image, ZelChunkData* chunks, int timeoutMs) {
+    if (!m_camera) return QRV_ERR_CAMERA_NOT_OPEN;
+    return qrv::Guarded([&]() -> int {
+        CFrameGuard frame;
+        int code = 0;
+        {
+            // Trigger and fetch only; the lock is released on every way out.
+            std::lock_guard<qrv::platform::FrameMutex> lock(m_frameMutex);
+            if (m_triggerMode == 1 &&
+                FireSoftwareTrigger(static_cast<std::uint32_t>(timeoutMs)) != 0) {
+                return QRV_ERR_GRAB_TIMEOUT;
+            }
+            code = m_camera->getFrame(frame.Slot(), static_cast<int64_t>(timeoutMs));
+        }
+        switch (code) {
+            case 0: break;
+            case KZRGENICAM::FrameIncomplete: return QRV_ERR_CAMERA_IMAGE_DATA;
+            case KZRGENICAM::FrameNotRunning: return QRV_ERR_ACQUISITION_STOPPED;
+            case KZRGENICAM::FrameTimeout: return QRV_ERR_GRAB_TIMEOUT;
+            default: return QRV_ERR_GRAB_FAILED;
+        }
+        if (!frame.Get()) return QRV_ERR_GRAB_FAILED;
+        if (!frame->isValid()) return QRV_ERR_CAMERA_IMAGE_DATA;
+        if (image) {
+            image->GenImageExt(frame->getImageData(), static_cast<int>(frame->getWidth()),
+                               static_cast<int>(frame->getHeight()),
+                               static_cast<int>(frame->getChannels()),
+                               static_cast<int>(frame->getBitsPerChannel()), QRVImage::Default);
+        }
+
+        const std::list<KZRGENICAM::IChunk*> blocks = frame->getChunkList();
+        if (blocks.empty()) return 0;
+        std::unique_ptr<unsigned char, SFreeDeleter> joined;
+        std::uint64_t total = 0;
+        if (!JoinChunks(blocks, joined, total)) return QRV_ERR_EXCEPTION;
+        if (chunks) chunks->setData(total, joined.get());
+        char line[128];
+        std::snprintf(line, sizeof line, "#### getchunkdata length = %d\n",
+                      static_cast<int>(static_cast<std::uint32_t>(total)));
+        qrv::platform::OutputDebugStringA(line);
+        return 0;
+    });
+}

@@ -1,0 +1,72 @@
+#if defined(_WIN32)
+
+#include <windows.h>
+
+#include <mutex>
+#include <vector>
+
+#include "Platform.h"
+
+namespace qrv::platform {
+namespace {
+
+std::mutex g_hookMutex;
+std::function<std::uint32_t()> g_tickSource;
+std::function<void(const char*)> g_debugListener;
+
+}  // namespace
+
+std::uint32_t GetTickCount() {
+    {
+        std::lock_guard<std::mutex> lock(g_hookMutex);
+        if (g_tickSource) return g_tickSource();
+    }
+    return ::GetTickCount();
+}
+
+void SetTickSourceForTesting(std::function<std::uint32_t()> source) {
+    std::lock_guard<std::mutex> lock(g_hookMutex);
+    g_tickSource = std::move(source);
+}
+
+void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+void OutputDebugStringA(const char* text) {
+    std::function<void(const char*)> listener;
+    {
+        std::lock_guard<std::mutex> lock(g_hookMutex);
+        listener = g_debugListener;
+    }
+    if (listener && text) listener(text);
+    ::OutputDebugStringA(text);
+}
+
+void SetDebugOutputListener(std::function<void(const char*)> listener) {
+    std::lock_guard<std::mutex> lock(g_hookMutex);
+    g_debugListener = std::move(listener);
+}
+
+std::tm LocalTime(std::time_t t) {
+    std::tm out{};
+    localtime_s(&out, &t);
+    return out;
+}
+
+std::string Utf8ToLocalCodePage(const char* utf8) {
+    if (!utf8 || !*utf8) return {};
+    const int wideLen = ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    if (wideLen <= 0) return {};
+    std::vector<wchar_t> wide(static_cast<std::size_t>(wideLen) + 1);
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide.data(), wideLen);
+    const int narrowLen = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
+    if (narrowLen <= 0) return {};
+    std::vector<char> narrow(static_cast<std::size_t>(narrowLen) + 1);
+    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, narrow.data(), narrowLen, nullptr, nullptr);
+    return std::string(narrow.data());
+}
+
+const char* ErrorLogPath() { return ".\\ErrorLog\\QRVAcqGenicam2.0.txt"; }
+
+}  // namespace qrv::platform
+
+#endif

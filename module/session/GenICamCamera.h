@@ -1,0 +1,93 @@
+// CGenICamCamera: the session behind one plug-in handle. It owns the camera
+// object of the camera access library, the discovery records of its last search
+// and the state that the parameter and acquisition operations share.
+//
+// Threads: the entry points may call any operation from any host thread. Only
+// GrabImageEx serialises itself (m_frameMutex); StopAcquire reaches a running grab
+// through the atomic m_abortWait.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+
+#include "GenApi.h"
+#include "KZRGeniCam.h"
+#include "QRVCameraInfo.h"
+#include "QRVData.h"
+#include "ZelChunkData.h"
+#include "platform/Platform.h"
+
+class CGenICamCamera {
+public:
+    CGenICamCamera();
+    ~CGenICamCamera();
+    CGenICamCamera(const CGenICamCamera&) = delete;
+    CGenICamCamera& operator=(const CGenICamCamera&) = delete;
+
+    // Session
+    int Open(QRVString serialNumber, QRVString configPath);
+    bool IsOpen();
+    int Close();
+
+    // Discovery and configuration files
+    void RefreshCameraInfos(const char* filter);
+    int GetCameraList(QRVCameraInfoArray* list);
+    int GetCardList(QRVCardInfoArray* list);
+    static QRVInterface InterfaceFromTransport(int transport);
+    bool LoadCameraConfigFile(QRVString path);
+    int ApplyConfigEntry(const char* name, const char* value);
+
+    // Parameters
+    void ResolveNodeName(QRVString requested, QRVString& resolved);
+    bool NodeExists(QRVString name);
+    int GetNodeType(QRVString name);
+    int SetParamBool(QRVString name, bool value);
+    int SetParamInt(QRVString name, int value);
+    int SetParamFloat(QRVString name, float value);
+    int GetParamBool(QRVString name, bool* value);
+    int GetParamInt(QRVString name, int* value, int* min, int* max, int* inc);
+    int GetParamFloat(QRVString name, float* value, float* min, float* max, float* inc);
+    int SetParamStr(QRVString name, QRVString value);
+    int GetParamStr(QRVString name, QRVString* value, QRVStringArray* entries);
+    int SetRegisterData(QRVString name, const unsigned char* data, int count);
+    int GetRegisterData(QRVString name, unsigned char* buffer, int count);
+    int ExecuteCMD(QRVString name);
+
+    // Acquisition
+    int StartAcquire(int start, int unused);
+    int StopAcquire();
+    int UpdateTriggerMode();
+    int FireSoftwareTrigger(std::uint32_t timeoutMs);
+    int GrabImage(QRVImage* image, int timeoutMs);
+    int GrabImageEx(QRVImage* image, ZelChunkData* chunks, int timeoutMs);
+
+    // Read-only views for tests and diagnostics.
+    int TriggerMode() const { return m_triggerMode; }
+    bool Grabbing() const { return m_grabbing; }
+    bool ResolveAliases() const { return m_resolveAliases; }
+    bool AbortRaised() const { return m_abortWait.load(); }
+    bool CameraLink() const { return m_cameraLink; }
+    KZRGENICAM::ICamera* Camera() const { return m_camera; }
+    std::size_t CameraInfoCount() const { return m_cameraInfos.size(); }
+    void SetCameraInfosForTesting(std::list<KZRGENICAM::ICameraInfo*> infos) {
+        m_cameraInfos = std::move(infos);
+    }
+    qrv::platform::FrameMutex& FrameMutexForTesting() { return m_frameMutex; }
+
+private:
+    friend class CNodeAccess;
+
+    bool CameraReady();
+    void ReleaseCameraInfos();
+    void StopStream();
+
+    int m_triggerMode = 0;
+    KZRGENICAM::ICamera* m_camera = nullptr;
+    std::list<KZRGENICAM::ICameraInfo*> m_cameraInfos;
+    bool m_grabbing = false;
+    bool m_resolveAliases = true;
+    qrv::platform::FrameMutex m_frameMutex;
+    std::atomic<bool> m_abortWait{false};
+    bool m_cameraLink = false;
+};
