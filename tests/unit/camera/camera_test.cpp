@@ -1,0 +1,134 @@
+// Camera objects: open/close state, modules and node maps, injected faults.
+#include <stdexcept>
+
+#include "SimFixture.h"
+
+using namespace KZRGENICAM;
+
+class CameraTest : public SimTest {};
+
+TEST_F(CameraTest, OpenCloseAndConnection) {
+    auto offline = Cam("OFF");
+    offline.connected = false;
+    auto refusing = Cam("ERR");
+    refusing.openError = 7;
+    Use({Cam("A"), offline, refusing});
+
+    CameraGuard a(CreateCameraBySN("A"));
+    EXPECT_FALSE(a->isOpen());
+    EXPECT_FALSE(a->isConnected());
+    EXPECT_EQ(a->open(0), 0);
+    EXPECT_EQ(a->open(0), 0);
+    EXPECT_TRUE(a->isOpen());
+    EXPECT_TRUE(a->isConnected());
+    EXPECT_EQ(a->close(), 0);
+    EXPECT_FALSE(a->isOpen());
+    EXPECT_EQ(KZRSIM::Counters("A").open, 2);
+    EXPECT_EQ(KZRSIM::Counters("A").close, 1);
+
+    CameraGuard off(CreateCameraBySN("OFF"));
+    ASSERT_EQ(off->open(0), 0);
+    EXPECT_FALSE(off->isConnected());
+
+    CameraGuard err(CreateCameraBySN("ERR"));
+    EXPECT_EQ(err->open(0), 7);
+    EXPECT_FALSE(err->isOpen());
+}
+
+TEST_F(CameraTest, ReleaseClosesWithoutCountingAClose) {
+    Use({Cam("A")});
+    ICamera* camera = CreateCameraBySN("A");
+    ASSERT_EQ(camera->open(0), 0);
+    ASSERT_EQ(camera->startGrabbing(0, -1), 0);
+    camera->release();
+    auto c = KZRSIM::Counters("A");
+    EXPECT_EQ(c.release, 1);
+    EXPECT_EQ(c.close, 0);
+    EXPECT_EQ(KZRSIM::Library().camerasOut, 0);
+}
+
+TEST_F(CameraTest, ModulesFollowTheSpecFlags) {
+    auto full = Cam("F");
+    full.transport = TransportCameraLink;
+    full.grabberModule = true;
+    full.buildDevice = [](GenApi::CMemoryNodeMap& m) { m.AddInteger("Width", 64, 1, 4096); };
+    full.buildGrabber = [](GenApi::CMemoryNodeMap& m) { m.AddString("Port", "p0"); };
+    auto bare = Cam("B");
+    bare.deviceNodeMap = false;
+    auto none = Cam("N");
+    none.deviceModule = false;
+    Use({full, bare, none});
+
+    CameraGuard f(CreateCameraBySN("F"));
+    ASSERT_NE(f->getDeviceModule(), nullptr);
+    ASSERT_NE(f->getGrabberModule(), nullptr);
+    GenApi::INodeMap* device = f->getDeviceModule()->getNodeMap();
+    EXPECT_EQ(device, KZRSIM::DeviceNodeMap("F"));
+    EXPECT_EQ(f->getGrabberModule()->getNodeMap(), KZRSIM::GrabberNodeMap("F"));
+    GenApi::CIntegerPtr width = device->GetNode("Width");
+    ASSERT_TRUE(width.IsValid());
+    width->SetValue(128);
+
+    // The map persists across camera objects: settings survive a reopen.
+    CameraGuard again(CreateCameraBySN("F"));
+    GenApi::CIntegerPtr width2 = again->getDeviceModule()->getNodeMap()->GetNode("Width");
+    EXPECT_EQ(width2->GetValue(), 128);
+
+    CameraGuard b(CreateCameraBySN("B"));
+    ASSERT_NE(b->getDeviceModule(), nullptr);
+    EXPECT_EQ(b->getDeviceModule()->getNodeMap(), nullptr);
+    EXPECT_EQ(b->getGrabberModule(), nullptr);
+    CameraGuard n(CreateCameraBySN("N"));
+    EXPECT_EQ(n->getDeviceModule(), nullptr);
+    EXPECT_EQ(KZRSIM::DeviceNodeMap("N"), nullptr);
+}
+
+TEST_F(CameraTest, SerialPortCallsAreRecorded) {
+    Use({Cam("A")});
+    CameraGuard a(CreateCameraBySN("A"));
+    EXPECT_EQ(a->setSerialPort("KZR", "COM3"), 0);
+    auto c = KZRSIM::Counters("A");
+    EXPECT_EQ(c.setSerialPort, 1);
+    ASSERT_EQ(c.serialPortArgs.size(), 1u);
+    EXPECT_EQ(c.serialPortArgs[0].first, "KZR");
+    EXPECT_EQ(c.serialPortArgs[0].second, "COM3");
+}
+
+class CameraFaultTest : public SimTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CameraFaultTest, NamedOperationRaisesEachKind) {
+    const std::string op = GetParam();
+    auto call = [&](ICamera* c) {
+        IFrame* frame = nullptr;
+        if (op == "open") c->open(0);
+        if (op == "close") c->close();
+        if (op == "isOpen") c->isOpen();
+        if (op == "isConnected") c->isConnected();
+        if (op == "startGrabbing") c->startGrabbing(0, -1);
+        if (op == "stopGrabbing") c->stopGrabbing();
+        if (op == "getFrame") c->getFrame(&frame, 0);
+        if (op == "getInfo") c->getInfo();
+        if (op == "getDeviceModule") c->getDeviceModule();
+        if (op == "getGrabberModule") c->getGrabberModule();
+        if (op == "setSerialPort") c->setSerialPort("p", "q");
+    };
+    auto genicam = Cam("G");
+    genicam.faults = {{op, "genicam"}};
+    auto plain = Cam("S");
+    plain.faults = {{op, "std"}};
+    Use({genicam, plain, Cam("OK")});
+
+    CameraGuard g(CreateCameraBySN("G"));
+    CameraGuard s(CreateCameraBySN("S"));
+    CameraGuard ok(CreateCameraBySN("OK"));
+    EXPECT_THROW(call(g.camera), GenICam::RuntimeException);
+    // GenICam exceptions are not std::runtime_error, so this tells the kinds apart.
+    EXPECT_THROW(call(s.camera), std::runtime_error);
+    EXPECT_NO_THROW(call(ok.camera));
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, CameraFaultTest,
+                         ::testing::Values("open", "close", "isOpen", "isConnected",
+                                           "startGrabbing", "stopGrabbing", "getFrame", "getInfo",
+                                           "getDeviceModule", "getGrabberModule",
+                                           "setSerialPort"));

@@ -1,0 +1,158 @@
+// Discovery records, camera creation and the exactly-once release accounting.
+#include <stdexcept>
+#include <vector>
+
+#include "SimFixture.h"
+
+using namespace KZRGENICAM;
+
+namespace {
+
+std::vector<ICameraInfo*> Find(const char* filter) {
+    auto found = Discovery(filter);
+    return {found.begin(), found.end()};
+}
+
+void ReleaseAll(const std::vector<ICameraInfo*>& records) {
+    for (ICameraInfo* r : records)
+        if (r) r->release();
+}
+
+}  // namespace
+
+class DiscoveryTest : public SimTest {};
+
+TEST_F(DiscoveryTest, NullFilterListsCamerasInOrderWithNullRecordsInPlace) {
+    auto a = Cam("A");
+    a.vendor = "V";
+    a.model = "M";
+    a.link = "port0";
+    auto hidden = Cam("H");
+    hidden.listed = false;
+    auto broken = Cam("N");
+    broken.nullRecord = true;
+    auto b = Cam("B");
+    b.id = "custom";
+    b.transport = TransportUSB3;
+    Use({a, hidden, broken, b});
+
+    auto records = Find(nullptr);
+    ASSERT_EQ(records.size(), 3u);
+    ASSERT_NE(records[0], nullptr);
+    EXPECT_STREQ(records[0]->getSerialNumber(), "A");
+    EXPECT_STREQ(records[0]->getId(), "SIM-A");
+    EXPECT_STREQ(records[0]->getManufacturer(), "V");
+    EXPECT_STREQ(records[0]->getModelName(), "M");
+    EXPECT_STREQ(records[0]->getLinkName(), "port0");
+    EXPECT_EQ(records[0]->getInterfaceType(), TransportGigE);
+    EXPECT_EQ(records[1], nullptr);
+    ASSERT_NE(records[2], nullptr);
+    EXPECT_STREQ(records[2]->getId(), "custom");
+    EXPECT_EQ(records[2]->getInterfaceType(), TransportUSB3);
+    EXPECT_EQ(KZRSIM::Library().recordsOut, 2);
+    ReleaseAll(records);
+    EXPECT_EQ(KZRSIM::Library().recordsOut, 0);
+}
+
+TEST_F(DiscoveryTest, CameraLinkFilterFollowsInClFilterAndOtherFiltersFindNothing) {
+    auto gige = Cam("G");
+    auto cl = Cam("CL");
+    cl.transport = TransportCameraLink;
+    auto clOut = Cam("CLX");
+    clOut.transport = TransportCameraLink;
+    clOut.inClFilter = 0;
+    auto gigeIn = Cam("GIN");
+    gigeIn.inClFilter = 1;
+    Use({gige, cl, clOut, gigeIn});
+
+    auto records = Find("CLTLKZR.cti");
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_STREQ(records[0]->getSerialNumber(), "CL");
+    EXPECT_STREQ(records[1]->getSerialNumber(), "GIN");
+    ReleaseAll(records);
+    EXPECT_TRUE(Find("Other.cti").empty());
+
+    auto lib = KZRSIM::Library();
+    EXPECT_EQ(lib.discovery, 2);
+    EXPECT_EQ(lib.discoveryFilters, (std::vector<std::string>{"CLTLKZR.cti", "Other.cti"}));
+    EXPECT_EQ(lib.recordsOut, 0);
+}
+
+TEST_F(DiscoveryTest, SecondReleaseIsCountedNotFreed) {
+    Use({Cam("A")});
+    auto records = Find(nullptr);
+    ASSERT_EQ(records.size(), 1u);
+    records[0]->release();
+    records[0]->release();
+    auto lib = KZRSIM::Library();
+    EXPECT_EQ(lib.recordsOut, 0);
+    EXPECT_EQ(lib.doubleReleases, 1);
+}
+
+TEST_F(DiscoveryTest, RecordFaultsRaiseTheNamedKind) {
+    auto cam = Cam("A");
+    cam.faults = {{"getInterfaceType", "genicam"}, {"getSerialNumber", "std"}};
+    Use({cam});
+    auto records = Find(nullptr);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_THROW(records[0]->getInterfaceType(), GenICam::RuntimeException);
+    EXPECT_THROW(records[0]->getSerialNumber(), std::runtime_error);
+    EXPECT_STREQ(records[0]->getModelName(), "SimCam");
+    ReleaseAll(records);
+}
+
+TEST_F(DiscoveryTest, CreateCameraBySnNeedsExactCreatableSerial) {
+    auto hidden = Cam("B");
+    hidden.creatable = false;
+    Use({Cam("A"), hidden});
+    EXPECT_EQ(CreateCameraBySN(nullptr), nullptr);
+    EXPECT_EQ(CreateCameraBySN("a"), nullptr);
+    EXPECT_EQ(CreateCameraBySN("B"), nullptr);
+    ICamera* camera = CreateCameraBySN("A");
+    ASSERT_NE(camera, nullptr);
+    EXPECT_STREQ(camera->getInfo()->getSerialNumber(), "A");
+    EXPECT_EQ(KZRSIM::Library().camerasOut, 1);
+    EXPECT_EQ(KZRSIM::Counters("A").create, 1);
+
+    camera->getInfo()->release();  // lent, not ours: counted as a misuse
+    camera->release();
+    camera->release();
+    auto lib = KZRSIM::Library();
+    EXPECT_EQ(lib.camerasOut, 0);
+    EXPECT_EQ(lib.doubleReleases, 2);
+    EXPECT_EQ(KZRSIM::Counters("A").release, 1);
+}
+
+TEST_F(DiscoveryTest, ObjectsSurviveScenarioChangeAndResetCountersForgetsThem) {
+    Use({Cam("A")});
+    auto records = Find(nullptr);
+    ICamera* camera = CreateCameraBySN("A");
+    ASSERT_NE(camera, nullptr);
+    Use({Cam("Z")});
+    EXPECT_EQ(CreateCameraBySN("A"), nullptr);
+    EXPECT_STREQ(records[0]->getSerialNumber(), "A");
+    EXPECT_EQ(camera->open(0), 0);
+
+    KZRSIM::ResetCounters();
+    ReleaseAll(records);
+    camera->release();
+    auto lib = KZRSIM::Library();
+    EXPECT_EQ(lib.recordsOut, 0);
+    EXPECT_EQ(lib.camerasOut, 0);
+}
+
+TEST_F(DiscoveryTest, ClListsAndResultNames) {
+    KZRSIM::Scenario s;
+    s.clSerials = {"COM1", "COM2"};
+    s.clProtocols = {"KZR"};
+    KZRSIM::SetScenario(s);
+    EXPECT_EQ(GetCLSerials(), (std::vector<std::string>{"COM1", "COM2"}));
+    EXPECT_EQ(GetCLProtocols(), (std::vector<std::string>{"KZR"}));
+    KZRSIM::Reset();
+    EXPECT_TRUE(GetCLSerials().empty());
+
+    EXPECT_STREQ(FrameResultName(FrameOk), "ok");
+    EXPECT_STREQ(FrameResultName(FrameTimeout), "timeout");
+    EXPECT_STREQ(FrameResultName(FrameNotRunning), "not running");
+    EXPECT_STRNE(FrameResultName(-99), FrameResultName(FrameTimeout));
+}

@@ -1,0 +1,86 @@
+// toLocal8Bit follows the process's LC_CTYPE, so each test switches it and puts
+// it back.
+#include <gtest/gtest.h>
+#include <langinfo.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "QRVData.h"
+
+namespace {
+
+const char kGroesse[] =
+    "Kamera-Gr\xC3\xB6\xC3\x9F"
+    "e";  // Kamera-Größe
+
+class LocaleTest : public ::testing::Test {
+protected:
+    void SetUp() override { m_saved = std::setlocale(LC_CTYPE, nullptr); }
+
+    void TearDown() override {
+        std::setlocale(LC_CTYPE, m_saved.c_str());
+        if (!m_localeDir.empty()) {
+            unsetenv("LOCPATH");
+            std::error_code ignored;
+            std::filesystem::remove_all(m_localeDir, ignored);
+        }
+    }
+
+    /// Switches LC_CTYPE to an ISO-8859-1 locale: an installed one, or else one
+    /// compiled with localedef into a private folder. False when neither works.
+    bool useLatin1Locale() {
+        for (const char* name : {"de_DE.ISO-8859-1", "de_DE.iso88591", "en_US.ISO-8859-1",
+                                 "en_US.iso88591", "de_DE", "en_US"}) {
+            if (std::setlocale(LC_CTYPE, name) != nullptr && isLatin1()) return true;
+        }
+        std::string dir = (std::filesystem::temp_directory_path() / "qrvlocale.XXXXXX").string();
+        if (mkdtemp(&dir[0]) == nullptr) return false;
+        m_localeDir = dir;
+        const std::string command =
+            "localedef -i en_US -f ISO-8859-1 '" + dir + "/en_US.ISO-8859-1' >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0) return false;
+        setenv("LOCPATH", dir.c_str(), 1);
+        return std::setlocale(LC_CTYPE, "en_US.ISO-8859-1") != nullptr && isLatin1();
+    }
+
+    static bool isLatin1() { return std::string(nl_langinfo(CODESET)) == "ISO-8859-1"; }
+
+private:
+    std::string m_saved;
+    std::string m_localeDir;
+};
+
+TEST_F(LocaleTest, PlainCLocaleGivesUtf8) {
+    ASSERT_NE(std::setlocale(LC_CTYPE, "C"), nullptr);
+    for (const char* text : {"Cam 1", kGroesse, "\xE7\x9B\xB8\xE6\x9C\xBA", "\xF0\x9F\x98\x80"}) {
+        EXPECT_EQ(QRVString(text).toLocal8Bit().str(), text);
+    }
+}
+
+TEST_F(LocaleTest, Utf8LocaleGivesUtf8) {
+    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
+    EXPECT_EQ(QRVString(kGroesse).toLocal8Bit().str(), kGroesse);
+}
+
+TEST_F(LocaleTest, Latin1LocaleConvertsAndMarksMissingCharacters) {
+    if (!useLatin1Locale()) GTEST_SKIP() << "no ISO-8859-1 locale available";
+
+    const QRVBuffer groesse = QRVString(kGroesse).toLocal8Bit();
+    EXPECT_EQ(groesse.str(),
+              "Kamera-Gr\xF6\xDF"
+              "e");
+    EXPECT_EQ(groesse.size(), 12);
+
+    // Each missing character is one '?', whatever its UTF-8 or UTF-16 length.
+    EXPECT_EQ(QRVString("\xE7\x9B\xB8\xE6\x9C\xBA").toLocal8Bit().str(), "??");
+    EXPECT_EQ(QRVString("a\xF0\x9F\x98\x80z").toLocal8Bit().str(), "a?z");
+    EXPECT_EQ(QRVString("5\xE2\x82\xAC").toLocal8Bit().str(), "5?");  // euro sign
+    EXPECT_EQ(QRVString::fromUtf16(u"x\xD83Dy").toLocal8Bit().str(), "x?y");
+    EXPECT_EQ(QRVString("\xC3\xBF\xC2\xA0").toLocal8Bit().str(), "\xFF\xA0");
+}
+
+}  // namespace
