@@ -158,8 +158,7 @@ TEST_F(StreamTest, FramesOutAndDoubleReleaseAccounting) {
     for (std::size_t i = 0; i < frames.size(); ++i)
         for (std::size_t j = i + 1; j < frames.size(); ++j)
             EXPECT_NE(frames[i]->getImageData(), frames[j]->getImageData());
-    for (std::size_t i = 0; i < frames.size(); ++i)
-        EXPECT_EQ(StampedId(frames[i]), i + 1);
+    for (std::size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(StampedId(frames[i]), i + 1);
     frames[0]->release();
     frames[0]->release();
     camera->release();  // frames outlive their camera
@@ -271,4 +270,4 @@ INSTANTIATE_TEST_SUITE_P(Formats, PatternTest,
                                            FormatCase{"BayerGB8", 1, 8, 0x0108000Au},
                                            FormatCase{"BayerGR8", 1, 8, 0x01080008u},
                                            FormatCase{"BayerBG8", 1, 8, 0x0108000Bu}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });

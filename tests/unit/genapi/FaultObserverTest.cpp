@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 
@@ -95,20 +97,28 @@ TEST(Observers, CalledAfterSuccessOnlyAndMayUseTheMap) {
 }
 
 TEST(Observers, ObserverRunsWithTheLockReleased) {
-    // An observer that waits for another thread to use the map would hang if the
-    // lock were still held; the bounded wait turns that into a failure instead.
+    // Another thread must get into the map while the observer runs. Were the lock
+    // still held, it would block until the observer returns; the bounded wait turns
+    // that into a failure instead of a hang.
     CMemoryNodeMap map;
     map.AddBoolean("Armed", false);
     map.AddInteger("Other", 0, 0, 10);
-    bool otherThreadGotIn = false;
+    std::atomic<bool> otherThreadGotIn{false};
+    bool sawItInside = false;
+    std::thread other;
     map.Ref("Armed").OnWrite([&] {
-        std::thread other([&] {
+        other = std::thread([&] {
             CIntegerPtr(map.GetNode("Other"))->SetValue(5);
             otherThreadGotIn = true;
         });
-        other.join();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!otherThreadGotIn && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        sawItInside = otherThreadGotIn;
     });
     CBooleanPtr(map.GetNode("Armed"))->SetValue(true);
-    EXPECT_TRUE(otherThreadGotIn);
+    other.join();
+    EXPECT_TRUE(sawItInside);
     EXPECT_EQ(map.PeekInt("Other"), 5);
 }

@@ -1,0 +1,18 @@
+// Transports the library registers by itself, and the hooks through which the
+// core tells the simulated transport what it counts.
+#pragma once
+
+#include <memory>
+
+#include "Transport.h"
+
+namespace KZRGENICAM::detail {
+
+/// The simulated transport (always present).
+std::unique_ptr<ITransport> MakeSimTransport();
+
+/// Every call of Init / UnInit, for the simulated transport's counters.
+void SimNoteInit();
+void SimNoteUnInit();
+
+}  // namespace KZRGENICAM::detail

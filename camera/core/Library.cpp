@@ -1,0 +1,132 @@
+// The library's free functions: a registry of transports that every query walks
+// in registration order.
+#include <mutex>
+#include <utility>
+
+#include "BuiltinTransports.h"
+#include "KZRGeniCam.h"
+#include "Transport.h"
+
+namespace KZRGENICAM {
+
+ICameraInfo::~ICameraInfo() = default;
+IChunk::~IChunk() = default;
+IFrame::~IFrame() = default;
+IModule::~IModule() = default;
+ICamera::~ICamera() = default;
+
+namespace {
+
+class CRegistry {
+public:
+    CRegistry() { m_transports.push_back(detail::MakeSimTransport()); }
+
+    void Add(std::unique_ptr<ITransport> transport) {
+        if (!transport) return;
+        std::lock_guard<std::mutex> initLock(m_initMutex);
+        ITransport* raw = transport.get();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_transports.push_back(std::move(transport));
+        }
+        // A transport added while the library runs must not miss its start.
+        if (m_initCount > 0) raw->start();
+    }
+
+    /// Transports are never removed, so the pointers stay valid without the lock
+    /// and a slow transport does not hold up the others' callers.
+    std::vector<ITransport*> Snapshot() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<ITransport*> out;
+        out.reserve(m_transports.size());
+        for (auto& t : m_transports) out.push_back(t.get());
+        return out;
+    }
+
+    void Init() {
+        std::lock_guard<std::mutex> initLock(m_initMutex);
+        detail::SimNoteInit();
+        if (m_initCount++ == 0)
+            for (ITransport* t : Snapshot()) t->start();
+    }
+
+    void UnInit() {
+        std::lock_guard<std::mutex> initLock(m_initMutex);
+        detail::SimNoteUnInit();
+        if (m_initCount == 0) return;
+        if (--m_initCount == 0)
+            for (ITransport* t : Snapshot()) t->stop();
+    }
+
+private:
+    std::mutex m_initMutex;  // serialises Init/UnInit/registration with transport start/stop
+    std::mutex m_mutex;      // guards m_transports
+    std::vector<std::unique_ptr<ITransport>> m_transports;
+    int m_initCount = 0;
+};
+
+CRegistry& Registry() {
+    static CRegistry registry;
+    return registry;
+}
+
+}  // namespace
+
+void RegisterTransport(std::unique_ptr<ITransport> transport) {
+    Registry().Add(std::move(transport));
+}
+
+void Init() {
+    Registry().Init();
+}
+
+void UnInit() {
+    Registry().UnInit();
+}
+
+std::list<ICameraInfo*> Discovery(const char* filter) {
+    std::list<ICameraInfo*> out;
+    for (ITransport* t : Registry().Snapshot()) t->discover(filter, out);
+    return out;
+}
+
+ICamera* CreateCameraBySN(const char* serialNumber) {
+    if (!serialNumber) return nullptr;
+    for (ITransport* t : Registry().Snapshot()) {
+        if (ICamera* camera = t->createCameraBySN(serialNumber)) return camera;
+    }
+    return nullptr;
+}
+
+std::vector<std::string> GetCLSerials() {
+    std::vector<std::string> out;
+    for (ITransport* t : Registry().Snapshot()) t->clSerials(out);
+    return out;
+}
+
+std::vector<std::string> GetCLProtocols() {
+    std::vector<std::string> out;
+    for (ITransport* t : Registry().Snapshot()) t->clProtocols(out);
+    return out;
+}
+
+const char* FrameResultName(int code) {
+    switch (code) {
+        case FrameOk:
+            return "ok";
+        case FrameTimeout:
+            return "timeout";
+        case FrameNotRunning:
+            return "not running";
+        case FrameIncomplete:
+            return "incomplete";
+        case FrameDeviceLost:
+            return "device lost";
+        case FrameFailed:
+            return "failed";
+        default:
+            return code > 0 ? "camera error" : "unknown error";
+    }
+}
+
+}  // namespace KZRGENICAM

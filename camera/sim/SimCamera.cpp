@@ -1,0 +1,278 @@
+#include "SimCamera.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace KZRSIM::detail {
+
+using KZRGENICAM::FrameFailed;
+using KZRGENICAM::FrameNotRunning;
+using KZRGENICAM::FrameOk;
+using KZRGENICAM::FrameTimeout;
+
+namespace {
+
+/// How long a software-trigger waiter sleeps before it reads the trigger setting
+/// again (a write to TriggerMode has no observer of ours).
+constexpr std::chrono::milliseconds kTriggerRecheck(20);
+
+bool ReadString(const GenApi::CMemoryNodeMap& map, const char* name, std::string& value) {
+    if (!map.Has(name)) return false;
+    try {
+        value = map.PeekString(name);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+CSimCamera::CSimCamera(std::shared_ptr<Entry> entry, uint64_t epoch)
+    : m_entry(std::move(entry)),
+      m_epoch(epoch),
+      m_info(m_entry->spec, true, epoch),
+      m_device(m_entry->device.get()),
+      m_grabber(m_entry->grabber.get()),
+      m_pool(std::make_shared<CFramePool>()),
+      m_chunks(m_entry->spec.chunks.empty() ? nullptr
+                                            : std::make_shared<CChunkSet>(m_entry->spec.chunks)) {}
+
+template <class F>
+void CSimCamera::Count(F&& update) {
+    State& g = Global();
+    std::lock_guard<std::mutex> lock(g.mutex);
+    update(g.counters[Spec().serial]);
+}
+
+void CSimCamera::StopLocked() {
+    m_running = false;
+    ++m_stops;
+    m_entry->cv.notify_all();
+}
+
+int CSimCamera::open(int /*mode*/) {
+    Count([](CameraCounters& c) { ++c.open; });
+    CheckFault(Spec().faults, "open");
+    if (Spec().openError != 0) return Spec().openError;
+    std::lock_guard<std::mutex> lock(m_entry->mutex);
+    m_open = true;
+    return 0;
+}
+
+int CSimCamera::close() {
+    Count([](CameraCounters& c) { ++c.close; });
+    CheckFault(Spec().faults, "close");
+    std::lock_guard<std::mutex> lock(m_entry->mutex);
+    m_open = false;
+    StopLocked();
+    return 0;
+}
+
+bool CSimCamera::isOpen() {
+    CheckFault(Spec().faults, "isOpen");
+    std::lock_guard<std::mutex> lock(m_entry->mutex);
+    return m_open;
+}
+
+bool CSimCamera::isConnected() {
+    CheckFault(Spec().faults, "isConnected");
+    std::lock_guard<std::mutex> lock(m_entry->mutex);
+    return m_open && Spec().connected;
+}
+
+int CSimCamera::startGrabbing(int bufferCount, int maxFrames) {
+    Count([&](CameraCounters& c) {
+        ++c.startGrabbing;
+        c.startArgs.emplace_back(bufferCount, maxFrames);
+    });
+    CheckFault(Spec().faults, "startGrabbing");
+    if (Spec().startError != 0) return Spec().startError;
+    Entry& e = *m_entry;
+    std::lock_guard<std::mutex> lock(e.mutex);
+    ObserveTrigger(e, e.device.get(), e.deviceTrigger);
+    ObserveTrigger(e, e.grabber.get(), e.grabberTrigger);
+    // Triggers given while nothing was grabbing are lost, as on a real camera.
+    e.deviceTrigger.pending = 0;
+    e.grabberTrigger.pending = 0;
+    m_running = true;
+    m_nextId = 1;
+    m_delivered = 0;
+    m_maxFrames = maxFrames;
+    m_start = Clock::now();
+    return 0;
+}
+
+int CSimCamera::stopGrabbing() {
+    Count([](CameraCounters& c) { ++c.stopGrabbing; });
+    CheckFault(Spec().faults, "stopGrabbing");
+    std::lock_guard<std::mutex> lock(m_entry->mutex);
+    StopLocked();
+    return 0;
+}
+
+CSimCamera::Trigger CSimCamera::ReadTrigger() {
+    Entry& e = *m_entry;
+    Trigger t;
+    GenApi::CMemoryNodeMap* map = nullptr;
+    std::string mode, source;
+    bool on = false;
+    if (Spec().transport == KZRGENICAM::TransportCameraLink && e.grabber) {
+        map = e.grabber.get();
+        on = ReadString(*map, "FrameTriggerCtrl", mode) && mode != "Disable";
+        on = on && ReadString(*map, "FrameTriggerSource", source);
+    } else if (e.device) {
+        map = e.device.get();
+        on = ReadString(*map, "TriggerMode", mode) && mode == "On";
+        on = on && ReadString(*map, "TriggerSource", source);
+    }
+    if (!on || source != "Software") return t;
+    t.software = true;
+    t.count = map == e.grabber.get() ? &e.grabberTrigger : &e.deviceTrigger;
+    ObserveTrigger(e, map, *t.count);
+    std::string selector;
+    if (ReadString(*map, "TriggerSelector", selector) && selector == "LineStart") {
+        int64_t height = e.layout.height;
+        try {
+            if (map->Has("Height")) height = map->PeekInt("Height");
+        } catch (const std::exception&) {
+        }
+        t.needed = std::max<int64_t>(height, 1);
+    }
+    return t;
+}
+
+KZRGENICAM::IFrame* CSimCamera::Deliver(Layout layout, bool valid,
+                                        std::shared_ptr<CChunkSet> chunks) {
+    const uint64_t id = m_nextId++;
+    if (m_maxFrames > 0 && ++m_delivered >= m_maxFrames) StopLocked();
+    Buffer buffer = m_pool->Acquire(layout, id);
+    uint64_t epoch = 0;
+    {
+        State& g = Global();
+        std::lock_guard<std::mutex> lock(g.mutex);
+        CameraCounters& c = g.counters[Spec().serial];
+        ++c.framesDelivered;
+        ++c.framesOut;
+        ++g.library.framesOut;
+        epoch = g.epoch;
+    }
+    return new CSimFrame(Spec().serial, epoch, m_pool, layout, std::move(buffer), id, valid,
+                         std::move(chunks));
+}
+
+int CSimCamera::getFrame(KZRGENICAM::IFrame** frame, int64_t timeoutMs) {
+    Count([&](CameraCounters& c) {
+        ++c.getFrame;
+        c.getFrameTimeouts.push_back(timeoutMs);
+    });
+    CheckFault(Spec().faults, "getFrame");
+    if (!frame) return FrameFailed;
+    Entry& e = *m_entry;
+    std::unique_lock<std::mutex> lock(e.mutex);
+    if (!m_running) return FrameNotRunning;
+    const uint64_t stops = m_stops;
+    auto stopped = [&] { return m_stops != stops || !m_running; };
+
+    if (m_scriptPos < Spec().script.size()) {
+        const FrameStep& step = Spec().script[m_scriptPos++];
+        if (step.delayMs > 0 &&
+            e.cv.wait_for(lock, std::chrono::milliseconds(step.delayMs), stopped))
+            return FrameNotRunning;
+        if (!step.fault.empty()) {
+            lock.unlock();
+            RaiseFault(step.fault, "getFrame");
+        }
+        if (step.code != 0) return step.code;
+        Layout layout = e.layout;
+        if (step.width >= 0) layout.width = step.width;
+        if (step.height >= 0) layout.height = step.height;
+        if (step.channels > 0) layout.channels = step.channels;
+        if (step.bits > 0) layout.bits = step.bits > 8 ? 16 : 8;
+        if (step.channels > 0 || step.bits > 0)
+            layout.pixelFormat = FormatFor(layout.channels, layout.bits, e.layout.pixelFormat);
+        auto chunks =
+            step.hasChunks
+                ? (step.chunks.empty() ? nullptr : std::make_shared<CChunkSet>(step.chunks))
+                : m_chunks;
+        *frame = Deliver(layout, step.valid, std::move(chunks));
+        return FrameOk;
+    }
+
+    const bool limited = timeoutMs >= 0;
+    const Clock::time_point deadline =
+        limited ? Clock::now() + std::chrono::milliseconds(timeoutMs) : Clock::time_point::max();
+    const double rate = Spec().frameRate;
+    for (;;) {
+        if (stopped()) return FrameNotRunning;
+        const Trigger trigger = ReadTrigger();
+        const Clock::time_point now = Clock::now();
+        Clock::time_point wakeAt;
+        if (trigger.software) {
+            if (trigger.count->pending >= trigger.needed) {
+                trigger.count->pending -= trigger.needed;
+                break;
+            }
+            wakeAt = now + kTriggerRecheck;
+        } else {
+            if (!(rate > 0)) break;
+            const auto due =
+                m_start + std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double>(static_cast<double>(m_nextId) / rate));
+            if (now >= due) break;
+            wakeAt = due;
+        }
+        if (now >= deadline) return FrameTimeout;
+        e.cv.wait_until(lock, std::min(wakeAt, deadline));
+    }
+    *frame = Deliver(e.layout, Spec().validFrames, m_chunks);
+    return FrameOk;
+}
+
+KZRGENICAM::ICameraInfo* CSimCamera::getInfo() {
+    CheckFault(Spec().faults, "getInfo");
+    return &m_info;
+}
+
+KZRGENICAM::IModule* CSimCamera::getGrabberModule() {
+    CheckFault(Spec().faults, "getGrabberModule");
+    return Spec().grabberModule ? &m_grabber : nullptr;
+}
+
+KZRGENICAM::IModule* CSimCamera::getDeviceModule() {
+    CheckFault(Spec().faults, "getDeviceModule");
+    return Spec().deviceModule ? &m_device : nullptr;
+}
+
+int CSimCamera::setSerialPort(const char* protocol, const char* port) {
+    Count([&](CameraCounters& c) {
+        ++c.setSerialPort;
+        c.serialPortArgs.emplace_back(protocol ? protocol : "", port ? port : "");
+    });
+    CheckFault(Spec().faults, "setSerialPort");
+    return 0;
+}
+
+void CSimCamera::release() {
+    State& g = Global();
+    {
+        std::lock_guard<std::mutex> lock(g.mutex);
+        if (m_released) {
+            ++g.library.doubleReleases;
+            return;
+        }
+        m_released = true;
+        ++g.counters[Spec().serial].release;
+        if (m_epoch == g.epoch) --g.library.camerasOut;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_entry->mutex);
+        m_open = false;
+        StopLocked();
+    }
+    std::unique_ptr<CGraveItem> evicted;
+    std::lock_guard<std::mutex> lock(g.mutex);
+    evicted = BuryLocked(this);
+}
+
+}  // namespace KZRSIM::detail

@@ -1,0 +1,80 @@
+// Camera object of the simulated transport: open/close, a scripted or paced
+// stream, software triggers read from its node maps.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "SimFrame.h"
+#include "SimRecord.h"
+#include "SimState.h"
+
+namespace KZRSIM::detail {
+
+class CSimModule final : public KZRGENICAM::IModule {
+public:
+    explicit CSimModule(GenApi::INodeMap* map) : m_map(map) {}
+    ~CSimModule() override = default;
+    GenApi::INodeMap* getNodeMap() override { return m_map; }
+
+private:
+    GenApi::INodeMap* m_map;
+};
+
+class CSimCamera final : public KZRGENICAM::ICamera, public CGraveItem {
+public:
+    CSimCamera(std::shared_ptr<Entry> entry, uint64_t epoch);
+    ~CSimCamera() override = default;
+
+    int open(int mode) override;
+    int close() override;
+    bool isOpen() override;
+    bool isConnected() override;
+    int startGrabbing(int bufferCount, int maxFrames) override;
+    int stopGrabbing() override;
+    int getFrame(KZRGENICAM::IFrame** frame, int64_t timeoutMs) override;
+    KZRGENICAM::ICameraInfo* getInfo() override;
+    KZRGENICAM::IModule* getGrabberModule() override;
+    KZRGENICAM::IModule* getDeviceModule() override;
+    int setSerialPort(const char* protocol, const char* port) override;
+    void release() override;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct Trigger {
+        bool software = false;
+        int64_t needed = 1;  // TriggerSoftware executions per frame
+        Entry::TriggerCount* count = nullptr;
+    };
+
+    const CameraSpec& Spec() const { return m_entry->spec; }
+    template <class F>
+    void Count(F&& update);
+    /// Halts the stream and wakes every waiter. Caller holds the entry mutex.
+    void StopLocked();
+    Trigger ReadTrigger();
+    KZRGENICAM::IFrame* Deliver(Layout layout, bool valid, std::shared_ptr<CChunkSet> chunks);
+
+    std::shared_ptr<Entry> m_entry;
+    uint64_t m_epoch;
+    CSimCameraInfo m_info;
+    CSimModule m_device;
+    CSimModule m_grabber;
+    std::shared_ptr<CFramePool> m_pool;
+    std::shared_ptr<CChunkSet> m_chunks;
+    bool m_released = false;  // guarded by Global().mutex
+
+    // Guarded by m_entry->mutex.
+    bool m_open = false;
+    bool m_running = false;
+    uint64_t m_stops = 0;  // bumped by every stop: a waiter that sees it change returns -12
+    std::size_t m_scriptPos = 0;
+    uint64_t m_nextId = 1;
+    int64_t m_maxFrames = -1;
+    int64_t m_delivered = 0;
+    Clock::time_point m_start;
+};
+
+}  // namespace KZRSIM::detail

@@ -1,0 +1,85 @@
+#include "SimFrame.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace KZRSIM::detail {
+
+Buffer CFramePool::Acquire(const Layout& layout, uint64_t frameId) {
+    Buffer b;
+    b.slot = (frameId - 1) % kRing;
+    const uint64_t size = layout.Size();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto& free = m_free[layout][b.slot];
+        if (!free.empty()) {
+            b.data = std::move(free.back());
+            free.pop_back();
+        }
+    }
+    if (!b.data) {
+        b.data.reset(new uint8_t[std::max<uint64_t>(size, 1)]);
+        RenderPattern(layout, b.slot, b.data.get());
+    }
+    for (uint64_t i = 0; i < std::min<uint64_t>(8, size); ++i)
+        b.data[i] = static_cast<uint8_t>(frameId >> (8 * i));
+    return b;
+}
+
+void CFramePool::Give(const Layout& layout, Buffer buffer) {
+    if (!buffer.data) return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_free[layout][buffer.slot].push_back(std::move(buffer.data));
+}
+
+CChunkSet::CChunkSet(std::vector<std::vector<uint8_t>> blocks) : m_blocks(std::move(blocks)) {
+    m_chunks.reserve(m_blocks.size());
+    for (const auto& block : m_blocks) m_chunks.emplace_back(block.data(), block.size());
+}
+
+std::list<KZRGENICAM::IChunk*> CChunkSet::List() {
+    std::list<KZRGENICAM::IChunk*> out;
+    for (auto& c : m_chunks) out.push_back(&c);
+    return out;
+}
+
+CSimFrame::CSimFrame(std::string serial, uint64_t epoch, std::shared_ptr<CFramePool> pool,
+                     Layout layout, Buffer buffer, uint64_t frameId, bool valid,
+                     std::shared_ptr<CChunkSet> chunks)
+    : m_serial(std::move(serial)),
+      m_epoch(epoch),
+      m_pool(std::move(pool)),
+      m_layout(layout),
+      m_buffer(std::move(buffer)),
+      m_frameId(frameId),
+      m_valid(valid),
+      m_chunks(std::move(chunks)) {}
+
+std::list<KZRGENICAM::IChunk*> CSimFrame::getChunkList() const {
+    return m_chunks ? m_chunks->List() : std::list<KZRGENICAM::IChunk*>{};
+}
+
+void CSimFrame::release() {
+    State& g = Global();
+    {
+        std::lock_guard<std::mutex> lock(g.mutex);
+        if (m_released) {
+            ++g.library.doubleReleases;
+            return;
+        }
+        m_released = true;
+        if (m_epoch == g.epoch) {
+            --g.library.framesOut;
+            --g.counters[m_serial].framesOut;
+        }
+    }
+    // Only the first release gets here: the shell keeps no buffer in the graveyard.
+    if (m_pool) m_pool->Give(m_layout, std::move(m_buffer));
+    m_pool.reset();
+    m_chunks.reset();
+    std::unique_ptr<CGraveItem> evicted;
+    std::lock_guard<std::mutex> lock(g.mutex);
+    evicted = BuryLocked(this);
+}
+
+}  // namespace KZRSIM::detail

@@ -1,0 +1,90 @@
+// Frames of the simulated cameras and the buffer pool behind them.
+//
+// Image data is never copied per frame: each layout has kRing pre-rendered
+// patterns, and a frame borrows a buffer of its ring slot and only stamps its id
+// into the first 8 bytes. A slot whose buffers are all out gets another buffer.
+#pragma once
+
+#include <array>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "SimState.h"
+
+namespace KZRSIM::detail {
+
+struct Buffer {
+    std::unique_ptr<uint8_t[]> data;
+    uint64_t slot = 0;
+};
+
+class CFramePool {
+public:
+    /// A buffer holding the pattern of frameId (id bytes included).
+    Buffer Acquire(const Layout& layout, uint64_t frameId);
+    void Give(const Layout& layout, Buffer buffer);
+
+private:
+    std::mutex m_mutex;
+    std::map<Layout, std::array<std::vector<std::unique_ptr<uint8_t[]>>, kRing>> m_free;
+};
+
+class CSimChunk final : public KZRGENICAM::IChunk {
+public:
+    CSimChunk(const uint8_t* data, uint64_t size) : m_data(data), m_size(size) {}
+    ~CSimChunk() override = default;
+    CSimChunk(const CSimChunk&) = default;
+    const void* getData() const override { return m_data; }
+    uint64_t getSize() const override { return m_size; }
+
+private:
+    const uint8_t* m_data;
+    uint64_t m_size;
+};
+
+/// Chunk blocks shared by the frames that carry them.
+class CChunkSet {
+public:
+    explicit CChunkSet(std::vector<std::vector<uint8_t>> blocks);
+    std::list<KZRGENICAM::IChunk*> List();
+
+private:
+    std::vector<std::vector<uint8_t>> m_blocks;
+    std::vector<CSimChunk> m_chunks;
+};
+
+class CSimFrame final : public KZRGENICAM::IFrame, public CGraveItem {
+public:
+    CSimFrame(std::string serial, uint64_t epoch, std::shared_ptr<CFramePool> pool, Layout layout,
+              Buffer buffer, uint64_t frameId, bool valid, std::shared_ptr<CChunkSet> chunks);
+    ~CSimFrame() override = default;
+
+    bool isValid() const override { return m_valid; }
+    int64_t getChannels() const override { return m_layout.channels; }
+    int64_t getHeight() const override { return m_layout.height; }
+    std::list<KZRGENICAM::IChunk*> getChunkList() const override;
+    int64_t getBitsPerChannel() const override { return m_layout.bits; }
+    int64_t getWidth() const override { return m_layout.width; }
+    void* getImageData() const override { return m_buffer.data.get(); }
+    void release() override;
+    uint32_t getPixelFormat() const override { return m_layout.pixelFormat; }
+    uint64_t getFrameId() const override { return m_frameId; }
+    uint64_t getImageSize() const override { return m_layout.Size(); }
+
+private:
+    std::string m_serial;
+    uint64_t m_epoch;
+    std::shared_ptr<CFramePool> m_pool;
+    Layout m_layout;
+    Buffer m_buffer;
+    uint64_t m_frameId;
+    bool m_valid;
+    std::shared_ptr<CChunkSet> m_chunks;
+    bool m_released = false;  // guarded by Global().mutex
+};
+
+}  // namespace KZRSIM::detail

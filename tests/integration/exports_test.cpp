@@ -1,0 +1,74 @@
+// The plug-in's shape as a loadable module: what it exports, and what loading
+// and unloading it does to the camera library.
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "PluginLibrary.h"
+
+namespace {
+
+std::set<std::string> EntryPointNames() {
+    std::set<std::string> names;
+#define QRV_NAME(name) names.insert(#name);
+    QRV_ENTRY_POINTS(QRV_NAME)
+#undef QRV_NAME
+    return names;
+}
+
+TEST(PluginExports, DynamicSymbolTableHoldsExactlyTheEntryPoints) {
+    if (std::system("command -v nm >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "nm is not installed; the export table cannot be read";
+    }
+    const std::string command = std::string("nm -D --defined-only '") + QRV_PLUGIN_PATH + "' 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr) << command;
+    std::set<std::string> exported;
+    std::string output;
+    char line[1024];
+    while (std::fgets(line, sizeof line, pipe)) {
+        output += line;
+        // "<address> <type> <name>", the name possibly with a version suffix.
+        char address[64] = {0};
+        char type[8] = {0};
+        char name[512] = {0};
+        if (std::sscanf(line, "%63s %7s %511s", address, type, name) == 3) exported.insert(name);
+    }
+    ASSERT_EQ(pclose(pipe), 0) << output;
+    EXPECT_EQ(exported, EntryPointNames()) << output;
+}
+
+TEST(PluginExports, LoadStartsAndUnloadStopsTheCameraLibrary) {
+    // A private copy, so that no other handle of this process (the shared
+    // plug-in of the other tests) can keep it loaded.
+    const std::filesystem::path copy =
+        std::filesystem::path(::testing::TempDir()) /
+        ("QRVAcqGenIcam_load_" + std::to_string(reinterpret_cast<std::uintptr_t>(&copy)) + ".so");
+    std::filesystem::copy_file(QRV_PLUGIN_PATH, copy,
+                               std::filesystem::copy_options::overwrite_existing);
+    KZRSIM::Reset();
+    {
+        CPluginLibrary plugin(copy.string());
+        ASSERT_TRUE(plugin.Ready()) << plugin.Error();
+        EXPECT_EQ(KZRSIM::Library().init, 1);
+        EXPECT_EQ(KZRSIM::Library().uninit, 0);
+        EXPECT_EQ(plugin.Unload(), 0);
+    }
+    // Gone from the process, and the library was shut down exactly once.
+    void* still = dlopen(copy.string().c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_EQ(still, nullptr) << "dlclose did not unload the plug-in";
+    if (still) dlclose(still);
+    EXPECT_EQ(KZRSIM::Library().init, 1);
+    EXPECT_EQ(KZRSIM::Library().uninit, 1);
+    std::error_code ignored;
+    std::filesystem::remove(copy, ignored);
+    KZRSIM::Reset();
+}
+
+}  // namespace

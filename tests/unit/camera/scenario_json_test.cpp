@@ -1,0 +1,694 @@
+// JSON scenarios: what the parser makes of a document, the node maps it builds,
+// where its errors point, and that the examples agree with the built-in demo set.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "GenApi.h"
+#include "KZRGeniCam.h"
+#include "KZRSim.h"
+#include "MemoryNodeMap.h"
+
+namespace {
+
+using namespace GenApi;
+using KZRSIM::CameraSpec;
+using KZRSIM::ParseScenarioJson;
+using KZRSIM::Scenario;
+
+std::string ExamplePath(const std::string& name) {
+    return std::string(QRV_SOURCE_DIR) + "/examples/" + name;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The message of the std::runtime_error that parsing raises ("" when none).
+std::string ParseError(const std::string& json, const std::string& source = "test.json") {
+    try {
+        ParseScenarioJson(json, source);
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    std::string out;
+    char buf[3];
+    for (uint8_t b : bytes) {
+        std::snprintf(buf, sizeof buf, "%02x", b);
+        out += buf;
+    }
+    return out;
+}
+
+// One line per node, sorted, with everything a GenApi client can see of it.
+std::vector<std::string> Describe(CMemoryNodeMap& map) {
+    NodeList_t nodes;
+    map.GetNodes(nodes);
+    std::vector<std::string> lines;
+    for (INode* node : nodes) {
+        std::ostringstream s;
+        s << node->GetName() << " intf=" << node->GetPrincipalInterfaceType()
+          << " access=" << node->GetAccessMode() << " feature=" << node->IsFeature();
+        bool readable = IsReadable(node->GetAccessMode());
+        if (!IsAvailable(node->GetAccessMode())) {
+            // NI and NA nodes refuse every value operation.
+        } else if (CEnumerationPtr e = node;
+                   e && node->GetPrincipalInterfaceType() == intfIEnumeration) {
+            gcstring_vector symbolics;
+            e->GetSymbolics(symbolics);
+            for (const gcstring& sym : symbolics)
+                s << " " << sym << "=" << e->GetEntryByName(sym)->GetValue();
+            if (readable) s << " current=" << e->GetCurrentEntry()->GetSymbolic();
+        } else if (CIntegerPtr i = node) {
+            s << " [" << i->GetMin() << "," << i->GetMax() << "/" << i->GetInc() << "]";
+            if (readable) s << " value=" << i->GetValue();
+            if (CRegisterPtr r = node) s << " length=" << r->GetLength() << " @" << r->GetAddress();
+        } else if (CFloatPtr f = node) {
+            s << " [" << f->GetMin() << "," << f->GetMax() << "] inc=" << f->HasInc() << "/"
+              << f->GetIncMode();
+            if (f->HasInc()) s << "/" << f->GetInc();
+            if (readable) s << " value=" << f->GetValue();
+        } else if (CBooleanPtr b = node) {
+            if (readable) s << " value=" << b->GetValue();
+        } else if (CStringPtr str = node) {
+            s << " max=" << str->GetMaxLength();
+            if (readable) s << " value=" << str->GetValue();
+        } else if (CRegisterPtr r = node) {
+            std::vector<uint8_t> bytes(static_cast<size_t>(r->GetLength()));
+            if (readable) r->Get(bytes.data(), r->GetLength());
+            s << " length=" << r->GetLength() << " @" << r->GetAddress() << " " << Hex(bytes);
+        } else if (CCategoryPtr c = node) {
+            FeatureList_t features;
+            c->GetFeatures(features);
+            for (IValue* v : features) s << " " << v->GetNode()->GetName();
+        }
+        lines.push_back(s.str());
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+std::vector<std::string> DescribeBuilt(const std::function<void(CMemoryNodeMap&)>& build) {
+    CMemoryNodeMap map;
+    if (build) build(map);
+    return Describe(map);
+}
+
+// ---- Parsing into structs ---------------------------------------------------
+
+const char* const kFullCamera = R"({
+  "clSerials": ["ZOZIR_COM_P00", "COM_P01"],
+  "clProtocols": ["ZOZIR_ProtoA"],
+  "cameras": [
+    {
+      "serial": "S1", "vendor": "V", "model": "M", "id": "ID-1", "link": "L",
+      "transport": 5, "listed": false, "inClFilter": true,
+      "creatable": false, "openError": 7, "connected": false,
+      "deviceModule": false, "deviceNodeMap": false, "grabberModule": true, "grabberNodeMap": false,
+      "faults": {"open": "genicam", "getFrame": "std"},
+      "startError": 3, "pixelFormat": "BayerRG8", "width": 10, "height": 20,
+      "frameRate": 0.5, "validFrames": false,
+      "chunks": [{"hex": "0a 0B ff"}, {"size": 3, "fill": 255}, {"text": "ab"}, {"size": 0}],
+      "script": [
+        {"code": -11, "delayMs": 40},
+        {"valid": false, "width": 2, "height": 3, "channels": 3, "bits": 16, "chunks": []},
+        {"fault": "std", "chunks": [{"text": "z"}]}
+      ]
+    },
+    {"serial": "S2", "inClFilter": false},
+    {"null": true}
+  ]
+})";
+
+TEST(ScenarioJson, FullCameraFillsEveryField) {
+    Scenario s = ParseScenarioJson(kFullCamera, "full.json");
+    EXPECT_EQ(s.clSerials, (std::vector<std::string>{"ZOZIR_COM_P00", "COM_P01"}));
+    EXPECT_EQ(s.clProtocols, std::vector<std::string>{"ZOZIR_ProtoA"});
+    ASSERT_EQ(s.cameras.size(), 3u);
+
+    const CameraSpec& c = s.cameras[0];
+    EXPECT_FALSE(c.nullRecord);
+    EXPECT_EQ(c.serial, "S1");
+    EXPECT_EQ(c.vendor, "V");
+    EXPECT_EQ(c.model, "M");
+    EXPECT_EQ(c.id, "ID-1");
+    EXPECT_EQ(c.link, "L");
+    EXPECT_EQ(c.transport, 5);
+    EXPECT_FALSE(c.listed);
+    EXPECT_EQ(c.inClFilter, 1);
+    EXPECT_FALSE(c.creatable);
+    EXPECT_EQ(c.openError, 7);
+    EXPECT_FALSE(c.connected);
+    EXPECT_FALSE(c.deviceModule);
+    EXPECT_FALSE(c.deviceNodeMap);
+    EXPECT_TRUE(c.grabberModule);
+    EXPECT_FALSE(c.grabberNodeMap);
+    EXPECT_EQ(c.faults, (KZRSIM::FaultMap{{"open", "genicam"}, {"getFrame", "std"}}));
+    EXPECT_EQ(c.startError, 3);
+    EXPECT_EQ(c.pixelFormat, "BayerRG8");
+    EXPECT_EQ(c.width, 10);
+    EXPECT_EQ(c.height, 20);
+    EXPECT_DOUBLE_EQ(c.frameRate, 0.5);
+    EXPECT_FALSE(c.validFrames);
+    EXPECT_EQ(c.chunks, (std::vector<std::vector<uint8_t>>{
+                            {0x0a, 0x0b, 0xff}, {255, 255, 255}, {'a', 'b'}, {}}));
+    EXPECT_FALSE(c.buildDevice);
+    EXPECT_FALSE(c.buildGrabber);
+
+    ASSERT_EQ(c.script.size(), 3u);
+    EXPECT_EQ(c.script[0].code, -11);
+    EXPECT_EQ(c.script[0].delayMs, 40);
+    EXPECT_TRUE(c.script[0].valid);
+    EXPECT_EQ(c.script[0].width, -1);
+    EXPECT_FALSE(c.script[0].hasChunks);
+    EXPECT_EQ(c.script[1].code, 0);
+    EXPECT_FALSE(c.script[1].valid);
+    EXPECT_EQ(c.script[1].width, 2);
+    EXPECT_EQ(c.script[1].height, 3);
+    EXPECT_EQ(c.script[1].channels, 3);
+    EXPECT_EQ(c.script[1].bits, 16);
+    EXPECT_TRUE(c.script[1].hasChunks);  // an empty list still replaces the camera's chunks
+    EXPECT_TRUE(c.script[1].chunks.empty());
+    EXPECT_EQ(c.script[2].fault, "std");
+    EXPECT_EQ(c.script[2].chunks, std::vector<std::vector<uint8_t>>{{'z'}});
+
+    // Omitted keys keep CameraSpec's defaults.
+    const CameraSpec& d = s.cameras[1];
+    CameraSpec defaults;
+    EXPECT_EQ(d.inClFilter, 0);
+    EXPECT_EQ(d.vendor, defaults.vendor);
+    EXPECT_EQ(d.transport, defaults.transport);
+    EXPECT_EQ(d.pixelFormat, defaults.pixelFormat);
+    EXPECT_EQ(d.width, defaults.width);
+    EXPECT_TRUE(d.id.empty());
+    EXPECT_TRUE(d.deviceModule);
+
+    EXPECT_TRUE(s.cameras[2].nullRecord);
+    EXPECT_TRUE(s.cameras[2].serial.empty());
+}
+
+TEST(ScenarioJson, InClFilterOmittedMeansDefault) {
+    Scenario s = ParseScenarioJson(R"({"cameras": [{"serial": "A", "transport": 4}]})");
+    ASSERT_EQ(s.cameras.size(), 1u);
+    EXPECT_EQ(s.cameras[0].inClFilter, -1);
+    EXPECT_EQ(s.cameras[0].transport, KZRGENICAM::TransportCameraLink);
+}
+
+// ---- Node maps --------------------------------------------------------------
+
+const char* const kNodes = R"({"cameras": [{"serial": "N",
+  "device": {"nodes": [
+    {"name": "Flag", "type": "Boolean", "value": true, "access": "RO"},
+    {"name": "Big", "type": "Integer", "value": -9223372036854775808,
+     "min": -9223372036854775808, "max": 9223372036854775807},
+    {"name": "Step", "type": "Integer", "value": 20, "min": 10, "max": 100, "inc": 5, "feature": false},
+    {"name": "Exp", "type": "Float", "value": 1.5, "min": 0.5, "max": 8, "inc": 0.25},
+    {"name": "ListF", "type": "Float", "value": 1, "min": 1, "max": 2, "inc": 0.5, "incMode": "list"},
+    {"name": "NoInc", "type": "Float", "inc": 3, "incMode": "none"},
+    {"name": "Text", "type": "String", "value": "abc", "maxLength": 5, "access": "WO"},
+    {"name": "Mode", "type": "Enumeration", "entries": [["Off", 0], {"name": "On", "value": 7}], "value": "On"},
+    {"name": "First", "type": "Enumeration", "entries": [["A", 3], ["B", 4]]},
+    {"name": "Go", "type": "Command", "completion": {"afterPolls": 2}},
+    {"name": "Stuck", "type": "Command", "completion": "never"},
+    {"name": "Later", "type": "Command", "completion": {"afterDelayMs": 100000}},
+    {"name": "Reg", "type": "Register", "length": 4, "hex": "deadbe", "address": 16},
+    {"name": "Raw", "type": "Register", "hex": "0102"},
+    {"name": "IReg", "type": "IntRegister", "value": 258, "length": 2},
+    {"name": "Root", "type": "Category", "features": ["Flag", "Exp"]},
+    {"name": "Gone", "type": "Value", "access": "NI"},
+    {"name": "Port", "type": "Port", "size": 64, "access": "NA"},
+    {"name": "Faulty", "type": "Integer", "value": 1, "min": 0, "max": 9,
+     "faults": [{"op": "GetValue", "nth": 2}, {"op": "SetValue", "kind": "std"}]}
+  ]},
+  "grabber": {"nodes": [{"name": "G", "type": "Boolean"}]}
+}]})";
+
+class ScenarioNodes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Scenario s = ParseScenarioJson(kNodes, "nodes.json");
+        ASSERT_EQ(s.cameras.size(), 1u);
+        ASSERT_TRUE(s.cameras[0].buildDevice);
+        s.cameras[0].buildDevice(map);
+        ASSERT_TRUE(s.cameras[0].buildGrabber);
+        s.cameras[0].buildGrabber(grabber);
+    }
+    INode* Node(const char* name) {
+        INode* node = map.GetNode(name);
+        EXPECT_NE(node, nullptr) << name;
+        return node;
+    }
+    CMemoryNodeMap map;
+    CMemoryNodeMap grabber;
+};
+
+TEST_F(ScenarioNodes, ValueNodesKeepTypesRangesAndAccess) {
+    CBooleanPtr flag = Node("Flag");
+    ASSERT_TRUE(flag);
+    EXPECT_TRUE(flag->GetValue());
+    EXPECT_EQ(flag->GetAccessMode(), RO);
+    EXPECT_TRUE(Node("Flag")->IsFeature());
+
+    CIntegerPtr big = Node("Big");
+    ASSERT_TRUE(big);
+    EXPECT_EQ(big->GetMin(), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(big->GetMax(), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(big->GetValue(), std::numeric_limits<int64_t>::min());
+
+    CIntegerPtr step = Node("Step");
+    ASSERT_TRUE(step);
+    EXPECT_EQ(step->GetValue(), 20);
+    EXPECT_EQ(step->GetInc(), 5);
+    EXPECT_FALSE(Node("Step")->IsFeature());
+    EXPECT_THROW(step->SetValue(101), GenICam::OutOfRangeException);
+
+    CFloatPtr exp = Node("Exp");
+    ASSERT_TRUE(exp);
+    EXPECT_DOUBLE_EQ(exp->GetValue(), 1.5);
+    EXPECT_DOUBLE_EQ(exp->GetMax(), 8.0);
+    EXPECT_TRUE(exp->HasInc());
+    EXPECT_EQ(exp->GetIncMode(), fixedIncrement);  // "inc" alone means a fixed step
+    EXPECT_DOUBLE_EQ(exp->GetInc(), 0.25);
+    CFloatPtr list = Node("ListF");
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->GetIncMode(), listIncrement);
+    CFloatPtr noInc = Node("NoInc");
+    ASSERT_TRUE(noInc);
+    EXPECT_FALSE(noInc->HasInc());
+
+    CStringPtr text = Node("Text");
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->GetAccessMode(), WO);
+    EXPECT_EQ(text->GetMaxLength(), 5);
+    EXPECT_EQ(map.PeekString("Text"), "abc");
+
+    EXPECT_EQ(Node("Gone")->GetAccessMode(), NI);
+    EXPECT_EQ(Node("Gone")->GetPrincipalInterfaceType(), intfIValue);
+    EXPECT_EQ(Node("Port")->GetPrincipalInterfaceType(), intfIPort);
+    EXPECT_EQ(Node("Port")->GetAccessMode(), NA);
+    EXPECT_NE(grabber.GetNode("G"), nullptr);
+    EXPECT_EQ(map.GetNode("G"), nullptr);
+}
+
+TEST_F(ScenarioNodes, EnumerationsListEntriesInOrder) {
+    CEnumerationPtr mode = Node("Mode");
+    ASSERT_TRUE(mode);
+    gcstring_vector symbolics;
+    mode->GetSymbolics(symbolics);
+    ASSERT_EQ(symbolics.size(), 2u);
+    EXPECT_EQ(symbolics[0], "Off");
+    EXPECT_EQ(symbolics[1], "On");
+    EXPECT_EQ(mode->GetIntValue(), 7);
+    CEnumerationPtr first = Node("First");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->GetCurrentEntry()->GetSymbolic(), "A");  // no "value": the first entry
+}
+
+TEST_F(ScenarioNodes, CommandsCompleteAsDescribed) {
+    CCommandPtr go = Node("Go");
+    ASSERT_TRUE(go);
+    go->Execute();
+    EXPECT_FALSE(go->IsDone());
+    EXPECT_FALSE(go->IsDone());
+    EXPECT_TRUE(go->IsDone());
+    CCommandPtr stuck = Node("Stuck");
+    ASSERT_TRUE(stuck);
+    EXPECT_FALSE(stuck->IsDone());
+    CCommandPtr later = Node("Later");
+    ASSERT_TRUE(later);
+    later->Execute();
+    EXPECT_FALSE(later->IsDone());
+}
+
+TEST_F(ScenarioNodes, RegistersCategoriesAndFaults) {
+    CRegisterPtr reg = Node("Reg");
+    ASSERT_TRUE(reg);
+    EXPECT_EQ(reg->GetLength(), 4);
+    EXPECT_EQ(reg->GetAddress(), 16);
+    uint8_t bytes[4] = {1, 1, 1, 1};
+    reg->Get(bytes, 4);
+    EXPECT_EQ(Hex({bytes, bytes + 4}), "deadbe00");  // short content is zero-padded
+    CRegisterPtr raw = Node("Raw");
+    ASSERT_TRUE(raw);
+    EXPECT_EQ(raw->GetLength(), 2);  // length taken from the bytes
+
+    CIntegerPtr ireg = Node("IReg");
+    ASSERT_TRUE(ireg);
+    EXPECT_EQ(ireg->GetValue(), 258);
+    EXPECT_EQ(ireg->GetMax(), 65535);  // unsigned range of its two bytes
+    EXPECT_EQ(CRegisterPtr(Node("IReg"))->GetLength(), 2);
+
+    CCategoryPtr root = Node("Root");
+    ASSERT_TRUE(root);
+    FeatureList_t features;
+    root->GetFeatures(features);
+    ASSERT_EQ(features.size(), 2u);
+    EXPECT_EQ(features[0]->GetNode()->GetName(), "Flag");
+    EXPECT_EQ(features[1]->GetNode()->GetName(), "Exp");
+
+    CIntegerPtr faulty = Node("Faulty");
+    ASSERT_TRUE(faulty);
+    EXPECT_EQ(faulty->GetValue(), 1);
+    EXPECT_THROW(faulty->GetValue(), GenICam::RuntimeException);  // only the second read
+    EXPECT_EQ(faulty->GetValue(), 1);
+    try {
+        faulty->SetValue(2);
+        ADD_FAILURE() << "SetValue did not raise";
+    } catch (const GenICam::GenericException&) {
+        ADD_FAILURE() << "kind std raised a GenICam exception";
+    } catch (const std::runtime_error&) {
+    }
+}
+
+// ---- Error positions ----------------------------------------------------------
+
+struct ErrorCase {
+    const char* label;
+    const char* json;
+    const char* where;  // "line:column" the message must name
+    const char* path;   // JSON path the message must name ("" for syntax errors)
+};
+
+void PrintTo(const ErrorCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<ErrorCase>& p) {
+    return p.param.label;
+}
+
+class ScenarioErrors : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(ScenarioErrors, NameSourceLineColumnAndPath) {
+    const ErrorCase& c = GetParam();
+    std::string message = ParseError(c.json, "dir/scene.json");
+    ASSERT_FALSE(message.empty()) << "no error raised";
+    EXPECT_EQ(message.rfind(std::string("dir/scene.json:") + c.where + ":", 0), 0u) << message;
+    EXPECT_NE(message.find(c.path), std::string::npos) << message;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Syntax, ScenarioErrors,
+    ::testing::Values(ErrorCase{"TrailingComma",
+                                "{\n  \"cameras\": [\n    {\"serial\": \"A\",}\n  ]\n}", "3:20",
+                                ""},
+                      ErrorCase{"BadLiteral",
+                                "{\"cameras\": [\n\n  {\"serial\": \"A\", \"listed\": tru}]}",
+                                "3:32", ""},
+                      ErrorCase{"Truncated", "{\"cameras\": [\n  {\"serial\": \"A\"}\n", "3:1", ""},
+                      ErrorCase{"Empty", "", "1:1", ""}),
+    CaseName);
+
+INSTANTIATE_TEST_SUITE_P(
+    Semantic, ScenarioErrors,
+    ::testing::Values(
+        ErrorCase{"UnknownCameraKey",
+                  "{\"cameras\": [\n  {\"serial\": \"A\",\n   \"serail\": \"B\"}]}", "3:4",
+                  "cameras[0].serail"},
+        ErrorCase{"UnknownTopKey", "{\n  \"camera\": []\n}", "2:3", "camera"},
+        ErrorCase{
+            "WrongType",
+            "{\"cameras\": [\n  {\"serial\": \"A\"},\n  {\"serial\": \"B\", \"width\": \"640\"}]}",
+            "3:19", "cameras[1].width"},
+        ErrorCase{"FloatForInteger", "{\"cameras\": [{\"serial\": \"A\",\n \"height\": 4.5}]}",
+                  "2:2", "cameras[0].height"},
+        ErrorCase{"MissingSerial",
+                  "{\"cameras\": [\n  {\"serial\": \"A\"},\n  {\"model\": \"M\"}]}", "3:3",
+                  "cameras[1]"},
+        ErrorCase{"CamerasNotArray", "{\"cameras\": {}}", "1:2", "cameras"},
+        ErrorCase{"BadNodeType",
+                  "{\"cameras\": [{\"serial\": \"A\", \"device\": {\"nodes\": [\n"
+                  "  {\"name\": \"X\", \"type\": \"Integer\"},\n"
+                  "  {\"name\": \"Y\",\n   \"type\": \"Int\"}]}}]}",
+                  "4:4", "cameras[0].device.nodes[1].type"},
+        ErrorCase{"MissingNodeName",
+                  "{\"cameras\": [{\"serial\": \"A\", \"grabber\": {\"nodes\": [\n  {\"type\": "
+                  "\"Boolean\"}]}}]}",
+                  "2:3", "cameras[0].grabber.nodes[0]"},
+        ErrorCase{"KeyOfOtherNodeType",
+                  "{\"cameras\": [{\"serial\": \"A\", \"device\": {\"nodes\": [\n"
+                  "  {\"name\": \"B\", \"type\": \"Boolean\", \"min\": 0}]}}]}",
+                  "2:36", "cameras[0].device.nodes[0].min"},
+        ErrorCase{"DuplicateNode",
+                  "{\"cameras\": [{\"serial\": \"A\", \"device\": {\"nodes\": [\n"
+                  "  {\"name\": \"B\", \"type\": \"Boolean\"},\n  {\"name\": \"B\", \"type\": "
+                  "\"Command\"}]}}]}",
+                  "3:4", "cameras[0].device.nodes[1].name"},
+        ErrorCase{"EnumValueNotEntry",
+                  "{\"cameras\": [{\"serial\": \"A\", \"device\": {\"nodes\": [\n"
+                  "  {\"name\": \"E\", \"type\": \"Enumeration\", \"entries\": [[\"Off\", 0]],\n"
+                  "   \"value\": \"On\"}]}}]}",
+                  "3:4", "cameras[0].device.nodes[0].value"},
+        ErrorCase{"IntegerOutOfRange",
+                  "{\"cameras\": [{\"serial\": \"A\", \"device\": {\"nodes\": [\n"
+                  "  {\"name\": \"I\", \"type\": \"Integer\", \"min\": 0, \"max\": 10, \"value\": "
+                  "11}]}}]}",
+                  "2:57", "cameras[0].device.nodes[0].value"},
+        ErrorCase{"BeyondInt64",
+                  "{\"cameras\": [{\"serial\": \"A\", \"device\": {\"nodes\": [\n"
+                  "  {\"name\": \"I\", \"type\": \"Integer\", \"max\": 9223372036854775808}]}}]}",
+                  "2:36", "cameras[0].device.nodes[0].max"},
+        ErrorCase{"BadHex",
+                  "{\"cameras\": [{\"serial\": \"A\",\n \"chunks\": [{\"hex\": \"0g\"}]}]}", "2:14",
+                  "cameras[0].chunks[0].hex"},
+        ErrorCase{
+            "TwoChunkForms",
+            "{\"cameras\": [{\"serial\": \"A\",\n \"chunks\": [{\"hex\": \"00\", \"size\": 1}]}]}",
+            "2:13", "cameras[0].chunks[0]"},
+        ErrorCase{"BadCameraFaultOp",
+                  "{\"cameras\": [{\"serial\": \"A\",\n \"faults\": {\"opn\": \"std\"}}]}", "2:13",
+                  "cameras[0].faults.opn"},
+        ErrorCase{
+            "BadNodeFaultOp",
+            "{\"cameras\": [{\"serial\": \"A\", \"device\": {\"nodes\": [\n"
+            "  {\"name\": \"C\", \"type\": \"Command\", \"faults\": [{\"op\": \"Exec\"}]}]}}]}",
+            "2:48", "cameras[0].device.nodes[0].faults[0].op"},
+        ErrorCase{"ScriptUnknownKey",
+                  "{\"cameras\": [{\"serial\": \"A\", \"script\": [\n  {\"code\": 0},\n  "
+                  "{\"delay\": 5}]}]}",
+                  "3:4", "cameras[0].script[1].delay"},
+        ErrorCase{"BadPixelFormat",
+                  "{\"cameras\": [{\"serial\": \"A\",\n \"pixelFormat\": \"Mono12\"}]}", "2:2",
+                  "cameras[0].pixelFormat"}),
+    CaseName);
+
+TEST(ScenarioJson, MessageNamesTheSourceName) {
+    EXPECT_EQ(ParseError("[]", "my-scene").rfind("my-scene:1:1:", 0), 0u);
+    EXPECT_EQ(ParseError("{").rfind("test.json:1:", 0), 0u);
+}
+
+// Every cut of a valid document is either still valid or an error in the same
+// format: no crash and no other exception type.
+TEST(ScenarioJson, TruncatedDocumentsFailCleanly) {
+    const std::string text = ReadText(ExamplePath("scenario-full.json"));
+    ASSERT_FALSE(text.empty());
+    for (size_t n = 0; n < text.size(); n += 7) {
+        std::string message = ParseError(text.substr(0, n), "cut.json");
+        EXPECT_EQ(message.rfind("cut.json:", 0), 0u) << "at " << n << ": " << message;
+    }
+}
+
+// ---- Files ----------------------------------------------------------------------
+
+class ScenarioFiles : public ::testing::Test {
+protected:
+    void SetUp() override { KZRSIM::Reset(); }
+    void TearDown() override {
+        KZRSIM::Reset();
+        if (!m_temp.empty()) std::remove(m_temp.c_str());
+    }
+    std::string WriteTemp(const std::string& text) {
+        m_temp = ::testing::TempDir() + "scenario_json_test_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".json";
+        std::ofstream(m_temp, std::ios::binary) << text;
+        return m_temp;
+    }
+    std::string m_temp;
+};
+
+TEST_F(ScenarioFiles, MissingFileNamesThePath) {
+    const std::string path = ::testing::TempDir() + "no-such-dir/absent-scenario.json";
+    try {
+        KZRSIM::LoadScenarioFile(path);
+        FAIL() << "no error for a missing file";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+    }
+}
+
+TEST_F(ScenarioFiles, ErrorInFileNamesPathAndLine) {
+    const std::string path = WriteTemp("{\"cameras\": [\n  {\"serial\": 5}]}");
+    try {
+        KZRSIM::LoadScenarioFile(path);
+        FAIL() << "no error for a bad serial";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(path + ":2:4:", 0), 0u) << e.what();
+    }
+    EXPECT_EQ(KZRSIM::DeviceNodeMap("5"), nullptr);
+}
+
+TEST_F(ScenarioFiles, LoadActivatesTheScenario) {
+    KZRSIM::LoadScenarioFile(WriteTemp(R"({"cameras": [{"serial": "F1",
+        "device": {"nodes": [{"name": "Gain", "type": "Float", "value": 2}]}}]})"));
+    GenApi::CMemoryNodeMap* map = KZRSIM::DeviceNodeMap("F1");
+    ASSERT_NE(map, nullptr);
+    EXPECT_DOUBLE_EQ(map->PeekFloat("Gain"), 2.0);
+
+    KZRSIM::LoadScenarioJson(R"({"cameras": [{"serial": "J1"}]})", "inline");
+    EXPECT_EQ(KZRSIM::DeviceNodeMap("F1"), nullptr);
+}
+
+TEST_F(ScenarioFiles, FullExampleParses) {
+    Scenario s = ParseScenarioJson(ReadText(ExamplePath("scenario-full.json")),
+                                   ExamplePath("scenario-full.json"));
+    ASSERT_FALSE(s.cameras.empty());
+    for (const CameraSpec& c : s.cameras) {
+        EXPECT_NO_THROW(DescribeBuilt(c.buildDevice)) << c.serial;
+        EXPECT_NO_THROW(DescribeBuilt(c.buildGrabber)) << c.serial;
+    }
+}
+
+// ---- Demo set -------------------------------------------------------------------
+
+TEST(DemoScenario, ExampleFileHoldsTheSameCameras) {
+    const std::string path = ExamplePath("demo-scenario.json");
+    Scenario file = ParseScenarioJson(ReadText(path), path);
+    Scenario demo = KZRSIM::DemoScenario();
+    EXPECT_EQ(file.clSerials, demo.clSerials);
+    EXPECT_EQ(file.clProtocols, demo.clProtocols);
+    ASSERT_EQ(file.cameras.size(), demo.cameras.size());
+    for (size_t i = 0; i < demo.cameras.size(); ++i) {
+        const CameraSpec& f = file.cameras[i];
+        const CameraSpec& d = demo.cameras[i];
+        SCOPED_TRACE(d.serial);
+        EXPECT_EQ(f.serial, d.serial);
+        EXPECT_EQ(f.vendor, d.vendor);
+        EXPECT_EQ(f.model, d.model);
+        EXPECT_EQ(f.id, d.id);
+        EXPECT_EQ(f.link, d.link);
+        EXPECT_EQ(f.transport, d.transport);
+        EXPECT_EQ(f.inClFilter, d.inClFilter);
+        EXPECT_EQ(f.grabberModule, d.grabberModule);
+        EXPECT_EQ(f.pixelFormat, d.pixelFormat);
+        EXPECT_EQ(f.width, d.width);
+        EXPECT_EQ(f.height, d.height);
+        EXPECT_DOUBLE_EQ(f.frameRate, d.frameRate);
+        EXPECT_EQ(f.chunks, d.chunks);
+        EXPECT_EQ(f.script.size(), d.script.size());
+        EXPECT_EQ(DescribeBuilt(f.buildDevice), DescribeBuilt(d.buildDevice));
+        EXPECT_EQ(DescribeBuilt(f.buildGrabber), DescribeBuilt(d.buildGrabber));
+    }
+}
+
+TEST(DemoScenario, OffersWhatThePluginPathsNeed) {
+    Scenario demo = KZRSIM::DemoScenario();
+    auto find = [&](const std::string& serial) -> const CameraSpec& {
+        for (const CameraSpec& c : demo.cameras)
+            if (c.serial == serial) return c;
+        throw std::out_of_range(serial);
+    };
+    for (const CameraSpec& c : demo.cameras) EXPECT_LE(c.frameRate, 30.0) << c.serial;
+
+    // Only the legacy names: the plug-in has to fall back to them.
+    CMemoryNodeMap area;
+    find("SIM-AREA-001").buildDevice(area);
+    EXPECT_EQ(area.GetNode("ExposureTime"), nullptr);
+    EXPECT_EQ(area.GetNode("Gain"), nullptr);
+    EXPECT_EQ(area.GetNode("ExposureTimeAbs")->GetPrincipalInterfaceType(), intfIFloat);
+    EXPECT_EQ(area.GetNode("GainRaw")->GetPrincipalInterfaceType(), intfIInteger);
+
+    // One line trigger per row of the frame.
+    const CameraSpec& line = find("SIM-LINE-002");
+    CMemoryNodeMap lineMap;
+    line.buildDevice(lineMap);
+    EXPECT_EQ(lineMap.PeekString("TriggerSelector"), "LineStart");
+    EXPECT_EQ(lineMap.PeekInt("Height"), line.height);
+
+    size_t chunkBytes = 0;
+    for (const auto& block : find("SIM-CHUNK-003").chunks) chunkBytes += block.size();
+    EXPECT_EQ(chunkBytes, 64u);
+
+    // Camera Link: the serial's last three characters and the link name's characters
+    // 30..32 each select exactly one ZOZIR port.
+    for (const char* serial : {"SIM-KZRCL-P01", "SIM-CL-005"}) {
+        const CameraSpec& cl = find(serial);
+        ASSERT_GE(cl.link.size(), 33u) << serial;
+        std::string key = cl.serial.find("KZRCL") != std::string::npos
+                              ? cl.serial.substr(cl.serial.size() - 3)
+                              : cl.link.substr(30, 3);
+        EXPECT_EQ(cl.link.substr(30, 3), key) << serial;
+        EXPECT_EQ(std::count_if(demo.clSerials.begin(), demo.clSerials.end(),
+                                [&](const std::string& port) {
+                                    return port.find("ZOZIR") != std::string::npos &&
+                                           port.find(key) != std::string::npos;
+                                }),
+                  1)
+            << serial;
+    }
+}
+
+// Every entry of the example .cam file names a writable grabber feature of a type
+// that .cam files write, and the grabber accepts the value.
+TEST(DemoScenario, ExampleCamFileFitsTheClGrabber) {
+    Scenario demo = KZRSIM::DemoScenario();
+    const CameraSpec* cl = nullptr;
+    for (const CameraSpec& c : demo.cameras)
+        if (c.serial == "SIM-KZRCL-P01") cl = &c;
+    ASSERT_NE(cl, nullptr);
+    CMemoryNodeMap grabber;
+    cl->buildGrabber(grabber);
+
+    std::istringstream lines(ReadText(ExamplePath("sim-cl-camera.cam")));
+    std::string line;
+    int entries = 0;
+    while (std::getline(lines, line)) {
+        size_t semicolon = line.find(';');
+        if (line.empty() || semicolon == std::string::npos || semicolon == 0) continue;
+        std::string text = line.substr(0, semicolon);
+        text.erase(std::remove_if(text.begin(), text.end(),
+                                  [](char ch) { return ch == ' ' || ch == '\t'; }),
+                   text.end());
+        size_t eq = text.find('=');
+        if (eq == std::string::npos) continue;
+        std::string name = text.substr(0, eq), value = text.substr(eq + 1);
+        SCOPED_TRACE(name);
+        ++entries;
+        INode* node = grabber.GetNode(name.c_str());
+        ASSERT_NE(node, nullptr);
+        ASSERT_TRUE(IsWritable(node->GetAccessMode()));
+        switch (node->GetPrincipalInterfaceType()) {
+            case intfIInteger:
+                CIntegerPtr(node)->SetValue(std::stoll(value));
+                break;
+            case intfIFloat:
+                CFloatPtr(node)->SetValue(std::stod(value));
+                break;
+            case intfIBoolean:
+                CBooleanPtr(node)->SetValue(value == "True");
+                break;
+            case intfIEnumeration:
+                CEnumerationPtr(node)->FromString(value.c_str());
+                break;
+            default:
+                ADD_FAILURE() << "a .cam file cannot write this node type";
+        }
+    }
+    EXPECT_GE(entries, 6);
+}
+
+}  // namespace

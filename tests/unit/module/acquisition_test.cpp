@@ -1,0 +1,746 @@
+// Acquisition of CGenICamCamera on simulated cameras: start and stop, trigger
+// handling, the two grabs' result codes, chunk data and the frame lock.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KZRSim.h"
+#include "MemoryNodeMap.h"
+#include "QRVAcqGenIcam.h"
+#include "log/ErrorLog.h"
+#include "platform/Platform.h"
+#include "session/GenICamCamera.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using GenApi::ECommandCompletion;
+
+constexpr char kSerial[] = "ACQ-0001";
+constexpr int kWait = 1000;  // grab time-out for frames that are ready at once
+
+/// The module log redirected to a fresh file; Messages() gives each line
+/// without its time stamp.
+class CCapturedLog {
+public:
+    CCapturedLog() {
+        static std::atomic<int> serial{0};
+        m_path = std::filesystem::path(::testing::TempDir()) /
+                 ("acq_log_" + std::to_string(Clock::now().time_since_epoch().count()) + "_" +
+                  std::to_string(++serial) + ".txt");
+        m_log = std::make_unique<CErrorLog>(m_path.string().c_str(), true);
+        SetModuleLogForTesting(m_log.get());
+    }
+    ~CCapturedLog() {
+        SetModuleLogForTesting(nullptr);
+        m_log.reset();
+        std::error_code ignored;
+        std::filesystem::remove(m_path, ignored);
+    }
+    CCapturedLog(const CCapturedLog&) = delete;
+    CCapturedLog& operator=(const CCapturedLog&) = delete;
+
+    std::vector<std::string> Messages() const {
+        static const std::regex stamp(R"(^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] )");
+        std::ifstream in(m_path, std::ios::binary);
+        std::vector<std::string> out;
+        std::string line;
+        while (std::getline(in, line)) {
+            std::smatch m;
+            if (!std::regex_search(line, m, stamp)) {
+                ADD_FAILURE() << "log line without time stamp: " << line;
+                out.push_back(line);
+                continue;
+            }
+            out.push_back(line.substr(static_cast<std::size_t>(m.length(0))));
+        }
+        return out;
+    }
+
+private:
+    std::filesystem::path m_path;
+    std::unique_ptr<CErrorLog> m_log;
+};
+
+/// Trigger-related nodes of a device node map.
+struct STriggerNodes {
+    std::string mode = "On";  ///< empty: no TriggerMode node
+    std::string source = "Software";
+    std::string selector;  ///< empty: no TriggerSelector node
+    int64_t height = -1;   ///< negative: no Height node
+    ECommandCompletion completion = ECommandCompletion::Immediate;
+    int64_t completionParam = 0;
+};
+
+std::function<void(GenApi::CMemoryNodeMap&)> Build(const STriggerNodes& t) {
+    return [t](GenApi::CMemoryNodeMap& map) {
+        if (!t.mode.empty()) map.AddEnumeration("TriggerMode", {{"Off", 0}, {"On", 1}}, t.mode);
+        map.AddEnumeration("TriggerSource", {{"Software", 0}, {"Line0", 1}}, t.source);
+        if (!t.selector.empty()) {
+            map.AddEnumeration("TriggerSelector", {{"FrameStart", 0}, {"LineStart", 1}},
+                               t.selector);
+        }
+        if (t.height >= 0) map.AddInteger("Height", t.height, 0, int64_t{1} << 30);
+        map.AddCommand("TriggerSoftware", t.completion, t.completionParam);
+    };
+}
+
+std::vector<KZRSIM::FrameStep> Frames(std::size_t count) {
+    return std::vector<KZRSIM::FrameStep>(count);
+}
+
+uint64_t FrameIdOf(const QRVImage& image) {
+    uint64_t id = 0;
+    for (int i = 7; i >= 0; --i) id = (id << 8) | image.Data()[i];
+    return id;
+}
+
+/// True when another thread can take the lock at once.
+bool FreeForOtherThreads(qrv::platform::FrameMutex& mutex) {
+    bool taken = false;
+    std::thread probe([&] {
+        taken = mutex.try_lock();
+        if (taken) mutex.unlock();
+    });
+    probe.join();
+    return taken;
+}
+
+/// Every test starts from an empty transport, with the log captured and the
+/// platform hooks in their normal state, and ends with nothing left out.
+class AcqFixture : public ::testing::Test {
+protected:
+    void SetUp() override { KZRSIM::Reset(); }
+
+    void TearDown() override {
+        m_session.reset();
+        qrv::platform::SetTickSourceForTesting({});
+        qrv::platform::SetDebugOutputListener({});
+        const KZRSIM::LibraryCounters lib = KZRSIM::Library();
+        EXPECT_EQ(lib.framesOut, 0);
+        EXPECT_EQ(lib.camerasOut, 0);
+        EXPECT_EQ(lib.doubleReleases, 0);
+        KZRSIM::Reset();
+    }
+
+    static KZRSIM::CameraSpec Cam() {
+        KZRSIM::CameraSpec spec;
+        spec.serial = kSerial;
+        spec.frameRate = 0;
+        return spec;
+    }
+
+    static void Use(const KZRSIM::CameraSpec& spec) {
+        KZRSIM::Scenario scenario;
+        scenario.cameras.push_back(spec);
+        KZRSIM::SetScenario(scenario);
+    }
+
+    void OpenSession(const KZRSIM::CameraSpec& spec) {
+        Use(spec);
+        m_session = std::make_unique<CGenICamCamera>();
+        ASSERT_EQ(m_session->Open(QRVString(kSerial), QRVString("")), 0);
+    }
+
+    void OpenAndStart(const KZRSIM::CameraSpec& spec) {
+        ASSERT_NO_FATAL_FAILURE(OpenSession(spec));
+        ASSERT_EQ(m_session->StartAcquire(0, 0), 0);
+    }
+
+    static GenApi::CMemoryNodeMap& Device() { return *KZRSIM::DeviceNodeMap(kSerial); }
+    static int64_t Executions() { return Device().ExecuteCount("TriggerSoftware"); }
+    static KZRSIM::CameraCounters Counters() { return KZRSIM::Counters(kSerial); }
+
+    static void ExpectNothingOut() {
+        const KZRSIM::LibraryCounters lib = KZRSIM::Library();
+        EXPECT_EQ(lib.framesOut, 0);
+        EXPECT_EQ(lib.doubleReleases, 0);
+    }
+
+    CCapturedLog m_log;
+    std::unique_ptr<CGenICamCamera> m_session;
+};
+
+// ---------------------------------------------------------------------------
+// Start and stop
+
+using AcqStartStop = AcqFixture;
+
+TEST_F(AcqStartStop, SecondStartIsIgnoredAndKeepsFirstArguments) {
+    ASSERT_NO_FATAL_FAILURE(OpenSession(Cam()));
+    EXPECT_EQ(m_session->StartAcquire(7, 3), 0);
+    EXPECT_EQ(m_session->StartAcquire(9, 9), 0);
+    const KZRSIM::CameraCounters c = Counters();
+    EXPECT_EQ(c.startGrabbing, 1);
+    ASSERT_EQ(c.startArgs.size(), 1u);
+    EXPECT_EQ(c.startArgs[0], std::make_pair(7, -1));
+    EXPECT_TRUE(m_session->Grabbing());
+}
+
+TEST_F(AcqStartStop, StopWhileIdleOnlyRaisesTheAbort) {
+    ASSERT_NO_FATAL_FAILURE(OpenSession(Cam()));
+    EXPECT_FALSE(m_session->AbortRaised());
+    EXPECT_EQ(m_session->StopAcquire(), 0);
+    EXPECT_EQ(Counters().stopGrabbing, 0);
+    EXPECT_TRUE(m_session->AbortRaised());
+}
+
+TEST_F(AcqStartStop, StopEndsStreamOnceAndAllowsRestart) {
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
+    EXPECT_EQ(m_session->StopAcquire(), 0);
+    EXPECT_EQ(m_session->StopAcquire(), 0);
+    EXPECT_EQ(Counters().stopGrabbing, 1);
+    EXPECT_FALSE(m_session->Grabbing());
+    EXPECT_EQ(m_session->StartAcquire(2, 0), 0);
+    EXPECT_EQ(Counters().startGrabbing, 2);
+}
+
+TEST_F(AcqStartStop, RefusedStartLogsEachAttemptAndLaterStartSucceeds) {
+    KZRSIM::CameraSpec refusing = Cam();
+    refusing.startError = 5;
+    ASSERT_NO_FATAL_FAILURE(OpenSession(refusing));
+    EXPECT_EQ(m_session->StartAcquire(1, 0), QRV_ERR_START_GRABBING);
+    EXPECT_EQ(m_session->StartAcquire(1, 0), QRV_ERR_START_GRABBING);
+    EXPECT_FALSE(m_session->Grabbing());
+    EXPECT_EQ(Counters().startGrabbing, 2);
+    EXPECT_EQ(m_log.Messages(),
+              (std::vector<std::string>{"startGrabbing Failed", "startGrabbing Failed"}));
+
+    // The same session on a camera that now streams.
+    Use(Cam());
+    ASSERT_EQ(m_session->Close(), 0);
+    ASSERT_EQ(m_session->Open(QRVString(kSerial), QRVString("")), 0);
+    EXPECT_EQ(m_session->StartAcquire(1, 0), 0);
+    EXPECT_TRUE(m_session->Grabbing());
+    EXPECT_EQ(Counters().startGrabbing, 3);
+    EXPECT_EQ(m_log.Messages().size(), 2u);
+}
+
+TEST_F(AcqStartStop, StopAfterFailedStopAsksTheCameraAgain) {
+    KZRSIM::CameraSpec spec = Cam();
+    spec.faults["stopGrabbing"] = "std";
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    // The camera library's exception is the entry point's to convert.
+    EXPECT_ANY_THROW(m_session->StopAcquire());
+    // The stream may still run: the session must not forget it.
+    EXPECT_TRUE(m_session->Grabbing());
+    EXPECT_EQ(m_session->StartAcquire(1, 0), 0);
+    EXPECT_EQ(Counters().startGrabbing, 1);
+    EXPECT_ANY_THROW(m_session->StopAcquire());
+    EXPECT_EQ(Counters().stopGrabbing, 2);
+}
+
+TEST_F(AcqStartStop, ClosedSessionRefusesStartAndStop) {
+    ASSERT_NO_FATAL_FAILURE(OpenSession(Cam()));
+    ASSERT_EQ(m_session->Close(), 0);
+    EXPECT_EQ(m_session->StartAcquire(1, 0), QRV_ERR_CAMERA_NOT_OPEN);
+    EXPECT_EQ(m_session->StopAcquire(), QRV_ERR_CAMERA_NOT_OPEN);
+    EXPECT_EQ(Counters().startGrabbing, 0);
+    EXPECT_EQ(Counters().stopGrabbing, 0);
+}
+
+TEST_F(AcqStartStop, CloseWhileGrabbingStopsTheStreamFirst) {
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
+    EXPECT_EQ(m_session->Close(), 0);
+    EXPECT_EQ(Counters().stopGrabbing, 1);
+    EXPECT_EQ(Counters().close, 1);
+    EXPECT_FALSE(m_session->Grabbing());
+}
+
+// ---------------------------------------------------------------------------
+// Trigger handling. Frames come from scripts so that delivery never depends on
+// the camera counting triggers.
+
+using AcqTrigger = AcqFixture;
+
+TEST_F(AcqTrigger, TriggerOffFetchesWithoutTriggering) {
+    KZRSIM::CameraSpec spec = Cam();
+    STriggerNodes nodes;
+    nodes.mode = "Off";
+    spec.buildDevice = Build(nodes);
+    spec.script = Frames(2);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    QRVImage image;
+    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
+    EXPECT_EQ(m_session->TriggerMode(), 0);
+    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
+    EXPECT_EQ(Executions(), 0);
+    EXPECT_EQ(Counters().getFrame, 2);
+    EXPECT_FALSE(image.IsEmpty());
+}
+
+TEST_F(AcqTrigger, HardwareSourceIsModeTwoAndNeverTriggers) {
+    KZRSIM::CameraSpec spec = Cam();
+    STriggerNodes nodes;
+    nodes.source = "Line0";
+    spec.buildDevice = Build(nodes);
+    spec.script = Frames(2);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    QRVImage image;
+    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
+    EXPECT_EQ(m_session->TriggerMode(), 2);
+    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
+    EXPECT_EQ(Executions(), 0);
+    EXPECT_EQ(Counters().getFrame, 2);
+}
+
+TEST_F(AcqTrigger, SoftwareTriggerFiresOncePerGrabAfterCommandIsDone) {
+    constexpr int64_t kPolls = 3;
+    KZRSIM::CameraSpec spec = Cam();
+    STriggerNodes nodes;
+    nodes.completion = ECommandCompletion::AfterPolls;
+    nodes.completionParam = kPolls;
+    spec.buildDevice = Build(nodes);
+    spec.script = Frames(3);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    // IsDone calls seen at each Execute.
+    std::vector<int64_t> pollsAtExecute;
+    GenApi::CMemoryNodeMap* map = &Device();
+    map->Ref("TriggerSoftware").OnExecute([&pollsAtExecute, map] {
+        pollsAtExecute.push_back(map->CallCount("TriggerSoftware", GenApi::EFaultOp::IsDone));
+    });
+
+    QRVImage image;
+    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
+    EXPECT_EQ(m_session->TriggerMode(), 1);
+    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
+    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
+
+    EXPECT_EQ(Executions(), 3);
+    EXPECT_EQ(Counters().getFrame, 3);
+    ASSERT_EQ(pollsAtExecute.size(), 3u);
+    EXPECT_GE(pollsAtExecute[0], 1);
+    // After each Execute the command answers "not done" kPolls times; the next
+    // trigger has to wait those out and see "done" once more.
+    EXPECT_EQ(pollsAtExecute[1] - pollsAtExecute[0], kPolls + 1);
+    EXPECT_EQ(pollsAtExecute[2] - pollsAtExecute[1], kPolls + 1);
+}
+
+TEST_F(AcqTrigger, LineStartFiresOncePerLine) {
+    KZRSIM::CameraSpec spec = Cam();
+    STriggerNodes nodes;
+    nodes.selector = "LineStart";
+    nodes.height = 1000;
+    spec.buildDevice = Build(nodes);
+    spec.script = Frames(2);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    QRVImage image;
+    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
+    EXPECT_EQ(Executions(), 1000);
+    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
+    EXPECT_EQ(Executions(), 2000);
+    EXPECT_EQ(Counters().getFrame, 2);
+}
+
+TEST_F(AcqTrigger, LineStartWithoutLinesStillFetches) {
+    for (const int64_t height : {int64_t{0}, int64_t{-1}}) {
+        SCOPED_TRACE(height < 0 ? "no Height node" : "Height 0");
+        KZRSIM::Reset();
+        KZRSIM::CameraSpec spec = Cam();
+        STriggerNodes nodes;
+        nodes.selector = "LineStart";
+        nodes.height = height;
+        spec.buildDevice = Build(nodes);
+        spec.script = Frames(1);
+        ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+        QRVImage image;
+        EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
+        EXPECT_EQ(Executions(), 0);
+        EXPECT_EQ(Counters().getFrame, 1);
+        m_session.reset();
+    }
+}
+
+TEST_F(AcqTrigger, CommandThatNeverCompletesTimesOutWithoutFetching) {
+    KZRSIM::CameraSpec spec = Cam();
+    STriggerNodes nodes;
+    nodes.completion = ECommandCompletion::Never;
+    spec.buildDevice = Build(nodes);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    QRVImage image;
+    for (const int timeout : {0, 5}) {
+        SCOPED_TRACE(timeout);
+        EXPECT_EQ(m_session->GrabImage(&image, timeout), QRV_ERR_GRAB_TIMEOUT);
+        EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, timeout), QRV_ERR_GRAB_TIMEOUT);
+    }
+    EXPECT_EQ(Counters().getFrame, 0);
+    EXPECT_EQ(Executions(), 0);
+    EXPECT_TRUE(image.IsEmpty());
+}
+
+TEST_F(AcqTrigger, TriggerWaitIsMeasuredAcrossTheTickWrapAround) {
+    constexpr int kTimeout = 40;
+    constexpr std::uint32_t kStart = 0xFFFFFFF0u;
+    KZRSIM::CameraSpec spec = Cam();
+    STriggerNodes nodes;
+    nodes.completion = ECommandCompletion::Never;
+    spec.buildDevice = Build(nodes);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+
+    // One millisecond per reading; a wait that misreads the wrap would end at once
+    // or never, so the clock gives up (throws) long after the right answer.
+    std::atomic<std::uint32_t> calls{0};
+    qrv::platform::SetTickSourceForTesting([&calls]() -> std::uint32_t {
+        const std::uint32_t n = calls++;
+        if (n > 10 * kTimeout) throw std::runtime_error("trigger wait ignored its time-out");
+        return kStart + n;
+    });
+    QRVImage image;
+    EXPECT_EQ(m_session->GrabImage(&image, kTimeout), QRV_ERR_GRAB_TIMEOUT);
+    qrv::platform::SetTickSourceForTesting({});
+
+    // The start reading, then one per poll until more than kTimeout has passed.
+    EXPECT_EQ(calls.load(), static_cast<std::uint32_t>(kTimeout + 2));
+    const std::uint32_t lastReading = kStart + (calls.load() - 1);
+    EXPECT_LT(lastReading, kStart);  // the readings did wrap
+    EXPECT_EQ(Device().CallCount("TriggerSoftware", GenApi::EFaultOp::IsDone), kTimeout + 1);
+    EXPECT_EQ(Counters().getFrame, 0);
+}
+
+TEST_F(AcqTrigger, CameraWithoutTriggerModeKeepsTheEarlierMode) {
+    KZRSIM::CameraSpec spec = Cam();
+    spec.buildDevice = Build(STriggerNodes{});
+    spec.script = Frames(1);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    EXPECT_EQ(m_session->UpdateTriggerMode(), 0);
+    EXPECT_EQ(m_session->TriggerMode(), 1);
+
+    Device().Remove("TriggerMode");
+    EXPECT_NE(m_session->UpdateTriggerMode(), 0);
+    EXPECT_EQ(m_session->TriggerMode(), 1);
+    QRVImage image;
+    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
+    EXPECT_EQ(Executions(), 1);
+}
+
+TEST_F(AcqTrigger, IdleStopAbortsNextExLineLoopButNotNextGrabImage) {
+    KZRSIM::CameraSpec spec = Cam();
+    STriggerNodes nodes;
+    nodes.selector = "LineStart";
+    nodes.height = 1000;
+    spec.buildDevice = Build(nodes);
+    spec.script = Frames(1);
+    ASSERT_NO_FATAL_FAILURE(OpenSession(spec));
+    ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
+    ASSERT_EQ(m_session->TriggerMode(), 1);
+    ASSERT_EQ(m_session->StopAcquire(), 0);
+
+    QRVImage image;
+    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), QRV_ERR_GRAB_TIMEOUT);
+    EXPECT_EQ(Executions(), 0);
+    EXPECT_EQ(Counters().getFrame, 0);
+
+    // GrabImage starts from a lowered flag: a stop made before it does not abort it.
+    ASSERT_EQ(m_session->StopAcquire(), 0);
+    ASSERT_TRUE(m_session->AbortRaised());
+    ASSERT_EQ(m_session->StartAcquire(1, 0), 0);
+    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
+    EXPECT_EQ(Executions(), 1000);
+    EXPECT_EQ(Counters().stopGrabbing, 0);
+}
+
+// ---------------------------------------------------------------------------
+// StopAcquire from another thread ends a running line loop.
+
+class AcqLineLoopThreads : public AcqFixture {
+protected:
+    void OpenLineScan() {
+        KZRSIM::CameraSpec spec = Cam();
+        STriggerNodes nodes;
+        nodes.selector = "LineStart";
+        nodes.height = int64_t{1} << 30;
+        spec.buildDevice = Build(nodes);
+        ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+        // A loop that ignores the stop is cut off by the observer after 10 s.
+        const Clock::time_point cutOff = Clock::now() + std::chrono::seconds(10);
+        std::atomic<int64_t>* executed = &m_executed;
+        Device().Ref("TriggerSoftware").OnExecute([executed, cutOff] {
+            const int64_t n = ++*executed;
+            if ((n & 0xFFF) == 0 && Clock::now() > cutOff) {
+                throw std::runtime_error("line loop was not stopped");
+            }
+        });
+    }
+
+    /// Runs grab on another thread, stops once the loop is running, and returns
+    /// the grab's result.
+    int StopDuring(const std::function<int()>& grab) {
+        std::atomic<int> result{-1};
+        std::atomic<bool> done{false};
+        std::thread grabber([&] {
+            result = grab();
+            done = true;
+        });
+        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+        while (m_executed.load() == 0 && !done.load() && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_GT(m_executed.load(), 0) << "the line loop never started";
+        EXPECT_EQ(m_session->StopAcquire(), 0);
+        grabber.join();
+        return result.load();
+    }
+
+    std::atomic<int64_t> m_executed{0};
+};
+
+TEST_F(AcqLineLoopThreads, StopEndsGrabImageLineLoop) {
+    ASSERT_NO_FATAL_FAILURE(OpenLineScan());
+    QRVImage image;
+    EXPECT_EQ(StopDuring([&] { return m_session->GrabImage(&image, kWait); }),
+              QRV_ERR_GRAB_ABORTED);
+    EXPECT_LT(m_executed.load(), int64_t{1} << 30);
+    EXPECT_EQ(Counters().getFrame, 0);
+    EXPECT_EQ(Counters().stopGrabbing, 1);
+    EXPECT_TRUE(image.IsEmpty());
+    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
+}
+
+TEST_F(AcqLineLoopThreads, StopEndsGrabImageExLineLoop) {
+    ASSERT_NO_FATAL_FAILURE(OpenLineScan());
+    ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
+    QRVImage image;
+    ZelChunkData chunks;
+    EXPECT_EQ(StopDuring([&] { return m_session->GrabImageEx(&image, &chunks, kWait); }),
+              QRV_ERR_GRAB_TIMEOUT);
+    EXPECT_LT(m_executed.load(), int64_t{1} << 30);
+    EXPECT_EQ(Counters().getFrame, 0);
+    EXPECT_EQ(chunks.getUpdateCount(), 0u);
+    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
+}
+
+// ---------------------------------------------------------------------------
+// Every way a fetch can fail, through both grabs. Nothing stays out, the host's
+// objects stay untouched and the frame lock is free afterwards.
+
+struct SFailure {
+    const char* name;
+    KZRSIM::FrameStep step;
+    int grabImage;
+    int grabImageEx;
+    const char* logLine;  ///< GrabImage's log line, or null for none
+};
+
+KZRSIM::FrameStep Code(int code) {
+    KZRSIM::FrameStep step;
+    step.code = code;
+    return step;
+}
+KZRSIM::FrameStep Fault(const char* kind) {
+    KZRSIM::FrameStep step;
+    step.fault = kind;
+    return step;
+}
+KZRSIM::FrameStep Invalid() {
+    KZRSIM::FrameStep step;
+    step.valid = false;
+    return step;
+}
+
+const SFailure kFailures[] = {
+    {"Incomplete", Code(-23), QRV_ERR_CAMERA_IMAGE_DATA, QRV_ERR_CAMERA_IMAGE_DATA,
+     "GrabImage Failed, ret = -23"},
+    {"NotRunning", Code(-12), QRV_ERR_GRAB_ABORTED, QRV_ERR_ACQUISITION_STOPPED,
+     "GrabImage Failed, ret = -12"},
+    {"Timeout", Code(-11), QRV_ERR_GRAB_TIMEOUT, QRV_ERR_GRAB_TIMEOUT,
+     "GrabImage Failed, ret = -11"},
+    {"OtherCode", Code(-5), QRV_ERR_GRAB_FAILED, QRV_ERR_GRAB_FAILED, "GrabImage Failed, ret = -5"},
+    {"DeviceLost", Code(-30), QRV_ERR_GRAB_FAILED, QRV_ERR_GRAB_FAILED,
+     "GrabImage Failed, ret = -30"},
+    {"GenICamFault", Fault("genicam"), QRV_ERR_GENICAM_EXCEPTION, QRV_ERR_GENICAM_EXCEPTION,
+     nullptr},
+    {"StdFault", Fault("std"), QRV_ERR_EXCEPTION, QRV_ERR_EXCEPTION, nullptr},
+    {"InvalidFrame", Invalid(), QRV_ERR_CAMERA_IMAGE_DATA, QRV_ERR_CAMERA_IMAGE_DATA,
+     "GrabImage Failed, error = QRV_ERR_CAMERA_IMAGE_DATA0"},
+};
+
+class AcqGrabFailureThreads : public AcqFixture, public ::testing::WithParamInterface<SFailure> {};
+
+TEST_P(AcqGrabFailureThreads, BothGrabsReportAndCleanUp) {
+    const SFailure& f = GetParam();
+    KZRSIM::CameraSpec spec = Cam();
+    spec.chunks = {{1, 2, 3, 4}};
+    spec.script = {f.step, f.step};
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    QRVImage image;
+    ZelChunkData chunks;
+
+    EXPECT_EQ(m_session->GrabImage(&image, kWait), f.grabImage);
+    const std::vector<std::string> expectedLog =
+        f.logLine ? std::vector<std::string>{f.logLine} : std::vector<std::string>{};
+    EXPECT_EQ(m_log.Messages(), expectedLog);
+    ExpectNothingOut();
+    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
+
+    EXPECT_EQ(m_session->GrabImageEx(&image, &chunks, kWait), f.grabImageEx);
+    ExpectNothingOut();
+    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
+
+    EXPECT_TRUE(image.IsEmpty());
+    EXPECT_EQ(chunks.getUpdateCount(), 0u);
+    EXPECT_EQ(Counters().getFrame, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(FrameResults, AcqGrabFailureThreads, ::testing::ValuesIn(kFailures),
+                         [](const ::testing::TestParamInfo<SFailure>& info) {
+                             return std::string(info.param.name);
+                         });
+
+using AcqFrameLockThreads = AcqFixture;
+
+TEST_F(AcqFrameLockThreads, TriggerTimeoutInGrabImageExLeavesLockFree) {
+    KZRSIM::CameraSpec spec = Cam();
+    STriggerNodes nodes;
+    nodes.completion = ECommandCompletion::Never;
+    spec.buildDevice = Build(nodes);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
+    EXPECT_EQ(m_session->GrabImageEx(nullptr, nullptr, 0), QRV_ERR_GRAB_TIMEOUT);
+    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
+}
+
+// ---------------------------------------------------------------------------
+// Successful grabs: layout refusal, time-out passing, chunk data.
+
+using AcqGrab = AcqFixture;
+
+TEST_F(AcqGrab, RefusedLayoutLeavesHostImageUnchanged) {
+    KZRSIM::CameraSpec spec = Cam();
+    KZRSIM::FrameStep zeroWidth;
+    zeroWidth.width = 0;
+    spec.script = {zeroWidth, zeroWidth};
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+
+    unsigned char pixels[8] = {9, 8, 7, 6, 5, 4, 3, 2};
+    QRVImage image;
+    ASSERT_TRUE(image.GenImageExt(pixels, 4, 2, 1, 8, QRVImage::Default));
+    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
+    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
+    ASSERT_EQ(image.Width(), 4);
+    ASSERT_EQ(image.Height(), 2);
+    EXPECT_EQ(std::vector<unsigned char>(image.Data(), image.Data() + 8),
+              std::vector<unsigned char>(pixels, pixels + 8));
+    ExpectNothingOut();
+}
+
+TEST_F(AcqGrab, NegativeTimeOutReachesTheCameraSignExtended) {
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
+    QRVImage image;
+    EXPECT_EQ(m_session->GrabImage(&image, -1), 0);
+    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, INT_MIN), 0);
+    EXPECT_EQ(Counters().getFrameTimeouts, (std::vector<int64_t>{-1, INT_MIN}));
+}
+
+TEST_F(AcqGrab, GrabsCopyConsecutiveFrames) {
+    KZRSIM::CameraSpec spec = Cam();
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    QRVImage first;
+    QRVImage second;
+    ASSERT_EQ(m_session->GrabImage(&first, kWait), 0);
+    ASSERT_EQ(m_session->GrabImageEx(&second, nullptr, kWait), 0);
+    ASSERT_EQ(first.Width(), spec.width);
+    ASSERT_EQ(first.Height(), spec.height);
+    EXPECT_EQ(FrameIdOf(first), 1u);
+    EXPECT_EQ(FrameIdOf(second), 2u);
+    EXPECT_EQ(first.Data()[first.DataSize() - 1],
+              KZRSIM::PatternByte(spec, 1, first.DataSize() - 1));
+}
+
+class AcqChunks : public AcqFixture {
+protected:
+    void SetUp() override {
+        AcqFixture::SetUp();
+        qrv::platform::SetDebugOutputListener([this](const char* text) {
+            std::lock_guard<std::mutex> lock(m_debugMutex);
+            m_debug.emplace_back(text);
+        });
+    }
+    std::vector<std::string> Debug() {
+        std::lock_guard<std::mutex> lock(m_debugMutex);
+        return m_debug;
+    }
+
+    std::mutex m_debugMutex;
+    std::vector<std::string> m_debug;
+};
+
+TEST_F(AcqChunks, BlocksAreJoinedInFrameOrder) {
+    KZRSIM::CameraSpec spec = Cam();
+    std::vector<uint8_t> expected;
+    for (const std::size_t size : {8u, 16u, 40u}) {
+        std::vector<uint8_t> block(size);
+        for (std::size_t i = 0; i < size; ++i) block[i] = static_cast<uint8_t>(size * 3 + i);
+        expected.insert(expected.end(), block.begin(), block.end());
+        spec.chunks.push_back(block);
+    }
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    QRVImage image;
+    ZelChunkData chunks;
+    ASSERT_EQ(m_session->GrabImageEx(&image, &chunks, kWait), 0);
+    ASSERT_EQ(chunks.getSize(), 64u);
+    EXPECT_EQ(std::vector<uint8_t>(chunks.getData(), chunks.getData() + 64), expected);
+    EXPECT_EQ(chunks.getUpdateCount(), 1u);
+    EXPECT_EQ(Debug(), std::vector<std::string>{"#### getchunkdata length = 64\n"});
+    EXPECT_FALSE(image.IsEmpty());
+}
+
+TEST_F(AcqChunks, FrameWithoutChunksLeavesChunkDataAlone) {
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
+    ZelChunkData chunks;
+    chunks.setData(3, "abc");
+    QRVImage image;
+    ASSERT_EQ(m_session->GrabImageEx(&image, &chunks, kWait), 0);
+    EXPECT_EQ(chunks.getUpdateCount(), 1u);
+    ASSERT_EQ(chunks.getSize(), 3u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(chunks.getData()), 3), "abc");
+    EXPECT_TRUE(Debug().empty());
+}
+
+// ---------------------------------------------------------------------------
+// Concurrent grabs on one session.
+
+using AcqGrabThreads = AcqFixture;
+
+TEST_F(AcqGrabThreads, ConcurrentGrabImageExGetDistinctFrames) {
+    constexpr int kPerThread = 50;
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
+    std::vector<uint64_t> ids[2];
+    int failures[2] = {0, 0};
+    auto worker = [&](int t) {
+        QRVImage image;
+        ZelChunkData chunks;
+        for (int i = 0; i < kPerThread; ++i) {
+            if (m_session->GrabImageEx(&image, &chunks, kWait) != 0) {
+                ++failures[t];
+                continue;
+            }
+            ids[t].push_back(FrameIdOf(image));
+        }
+    };
+    std::thread a(worker, 0);
+    std::thread b(worker, 1);
+    a.join();
+    b.join();
+    EXPECT_EQ(failures[0] + failures[1], 0);
+    std::set<uint64_t> distinct(ids[0].begin(), ids[0].end());
+    distinct.insert(ids[1].begin(), ids[1].end());
+    EXPECT_EQ(distinct.size(), static_cast<std::size_t>(2 * kPerThread));
+    EXPECT_EQ(Counters().framesDelivered, 2 * kPerThread);
+    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
+}
+
+}  // namespace

@@ -1,0 +1,192 @@
+// The .cam loader: line rules, value conversions per node type, and what it
+// leaves alone.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "SimFixture.h"
+
+using qrvtest::Camera;
+using qrvtest::SimFixture;
+
+namespace {
+
+void BuildGrabber(GenApi::CMemoryNodeMap& map) {
+    map.AddInteger("Width", 64, 0, 100000, 1);
+    map.AddInteger("Height", 48, -1000, 100000, 1);
+    map.AddInteger("ReadOnlyInt", 5, 0, 100, 1).Access(GenApi::RO);
+    map.AddBoolean("Strobe", false);
+    map.AddFloat("Exposure", 1.0, 0.0, 1e6);
+    map.AddEnumeration("Tap", {{"Tap1", 1}, {"Tap2", 2}, {"Tap8", 8}}, "Tap1");
+    map.AddString("Label", "old");
+    map.AddCommand("Reset");
+    map.AddRegister("Reg", 4, {1, 2, 3, 4});
+}
+
+}  // namespace
+
+class ConfigFileTest : public SimFixture {
+protected:
+    void SetUp() override {
+        SimFixture::SetUp();
+        KZRSIM::CameraSpec spec = Camera("G");
+        spec.grabberModule = true;
+        spec.buildGrabber = BuildGrabber;
+        Use({spec});
+        m_session = OpenSession("G");
+        m_map = KZRSIM::GrabberNodeMap("G");
+        ASSERT_NE(nullptr, m_map);
+    }
+    void TearDown() override {
+        m_session.reset();
+        SimFixture::TearDown();
+    }
+
+    bool Load(const std::string& content, const std::string& name = "test.cam") {
+        return m_session->LoadCameraConfigFile(WriteFile(name, content).string().c_str());
+    }
+
+    std::unique_ptr<CGenICamCamera> m_session;
+    GenApi::CMemoryNodeMap* m_map = nullptr;
+};
+
+TEST_F(ConfigFileTest, OnlyTheLowerCaseCamExtensionIsAccepted) {
+    for (const char* bad : {"x.CAM", "x.Cam", "x.caM", "cam", "", "x.cam.txt", "abc"}) {
+        const std::string path = (m_dir / bad).string();
+        std::ofstream(path) << "Width=7;\n";
+        EXPECT_FALSE(m_session->LoadCameraConfigFile(std::string(bad).empty() ? "" : path.c_str()))
+            << bad;
+    }
+    EXPECT_FALSE(m_session->LoadCameraConfigFile(QRVString()));
+    EXPECT_FALSE(m_session->LoadCameraConfigFile("cam"));
+    EXPECT_EQ(64, m_map->PeekInt("Width"));
+    // A name that is nothing but the extension passes the name test.
+    EXPECT_TRUE(Load("Width=7;\n", ".cam"));
+    EXPECT_EQ(7, m_map->PeekInt("Width"));
+}
+
+TEST_F(ConfigFileTest, MissingFileIsRefused) {
+    EXPECT_FALSE(m_session->LoadCameraConfigFile((m_dir / "none.cam").string().c_str()));
+}
+
+TEST_F(ConfigFileTest, EmptyOrCommentOnlyFileSucceedsAndWritesNothing) {
+    EXPECT_TRUE(Load(""));
+    EXPECT_TRUE(Load("; only a comment\n;Width=5;\n\n"));
+    EXPECT_EQ(64, m_map->PeekInt("Width"));
+    EXPECT_EQ(0, m_map->CallCount("Width", GenApi::EFaultOp::SetValue));
+}
+
+TEST_F(ConfigFileTest, LineRules) {
+    EXPECT_TRUE(Load("[Section]\n"
+                     "Width=100\n"           // no terminator: skipped
+                     "Height = 2 0 ; note\n"  // blanks vanish, trailing comment ignored
+                     "Tap\t=\tTap 8;\r\n"     // tabs, blank inside the value, CRLF
+                     "Strobe;\n"              // no '=': skipped
+                     "=5;\n"));               // empty name: no node
+    EXPECT_EQ(64, m_map->PeekInt("Width"));
+    EXPECT_EQ(20, m_map->PeekInt("Height"));
+    EXPECT_EQ("Tap8", m_map->PeekString("Tap"));
+    EXPECT_TRUE(Load("Width=100;\n"));
+    EXPECT_EQ(100, m_map->PeekInt("Width"));
+}
+
+TEST_F(ConfigFileTest, ByteOrderMarkDoesNotHideTheFirstLine) {
+    EXPECT_TRUE(Load("\xEF\xBB\xBFWidth=33;\r\nHeight=44;\r\n"));
+    EXPECT_EQ(33, m_map->PeekInt("Width"));
+    EXPECT_EQ(44, m_map->PeekInt("Height"));
+    EXPECT_TRUE(Load("\xEF\xBB\xBF;Width=55;\nHeight=66;\n"));
+    EXPECT_EQ(33, m_map->PeekInt("Width"));  // the comment stays a comment
+    EXPECT_EQ(66, m_map->PeekInt("Height"));
+}
+
+TEST_F(ConfigFileTest, IntegerValues) {
+    struct Case {
+        const char* text;
+        int64_t expected;
+    };
+    const Case cases[] = {{"12abc", 12}, {"-25", -25}, {"+9", 9}, {"0x10", 0},
+                          {"100=5", 100}};
+    for (const Case& c : cases) {
+        m_map->PokeInt("Height", 1);
+        EXPECT_TRUE(Load(std::string("Height=") + c.text + ";\n")) << c.text;
+        EXPECT_EQ(c.expected, m_map->PeekInt("Height")) << c.text;
+    }
+    for (const char* bad : {"abc", "", "3000000000", "-2147483649"}) {
+        m_map->PokeInt("Height", 1);
+        EXPECT_TRUE(Load(std::string("Height=") + bad + ";\n")) << bad;
+        EXPECT_EQ(1, m_map->PeekInt("Height")) << bad;
+    }
+}
+
+TEST_F(ConfigFileTest, BooleanValues) {
+    for (const char* yes : {"True", "true", "TRUE", "1"}) {
+        m_map->PokeInt("Strobe", 0);
+        EXPECT_TRUE(Load(std::string("Strobe=") + yes + ";\n"));
+        EXPECT_EQ(1, m_map->PeekInt("Strobe")) << yes;
+    }
+    for (const char* no : {"False", "", "yes", "2", "on"}) {
+        m_map->PokeInt("Strobe", 1);
+        EXPECT_TRUE(Load(std::string("Strobe=") + no + ";\n"));
+        EXPECT_EQ(0, m_map->PeekInt("Strobe")) << no;
+    }
+}
+
+TEST_F(ConfigFileTest, FloatValuesAreRoundedToSinglePrecision) {
+    EXPECT_TRUE(Load("Exposure=123.456789012345;\n"));
+    EXPECT_EQ(static_cast<double>(123.456789012345f), m_map->PeekFloat("Exposure"));
+    EXPECT_NE(123.456789012345, m_map->PeekFloat("Exposure"));
+    for (const char* bad : {"abc", "1e999", "1e-999"}) {
+        m_map->PokeFloat("Exposure", 2.0);
+        EXPECT_TRUE(Load(std::string("Exposure=") + bad + ";\n"));
+        EXPECT_EQ(2.0, m_map->PeekFloat("Exposure")) << bad;
+    }
+}
+
+TEST_F(ConfigFileTest, RefusedAndIgnoredEntriesLeaveNodesAndGoOn) {
+    EXPECT_TRUE(Load("ReadOnlyInt=9;\n"
+                     "Tap=Tap5;\n"        // no such entry
+                     "Width=999999999;\n"  // out of range
+                     "Label=new;\n"        // string nodes are not written
+                     "Reset=1;\n"          // nor commands
+                     "Reg=00;\n"           // nor registers
+                     "Nothing=1;\n"
+                     "Height=77;\n"));
+    EXPECT_EQ(5, m_map->PeekInt("ReadOnlyInt"));
+    EXPECT_EQ("Tap1", m_map->PeekString("Tap"));
+    EXPECT_EQ(64, m_map->PeekInt("Width"));
+    EXPECT_EQ("old", m_map->PeekString("Label"));
+    EXPECT_EQ(0, m_map->ExecuteCount("Reset"));
+    EXPECT_EQ(77, m_map->PeekInt("Height"));
+}
+
+TEST_F(ConfigFileTest, RepeatedNameIsWrittenEachTimeAndReadBack) {
+    EXPECT_TRUE(Load("Width=10;\nWidth=20;\n"));
+    EXPECT_EQ(20, m_map->PeekInt("Width"));
+    EXPECT_EQ(2, m_map->CallCount("Width", GenApi::EFaultOp::SetValue));
+    EXPECT_EQ(2, m_map->CallCount("Width", GenApi::EFaultOp::GetValue));
+}
+
+TEST_F(ConfigFileTest, FaultsInOneEntryDoNotStopTheFile) {
+    m_map->Ref("Width").InjectFault({GenApi::EFaultOp::SetValue, GenApi::EFaultKind::Std, 0});
+    m_map->Ref("Tap").InjectFault({GenApi::EFaultOp::FromString, GenApi::EFaultKind::GenICam, 0});
+    EXPECT_TRUE(Load("Width=10;\nTap=Tap2;\nHeight=3;\n"));
+    EXPECT_EQ(3, m_map->PeekInt("Height"));
+}
+
+TEST_F(ConfigFileTest, ApplyEntryNeedsCameraAndGrabberMap) {
+    CGenICamCamera fresh;
+    EXPECT_EQ(-1, fresh.ApplyConfigEntry("Width", "1"));
+    EXPECT_EQ(0, m_session->ApplyConfigEntry("NoSuchNode", "1"));
+
+    KZRSIM::CameraSpec noGrabber = Camera("N");
+    KZRSIM::CameraSpec noMap = Camera("M");
+    noMap.grabberModule = true;
+    noMap.grabberNodeMap = false;
+    Use({noGrabber, noMap});
+    for (const char* serial : {"N", "M"}) {
+        auto session = OpenSession(serial);
+        EXPECT_EQ(-1, session->ApplyConfigEntry("Width", "1")) << serial;
+        EXPECT_TRUE(session->LoadCameraConfigFile(WriteFile("x.cam", "Width=1;\n").string().c_str()));
+    }
+}

@@ -1,0 +1,360 @@
+// Opening and closing sessions, the camera and card lists, and the error log.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+#include <thread>
+
+#include "SimFixture.h"
+
+using qrvtest::Camera;
+using qrvtest::SimFixture;
+
+namespace {
+
+KZRSIM::CameraSpec ClCamera(const std::string& serial, const std::string& link = "") {
+    KZRSIM::CameraSpec spec = Camera(serial, {}, KZRGENICAM::TransportCameraLink);
+    spec.link = link;
+    spec.grabberModule = true;
+    spec.buildGrabber = [](GenApi::CMemoryNodeMap& map) { map.AddInteger("Width", 64, 0, 4096, 1); };
+    return spec;
+}
+
+}  // namespace
+
+class OpenTest : public SimFixture {};
+
+TEST_F(OpenTest, UnknownSerialGives101005AndLogsIt) {
+    Use({Camera("A")});
+    CGenICamCamera session;
+    EXPECT_EQ(101005, session.Open("B", ""));
+    EXPECT_EQ(nullptr, session.Camera());
+    EXPECT_EQ(std::vector<std::string>{"Open camera failed, error = 101005"}, LogMessages());
+}
+
+TEST_F(OpenTest, RefusedOpenLogsTheCamerasNumberAndReleasesTheCamera) {
+    KZRSIM::CameraSpec spec = Camera("A");
+    spec.openError = 42;
+    Use({spec});
+    {
+        CGenICamCamera session;
+        EXPECT_EQ(101016, session.Open("A", ""));
+        EXPECT_EQ(nullptr, session.Camera());
+        EXPECT_EQ(1, KZRSIM::Counters("A").release);
+    }
+    EXPECT_EQ(std::vector<std::string>{"Open camera failed, error = 42"}, LogMessages());
+    EXPECT_EQ(0, KZRSIM::Library().camerasOut);
+    EXPECT_EQ(0, KZRSIM::Library().doubleReleases);
+}
+
+TEST_F(OpenTest, NonCameraLinkCameraIgnoresTheConfigurationPath) {
+    Use({Camera("A")});
+    auto session = OpenSession("A", "/no/such/file.CAM");
+    EXPECT_TRUE(session->IsOpen());
+    EXPECT_FALSE(session->CameraLink());
+    EXPECT_EQ(0, KZRSIM::Counters("A").setSerialPort);
+    // A second open of an open session asks nothing new.
+    EXPECT_EQ(0, session->Open("A", ""));
+    EXPECT_EQ(1, KZRSIM::Counters("A").create);
+}
+
+TEST_F(OpenTest, SessionClosesAndReleasesItsCameraExactlyOnce) {
+    Use({Camera("A")});
+    {
+        auto session = OpenSession("A");
+        EXPECT_EQ(0, session->Close());
+        EXPECT_EQ(101007, session->Close());
+        EXPECT_FALSE(session->IsOpen());
+    }
+    const KZRSIM::CameraCounters counters = KZRSIM::Counters("A");
+    EXPECT_EQ(1, counters.close);
+    EXPECT_EQ(1, counters.release);
+    EXPECT_EQ(0, KZRSIM::Library().camerasOut);
+    EXPECT_EQ(0, KZRSIM::Library().doubleReleases);
+}
+
+TEST_F(OpenTest, FreshSessionIsNotOpenAndCloseGives101007) {
+    CGenICamCamera session;
+    EXPECT_FALSE(session.IsOpen());
+    EXPECT_EQ(101007, session.Close());
+}
+
+TEST_F(OpenTest, CameraLinkWithoutConfigurationFileGives100009AndClosesOnDestruction) {
+    Use({ClCamera("CL-KZRCL-P01")}, {"ZOZIR_P01"}, {"ZOZIR_PROTO"});
+    {
+        CGenICamCamera session;
+        EXPECT_EQ(100009, session.Open("CL-KZRCL-P01", ""));
+        EXPECT_FALSE(session.CameraLink());
+        EXPECT_EQ(0, KZRSIM::Counters("CL-KZRCL-P01").close);
+    }
+    EXPECT_EQ(1, KZRSIM::Counters("CL-KZRCL-P01").close);
+    EXPECT_EQ(0, KZRSIM::Counters("CL-KZRCL-P01").setSerialPort);
+    EXPECT_EQ(std::vector<std::string>{"Open camera failed, error = 100009"}, LogMessages());
+}
+
+TEST_F(OpenTest, CameraLinkSerialNumberChoosesLastMatchingPortAndProtocol) {
+    Use({ClCamera("CAM-KZRCL-P01")},
+        {"ZOZIR_A_P01", "COM_P01", "ZOZIR_B_P01", "ZOZIR_P02"},
+        {"Base", "ZOZIR_1", "Other", "ZOZIR_2"});
+    const auto cam = WriteFile("grabber.cam", "Width=100;\n");
+    auto session = OpenSession("CAM-KZRCL-P01", cam.string());
+    EXPECT_TRUE(session->CameraLink());
+    const KZRSIM::CameraCounters counters = KZRSIM::Counters("CAM-KZRCL-P01");
+    ASSERT_EQ(1u, counters.serialPortArgs.size());
+    EXPECT_EQ("ZOZIR_2", counters.serialPortArgs[0].first);
+    EXPECT_EQ("ZOZIR_B_P01", counters.serialPortArgs[0].second);
+    EXPECT_EQ(100, KZRSIM::GrabberNodeMap("CAM-KZRCL-P01")->PeekInt("Width"));
+}
+
+TEST_F(OpenTest, CameraLinkLinkNameGivesThePortKeyFromPosition30) {
+    // Characters 30..32 of the link text are "X7Y".
+    const std::string link = std::string(30, '-') + "X7Y" + "tail";
+    Use({ClCamera("CAM-1", link)}, {"ZOZIR_X7Y", "ZOZIR_X7Z", "X7Y_only"}, {"ZOZIR_P"});
+    const auto cam = WriteFile("g.cam", "");
+    auto session = OpenSession("CAM-1", cam.string());
+    const auto args = KZRSIM::Counters("CAM-1").serialPortArgs;
+    ASSERT_EQ(1u, args.size());
+    EXPECT_EQ("ZOZIR_X7Y", args[0].second);
+}
+
+TEST_F(OpenTest, ShortLinkNameGivesEmptyKeyAndTheLastZozirPort) {
+    Use({ClCamera("CAM-2", "short")}, {"ZOZIR_1", "PLAIN", "ZOZIR_2", "OTHER"}, {"ZOZIR_P"});
+    const auto cam = WriteFile("g.cam", "");
+    auto session = OpenSession("CAM-2", cam.string());
+    const auto args = KZRSIM::Counters("CAM-2").serialPortArgs;
+    ASSERT_EQ(1u, args.size());
+    EXPECT_EQ("ZOZIR_2", args[0].second);
+}
+
+TEST_F(OpenTest, NoMatchingPortStillOpensWithoutSettingThePort) {
+    KZRSIM::CameraSpec spec = ClCamera("CAM-KZRCL-P09");
+    spec.connected = false;  // a Camera Link session does not ask the camera
+    Use({spec}, {"ZOZIR_P01", "COM_P09"}, {"ZOZIR_P"});
+    const auto cam = WriteFile("g.cam", "");
+    auto session = OpenSession("CAM-KZRCL-P09", cam.string());
+    EXPECT_TRUE(session->IsOpen());
+    EXPECT_EQ(0, KZRSIM::Counters("CAM-KZRCL-P09").setSerialPort);
+}
+
+class ListTest : public SimFixture {};
+
+TEST_F(ListTest, CameraListAdmitsGigEUsb3AndGenTLOnly) {
+    std::vector<KZRSIM::CameraSpec> cameras = {Camera("G", {}, 1), Camera("U", {}, 2),
+                                               Camera("C", {}, 4), Camera("T", {}, 8),
+                                               Camera("X", {}, 5)};
+    KZRSIM::CameraSpec null;
+    null.nullRecord = true;
+    cameras.insert(cameras.begin() + 1, null);
+    cameras[0].vendor = "Vendor";
+    cameras[0].model = "Model";
+    cameras[0].id = "ID-G";
+    Use(cameras);
+
+    QRVCameraInfoArray list;
+    QRVCameraInfo stale;
+    list.Append(stale);
+    {
+        CGenICamCamera session;
+        EXPECT_EQ(3, session.GetCameraList(&list));
+        EXPECT_EQ(0u, session.CameraInfoCount());
+    }
+    ASSERT_EQ(3, list.Length());
+    EXPECT_EQ(QRVString("G"), list.At(0).GetSerialNumber());
+    EXPECT_EQ(QRVString("Vendor"), list.At(0).GetManufacturerInfo());
+    EXPECT_EQ(QRVString("Model"), list.At(0).GetModelName());
+    EXPECT_EQ(QRVString("ID-G"), list.At(0).GetID());
+    EXPECT_EQ(QRVString("QRVAcqGenIcam"), list.At(0).GetSDKName());
+    EXPECT_EQ(2, list.At(0).GetDriverType());
+    EXPECT_FALSE(list.At(0).GetFilter());
+    EXPECT_EQ(QRV_CAMERA_AREA, list.At(0).GetCameraType());
+    EXPECT_EQ(QRV_INTERFACE_GIGE, list.At(0).GetInterface());
+    EXPECT_EQ(QRV_INTERFACE_USB3, list.At(1).GetInterface());
+    EXPECT_EQ(QRVString("T"), list.At(2).GetSerialNumber());
+    EXPECT_EQ(QRV_INTERFACE_GENTL, list.At(2).GetInterface());
+    EXPECT_EQ(std::vector<std::string>{"Find Camera count =  6"}, LogMessages());
+    EXPECT_EQ(0, KZRSIM::Library().recordsOut);
+    EXPECT_EQ(0, KZRSIM::Library().doubleReleases);
+}
+
+TEST_F(ListTest, EmptyDiscoveryLogsZeroAndEmptiesTheList) {
+    QRVCameraInfoArray list;
+    QRVCameraInfo stale;
+    list.Append(stale);
+    CGenICamCamera session;
+    EXPECT_EQ(0, session.GetCameraList(&list));
+    EXPECT_EQ(0, list.Length());
+    EXPECT_EQ(std::vector<std::string>{"Find Camera count =  0"}, LogMessages());
+}
+
+TEST_F(ListTest, FailureHalfWayReleasesEveryRecordExactlyOnce) {
+    for (const char* kind : {"std", "genicam"}) {
+        KZRSIM::ResetCounters();
+        KZRSIM::CameraSpec bad = Camera("B");
+        bad.faults["getInterfaceType"] = kind;
+        Use({Camera("A"), bad, Camera("C")});
+        QRVCameraInfoArray list;
+        {
+            CGenICamCamera session;
+            EXPECT_EQ(std::string(kind) == "std" ? 101041 : 101040, session.GetCameraList(&list));
+            EXPECT_EQ(1, list.Length());  // what came before the failure stays
+        }
+        EXPECT_EQ(0, KZRSIM::Library().recordsOut) << kind;
+        EXPECT_EQ(0, KZRSIM::Library().doubleReleases) << kind;
+    }
+    const std::vector<std::string> lines = LogMessages();
+    // Only the non-GenICam failure is logged.
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "GetCameraList Failed"));
+}
+
+TEST_F(ListTest, NullArrayIsRefusedWithoutDiscovery) {
+    Use({Camera("A")});
+    CGenICamCamera session;
+    EXPECT_NE(0, session.GetCameraList(nullptr));
+    EXPECT_NE(0, session.GetCardList(nullptr));
+    EXPECT_EQ(0, KZRSIM::Library().discovery);
+}
+
+TEST_F(ListTest, CardListHasOneServerWithOneDevicePerRecord) {
+    KZRSIM::CameraSpec odd = Camera("X5", {}, 5);
+    odd.inClFilter = 1;
+    odd.id = "ID-X5";
+    KZRSIM::CameraSpec null;
+    null.nullRecord = true;
+    null.inClFilter = 1;
+    KZRSIM::CameraSpec cl1 = ClCamera("CL1");
+    cl1.id = "ID-CL1";
+    Use({cl1, null, ClCamera("CL2"), odd, Camera("G")});
+
+    QRVCardInfoArray cards;
+    CGenICamCamera session;
+    EXPECT_EQ(3, session.GetCardList(&cards));
+    ASSERT_EQ(3, cards.Length());
+    for (long i = 0; i < cards.Length(); ++i) {
+        ASSERT_EQ(1u, cards.At(i).GetServers().size());
+        EXPECT_EQ(1u, cards.At(i).GetServers()[0].GetDevices().size());
+        EXPECT_EQ(2, cards.At(i).GetDriverType());
+        EXPECT_EQ(QRVString("QRVAcqGenIcam"), cards.At(i).GetSDKName());
+    }
+    EXPECT_EQ(QRVString("ID-CL1"), cards.At(0).GetServers()[0].GetServerName());
+    EXPECT_EQ(QRVString("CL1"), cards.At(0).GetServers()[0].GetDevices()[0]);
+    EXPECT_EQ(QRV_INTERFACE_CAMERALINK, cards.At(0).GetInterface());
+    EXPECT_EQ(QRV_INTERFACE_UNKNOWN, cards.At(2).GetInterface());
+    const KZRSIM::LibraryCounters lib = KZRSIM::Library();
+    ASSERT_FALSE(lib.discoveryFilters.empty());
+    EXPECT_EQ("CLTLKZR.cti", lib.discoveryFilters.back());
+    EXPECT_EQ(0, lib.recordsOut);
+    EXPECT_TRUE(LogMessages().empty());  // the card list logs no count
+}
+
+TEST_F(ListTest, DestructorReleasesHeldRecordsOnce) {
+    Use({Camera("A"), Camera("B")});
+    {
+        CGenICamCamera session;
+        session.SetCameraInfosForTesting(KZRGENICAM::Discovery(nullptr));
+        EXPECT_EQ(2, KZRSIM::Library().recordsOut);
+        session.RefreshCameraInfos(nullptr);  // releases the old ones first
+        EXPECT_EQ(2, KZRSIM::Library().recordsOut);
+    }
+    EXPECT_EQ(0, KZRSIM::Library().recordsOut);
+    EXPECT_EQ(0, KZRSIM::Library().doubleReleases);
+}
+
+TEST(InterfaceFromTransport, MapsEveryCode) {
+    EXPECT_EQ(QRV_INTERFACE_GIGE, CGenICamCamera::InterfaceFromTransport(1));
+    EXPECT_EQ(QRV_INTERFACE_USB3, CGenICamCamera::InterfaceFromTransport(2));
+    EXPECT_EQ(QRV_INTERFACE_CAMERALINK, CGenICamCamera::InterfaceFromTransport(4));
+    EXPECT_EQ(QRV_INTERFACE_GENTL, CGenICamCamera::InterfaceFromTransport(8));
+    for (int other : {0, 3, 5, 16, -1}) {
+        EXPECT_EQ(QRV_INTERFACE_UNKNOWN, CGenICamCamera::InterfaceFromTransport(other));
+    }
+}
+
+class ErrorLogTest : public SimFixture {};
+
+TEST_F(ErrorLogTest, TimeStampIsZeroPadded) {
+    std::tm t{};
+    t.tm_year = 2024 - 1900;
+    t.tm_mon = 2;
+    t.tm_mday = 5;
+    t.tm_hour = 9;
+    t.tm_min = 7;
+    t.tm_sec = 2;
+    EXPECT_EQ("[2024-03-05 09:07:02] ", CErrorLog::FormatTimeStamp(t));
+}
+
+TEST_F(ErrorLogTest, LineHasTimeStampMessageAndNumbers) {
+    const auto path = m_dir / "own.txt";
+    {
+        CErrorLog log(path.string().c_str(), true);
+        log << LogBegin << "value " << 12 << ' ' << 0.5f << ' ' << 1234567.0f << LogEnd;
+    }
+    std::ifstream in(path);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    ASSERT_GE(line.size(), 22u);
+    EXPECT_EQ('[', line[0]);
+    EXPECT_EQ("] ", line.substr(20, 2));
+    EXPECT_EQ("value 12 0.5 1.23457e+06", line.substr(22));
+}
+
+TEST_F(ErrorLogTest, EnabledWriterTruncatesAnOlderFile) {
+    const auto path = WriteFile("old.txt", "old content\n");
+    { CErrorLog log(path.string().c_str(), true); }
+    EXPECT_EQ(0u, std::filesystem::file_size(path));
+}
+
+TEST_F(ErrorLogTest, MissingFolderOrSwitchedOffWriterCreatesNothing) {
+    const auto missing = m_dir / "nope" / "log.txt";
+    const auto off = m_dir / "off.txt";
+    {
+        CErrorLog enabled(missing.string().c_str(), true);
+        enabled << LogBegin << "dropped" << LogEnd;
+        CErrorLog disabled(off.string().c_str(), false);
+        disabled << LogBegin << "dropped" << LogEnd;
+        disabled.flush();
+    }
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_FALSE(std::filesystem::exists(off));
+}
+
+TEST_F(ErrorLogTest, ModuleLogIsSwitchedOffAndWritesNoFile) {
+    SetModuleLogForTesting(nullptr);
+    EXPECT_FALSE(g_errorLog.IsEnabled());
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(m_dir);
+    {
+        CGenICamCamera session;
+        EXPECT_EQ(101005, session.Open("nobody", ""));
+    }
+    std::filesystem::current_path(cwd);
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "ErrorLog"));
+}
+
+TEST_F(ErrorLogTest, MultiByteColonIsWrittenAsIs) {
+    m_log.reset(new CErrorLog(m_logPath.string().c_str(), true));
+    SetModuleLogForTesting(m_log.get());
+    *m_log << LogBegin << "GetParamInt\xA3\xBA" << "x" << LogEnd;
+    EXPECT_EQ(std::vector<std::string>{"GetParamInt\xA3\xBAx"}, LogMessages());
+}
+
+class ErrorLogThreads : public SimFixture {};
+
+TEST_F(ErrorLogThreads, LinesFromSeveralThreadsNeverInterleave) {
+    constexpr int kThreads = 4;
+    constexpr int kLines = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < kLines; ++i) {
+                *m_log << LogBegin << "thread " << t << " line " << i << " end" << LogEnd;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    const std::vector<std::string> lines = LogMessages();
+    ASSERT_EQ(static_cast<std::size_t>(kThreads * kLines), lines.size());
+    const std::regex pattern("thread [0-9]+ line [0-9]+ end");
+    for (const std::string& line : lines) {
+        EXPECT_TRUE(std::regex_match(line, pattern)) << line;
+    }
+}

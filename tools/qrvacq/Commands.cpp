@@ -1,0 +1,426 @@
+#include "Commands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "Text.h"
+
+namespace qrvacq {
+
+using nlohmann::json;
+
+namespace {
+
+void ReportFailure(const std::string& what, int code) {
+    std::cerr << "qrvacq: " << what << ": " << DescribeResult(code) << "\n";
+}
+
+json ErrorJson(int code) {
+    const char* name = QRVAcqResultName(code);
+    const char* meaning = QRVAcqResultMeaning(code);
+    return {{"code", code}, {"name", name ? name : ""}, {"meaning", meaning ? meaning : ""}};
+}
+
+// Floats pass through their shortest decimal form so that JSON shows 0.1, not
+// 0.100000001.
+double JsonFloat(float value) { return std::stod(FormatFloat(value)); }
+
+// Reads one feature by its node type; "error" is set when it could not be read.
+json ReadFeature(const PluginApi& api, QRVCameraHandle handle, const std::string& name) {
+    json reading = {{"name", name}};
+    const QRVString node(name.c_str());
+    const int type = api.GetNodeType(handle, node);
+    const char* typeName = NodeTypeName(type);
+    if (!typeName) {
+        reading["error"] = ErrorJson(type);
+        return reading;
+    }
+    reading["type"] = typeName;
+    int result = QRV_OK;
+    switch (type) {
+        case 1: {
+            bool value = false;
+            result = api.GetParamBool(handle, node, &value);
+            if (result == QRV_OK) reading["value"] = value;
+            break;
+        }
+        case 2: {
+            int value = 0, min = 0, max = 0, inc = 0;
+            result = api.GetParamInt(handle, node, &value, &min, &max, &inc);
+            if (result == QRV_OK) {
+                reading.update({{"value", value}, {"min", min}, {"max", max}, {"inc", inc}});
+            }
+            break;
+        }
+        case 3: {
+            float value = 0, min = 0, max = 0, inc = 0;
+            result = api.GetParamFloat(handle, node, &value, &min, &max, &inc);
+            if (result == QRV_OK) {
+                reading.update({{"value", JsonFloat(value)},
+                                {"min", JsonFloat(min)},
+                                {"max", JsonFloat(max)},
+                                {"inc", JsonFloat(inc)}});
+            }
+            break;
+        }
+        case 4: {
+            QRVString value;
+            QRVStringArray entries;
+            result = api.GetParamStr(handle, node, &value, &entries);
+            if (result == QRV_OK) {
+                reading["value"] = ToStd(value);
+                json list = json::array();
+                for (int i = 0; i < entries.size(); ++i) list.push_back(ToStd(entries.at(i)));
+                reading["entries"] = list;
+            }
+            break;
+        }
+        default: break;  // a command has no value
+    }
+    if (result != QRV_OK) reading["error"] = ErrorJson(result);
+    return reading;
+}
+
+std::string NumberText(const json& value) {
+    return value.is_number_float() ? FormatFloat(value.get<float>()) : value.dump();
+}
+
+// Prints a reading as text: the value to stdout, a failure to stderr.
+void PrintReading(const json& reading) {
+    const std::string name = reading["name"];
+    if (reading.contains("error")) {
+        const int code = reading["error"]["code"];
+        if (!reading.contains("type")) {
+            ReportFailure(name + ": not a readable feature", code);
+        } else {
+            ReportFailure(name + " (" + reading["type"].get<std::string>() + ")", code);
+        }
+        return;
+    }
+    const std::string type = reading["type"];
+    std::cout << name << " (" << type << ")";
+    if (type == "command") {
+        std::cout << ": a command, run it with exec\n";
+        return;
+    }
+    const json& value = reading["value"];
+    std::cout << " = ";
+    if (value.is_string()) {
+        std::cout << Quote(value.get<std::string>());
+    } else if (value.is_boolean()) {
+        std::cout << (value.get<bool>() ? "true" : "false");
+    } else {
+        std::cout << NumberText(value);
+    }
+    if (reading.contains("min")) {
+        std::cout << "  [min " << NumberText(reading["min"]) << ", max " << NumberText(reading["max"])
+                  << ", inc " << NumberText(reading["inc"]) << "]";
+    }
+    // GetParamStr gives a plain string's own value as its only entry; list the
+    // entries only when they say more than that.
+    const json& entries = reading.contains("entries") ? reading["entries"] : json::array();
+    if (entries.size() > 1 || (entries.size() == 1 && entries[0] != value)) {
+        std::cout << "  {";
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            std::cout << (i ? ", " : "") << entries[i].get<std::string>();
+        }
+        std::cout << "}";
+    }
+    std::cout << "\n";
+}
+
+void PrintTable(const std::vector<std::vector<std::string>>& rows) {
+    std::vector<std::size_t> widths;
+    for (const auto& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            line += row[i];
+            if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
+        }
+        std::cout << line << "\n";
+    }
+}
+
+}  // namespace
+
+bool OpenCamera::Open(const CameraTarget& target) {
+    Close();
+    QRVCameraHandle handle = nullptr;
+    const int result = m_api.Open(QRVString(target.serial.c_str()), &handle, QRVString(""),
+                                  QRVString(target.configPath.c_str()));
+    if (result != QRV_OK) {
+        ReportFailure("open " + target.serial, result);
+        return false;
+    }
+    if (!handle) {
+        std::cerr << "qrvacq: open " << target.serial << ": the plug-in gave a null handle\n";
+        return false;
+    }
+    m_handle = handle;
+    return true;
+}
+
+int OpenCamera::Close() {
+    if (!m_handle) return QRV_OK;
+    const int result = m_api.Close(m_handle);
+    m_handle = nullptr;
+    if (result != QRV_OK) ReportFailure("close", result);
+    return result;
+}
+
+int RunList(const PluginApi& api, bool json_) {
+    QRVCameraInfoArray list;
+    const int count = api.GetCameraList(&list);
+    if (count < 0) {
+        ReportFailure("camera list", count);
+        return kExitCallFailed;
+    }
+    json cameras = json::array();
+    std::vector<std::vector<std::string>> rows = {{"SERIAL", "VENDOR", "MODEL", "ID", "INTERFACE"}};
+    for (long i = 0; i < list.Length(); ++i) {
+        const QRVCameraInfo& info = list.At(i);
+        const int intf = info.GetInterface();
+        cameras.push_back({{"serial", ToStd(info.GetSerialNumber())},
+                           {"vendor", ToStd(info.GetManufacturerInfo())},
+                           {"model", ToStd(info.GetModelName())},
+                           {"id", ToStd(info.GetID())},
+                           {"sdk", ToStd(info.GetSDKName())},
+                           {"driverType", info.GetDriverType()},
+                           {"cameraType", static_cast<int>(info.GetCameraType())},
+                           {"interface", intf},
+                           {"interfaceName", InterfaceName(intf)}});
+        rows.push_back({ToStd(info.GetSerialNumber()), ToStd(info.GetManufacturerInfo()),
+                        ToStd(info.GetModelName()), ToStd(info.GetID()),
+                        std::to_string(intf) + " " + InterfaceName(intf)});
+    }
+    if (json_) {
+        std::cout << cameras.dump(2) << "\n";
+    } else {
+        PrintTable(rows);
+        std::cout << list.Length() << (list.Length() == 1 ? " camera\n" : " cameras\n");
+    }
+    if (count != list.Length()) {
+        std::cerr << "qrvacq: GetCameraList returned " << count << " but filled " << list.Length()
+                  << " records\n";
+        return kExitCallFailed;
+    }
+    return kExitOk;
+}
+
+int RunCards(const PluginApi& api, bool json_) {
+    QRVCardInfoArray list;
+    const int count = api.GetCardList(&list);
+    if (count < 0) {
+        ReportFailure("card list", count);
+        return kExitCallFailed;
+    }
+    json cards = json::array();
+    for (long i = 0; i < list.Length(); ++i) {
+        const QRVCardInfo& card = list.At(i);
+        json servers = json::array();
+        for (const CLServer& server : card.GetServers()) {
+            json devices = json::array();
+            for (const QRVString& device : server.GetDevices()) devices.push_back(ToStd(device));
+            servers.push_back({{"name", ToStd(server.GetServerName())}, {"devices", devices}});
+        }
+        const int intf = card.GetInterface();
+        cards.push_back({{"sdk", ToStd(card.GetSDKName())},
+                         {"driverType", card.GetDriverType()},
+                         {"cameraType", static_cast<int>(card.GetCameraType())},
+                         {"interface", intf},
+                         {"interfaceName", InterfaceName(intf)},
+                         {"servers", servers}});
+    }
+    if (json_) {
+        std::cout << cards.dump(2) << "\n";
+    } else {
+        for (std::size_t i = 0; i < cards.size(); ++i) {
+            const json& card = cards[i];
+            std::cout << "card " << i << ": sdk " << Quote(card["sdk"]) << ", driver type "
+                      << card["driverType"] << ", interface " << card["interface"] << " "
+                      << card["interfaceName"].get<std::string>() << "\n";
+            for (const json& server : card["servers"]) {
+                std::cout << "  server " << server["name"].get<std::string>() << ":";
+                if (server["devices"].empty()) std::cout << " (no devices)";
+                for (const json& device : server["devices"]) {
+                    std::cout << " " << device.get<std::string>();
+                }
+                std::cout << "\n";
+            }
+        }
+        std::cout << list.Length() << (list.Length() == 1 ? " card\n" : " cards\n");
+    }
+    if (count != list.Length()) {
+        std::cerr << "qrvacq: GetCardList returned " << count << " but filled " << list.Length()
+                  << " records\n";
+        return kExitCallFailed;
+    }
+    return kExitOk;
+}
+
+int RunGet(const PluginApi& api, const CameraTarget& target, const std::vector<std::string>& features,
+           bool json_) {
+    OpenCamera camera(api);
+    if (!camera.Open(target)) return kExitCallFailed;
+    int status = kExitOk;
+    json readings = json::array();
+    for (const std::string& feature : features) {
+        json reading = ReadFeature(api, camera.Handle(), feature);
+        if (reading.contains("error")) status = kExitCallFailed;
+        if (json_) {
+            readings.push_back(std::move(reading));
+        } else {
+            PrintReading(reading);
+        }
+    }
+    if (json_) std::cout << readings.dump(2) << "\n";
+    if (camera.Close() != QRV_OK) status = kExitCallFailed;
+    return status;
+}
+
+int RunSet(const PluginApi& api, const CameraTarget& target,
+           const std::vector<std::string>& assignments, bool json_) {
+    for (const std::string& assignment : assignments) {
+        const std::size_t equals = assignment.find('=');
+        if (equals == std::string::npos || equals == 0) {
+            std::cerr << "qrvacq: expected FEATURE=VALUE, got " << Quote(assignment) << "\n";
+            return kExitUsage;
+        }
+    }
+    OpenCamera camera(api);
+    if (!camera.Open(target)) return kExitCallFailed;
+    const QRVCameraHandle handle = camera.Handle();
+    int status = kExitOk;
+    json readings = json::array();
+    for (const std::string& assignment : assignments) {
+        const std::size_t equals = assignment.find('=');
+        const std::string name = assignment.substr(0, equals);
+        const std::string text = assignment.substr(equals + 1);
+        const QRVString node(name.c_str());
+        const int type = api.GetNodeType(handle, node);
+        int result = QRV_OK;
+        bool parsed = true;
+        switch (type) {
+            case 1: {
+                bool value = false;
+                if ((parsed = ParseBool(text, value))) result = api.SetParamBool(handle, node, value);
+                break;
+            }
+            case 2: {
+                int value = 0;
+                if ((parsed = ParseInt(text, value))) result = api.SetParamInt(handle, node, value);
+                break;
+            }
+            case 3: {
+                float value = 0;
+                if ((parsed = ParseFloat(text, value))) {
+                    result = api.SetParamFloat(handle, node, value);
+                }
+                break;
+            }
+            case 4: result = api.SetParamStr(handle, node, QRVString(text.c_str())); break;
+            case 5:
+                std::cerr << "qrvacq: " << name << " is a command; run it with exec\n";
+                status = kExitUsage;
+                continue;
+            default: result = type; break;
+        }
+        if (!parsed) {
+            std::cerr << "qrvacq: " << Quote(text) << " is not a valid " << NodeTypeName(type)
+                      << " value for " << name << "\n";
+            status = kExitUsage;
+            continue;
+        }
+        json reading;
+        if (result != QRV_OK) {
+            reading = {{"name", name}, {"error", ErrorJson(result)}};
+            if (NodeTypeName(type)) reading["type"] = NodeTypeName(type);
+        } else {
+            reading = ReadFeature(api, handle, name);
+        }
+        if (reading.contains("error") && status == kExitOk) status = kExitCallFailed;
+        if (json_) {
+            readings.push_back(std::move(reading));
+        } else {
+            PrintReading(reading);
+        }
+    }
+    if (json_) std::cout << readings.dump(2) << "\n";
+    if (camera.Close() != QRV_OK && status == kExitOk) status = kExitCallFailed;
+    return status;
+}
+
+int RunExec(const PluginApi& api, const CameraTarget& target, const std::string& command) {
+    OpenCamera camera(api);
+    if (!camera.Open(target)) return kExitCallFailed;
+    const int result = api.ExecuteCMD(camera.Handle(), QRVString(command.c_str()));
+    int status = kExitOk;
+    if (result == QRV_OK) {
+        std::cout << command << ": executed\n";
+    } else {
+        ReportFailure(command, result);
+        status = kExitCallFailed;
+    }
+    if (camera.Close() != QRV_OK) status = kExitCallFailed;
+    return status;
+}
+
+int RunReg(const PluginApi& api, const CameraTarget& target, const std::string& name, int readCount,
+           const std::string& writeHex) {
+    std::vector<unsigned char> data;
+    const bool write = !writeHex.empty();
+    if (write && !ParseHex(writeHex, data)) {
+        std::cerr << "qrvacq: " << Quote(writeHex) << " is not an even number of hex digits\n";
+        return kExitUsage;
+    }
+    if (write == (readCount >= 0)) {
+        std::cerr << "qrvacq: reg needs exactly one of --read N and --write HEX\n";
+        return kExitUsage;
+    }
+    OpenCamera camera(api);
+    if (!camera.Open(target)) return kExitCallFailed;
+    const QRVString node(name.c_str());
+    int status = kExitOk;
+    if (write) {
+        const int result = api.SetRegisterData(camera.Handle(), node, data.data(),
+                                               static_cast<int>(data.size()));
+        if (result == QRV_OK) {
+            std::cout << name << ": wrote " << data.size() << " bytes\n";
+        } else {
+            ReportFailure(name, result);
+            status = kExitCallFailed;
+        }
+    } else {
+        // One spare byte keeps the pointer valid for a zero count.
+        data.assign(static_cast<std::size_t>(readCount) + 1, 0);
+        const int result = api.GetRegisterData(camera.Handle(), node, data.data(), readCount);
+        if (result == QRV_OK) {
+            for (int offset = 0; offset < readCount; offset += 16) {
+                const int n = std::min(16, readCount - offset);
+                char prefix[16];
+                std::snprintf(prefix, sizeof(prefix), "%04x:", offset);
+                std::string hex, ascii;
+                for (int i = 0; i < n; ++i) {
+                    const unsigned char byte = data[static_cast<std::size_t>(offset + i)];
+                    hex += " " + ToHex(&byte, 1);
+                    ascii += (byte >= 0x20 && byte < 0x7f) ? static_cast<char>(byte) : '.';
+                }
+                hex.resize(16 * 3, ' ');
+                std::cout << prefix << hex << "  |" << ascii << "|\n";
+            }
+        } else {
+            ReportFailure(name, result);
+            status = kExitCallFailed;
+        }
+    }
+    if (camera.Close() != QRV_OK) status = kExitCallFailed;
+    return status;
+}
+
+}  // namespace qrvacq

@@ -1,0 +1,60 @@
+// The one-shot commands of qrvacq. Each returns the process exit status
+// (ExitStatus): results go to stdout, errors to stderr.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "PluginApi.h"
+
+namespace qrvacq {
+
+/// Settings shared by the commands that open a camera.
+struct CameraTarget {
+    std::string serial;
+    std::string configPath;  ///< Open's 4th argument
+};
+
+int RunList(const PluginApi& api, bool json);
+int RunCards(const PluginApi& api, bool json);
+int RunGet(const PluginApi& api, const CameraTarget& target, const std::vector<std::string>& features,
+           bool json);
+/// assignments are FEATURE=VALUE.
+int RunSet(const PluginApi& api, const CameraTarget& target,
+           const std::vector<std::string>& assignments, bool json);
+int RunExec(const PluginApi& api, const CameraTarget& target, const std::string& command);
+/// Exactly one of readCount >= 0 and a non-empty writeHex.
+int RunReg(const PluginApi& api, const CameraTarget& target, const std::string& name, int readCount,
+           const std::string& writeHex);
+
+struct GrabOptions {
+    int count = 1;
+    int timeoutMs = 1000;
+    int startArg = 0;      ///< StartAcquire's 2nd argument
+    bool chunks = false;   ///< GrabImageEx with chunk data
+    std::string outDir;    ///< empty: write nothing
+};
+
+int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions& options);
+
+/// An open camera that is closed when the object goes, so every early exit
+/// still gives the handle back before the plug-in is unloaded.
+class OpenCamera {
+public:
+    explicit OpenCamera(const PluginApi& api) : m_api(api) {}
+    ~OpenCamera() { Close(); }
+    OpenCamera(const OpenCamera&) = delete;
+    OpenCamera& operator=(const OpenCamera&) = delete;
+
+    /// Opens the target; on failure reports to stderr and returns false.
+    bool Open(const CameraTarget& target);
+    /// Closes now; returns the plug-in's result (0 when nothing was open).
+    int Close();
+    QRVCameraHandle Handle() const { return m_handle; }
+
+private:
+    const PluginApi& m_api;
+    QRVCameraHandle m_handle = nullptr;
+};
+
+}  // namespace qrvacq
