@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev libopencv-core-dev libpng-dev
   clang-format file binutils
+  libaravis-dev libusb-1.0-0-dev aravis-tools
 )
 
 missing=()

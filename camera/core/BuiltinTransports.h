@@ -11,6 +11,11 @@ namespace KZRGENICAM::detail {
 /// The simulated transport (always present).
 std::unique_ptr<ITransport> MakeSimTransport();
 
+#if defined(KZR_WITH_ARAVIS)
+/// GigE Vision and USB3 Vision cameras through Aravis.
+std::unique_ptr<ITransport> MakeAravisTransport();
+#endif
+
 /// Every call of Init / UnInit, for the simulated transport's counters.
 void SimNoteInit();
 void SimNoteUnInit();

@@ -19,7 +19,12 @@ namespace {
 
 class CRegistry {
 public:
-    CRegistry() { m_transports.push_back(detail::MakeSimTransport()); }
+    CRegistry() {
+        m_transports.push_back(detail::MakeSimTransport());
+#if defined(KZR_WITH_ARAVIS)
+        m_transports.push_back(detail::MakeAravisTransport());
+#endif
+    }
 
     void Add(std::unique_ptr<ITransport> transport) {
         if (!transport) return;

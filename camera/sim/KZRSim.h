@@ -140,7 +140,10 @@ KZR_API void ResetCounters();
 /// Pixel value of the test pattern: byte offset `offset` of the image data of the
 /// frame with id frameId (frames count from 1 per startGrabbing) for the camera's
 /// layout. The first 8 bytes of every frame hold frameId little-endian; the rest is
-/// a diagonal ramp that shifts with the frame id.
+/// a diagonal ramp that shifts with the frame id. With phase = (frameId - 1) % 4,
+/// sample (x, y, channel c) is (x + 2*y + 50*c + 16*phase) & 0xFF for 8-bit formats
+/// and (64*x + 16*y + 4096*c + 1024*phase) & 0xFFFF, little-endian, for Mono16.
+/// Offsets past the image give 0.
 KZR_API uint8_t PatternByte(const CameraSpec& camera, uint64_t frameId, uint64_t offset);
 
 }  // namespace KZRSIM

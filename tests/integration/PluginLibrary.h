@@ -1,13 +1,12 @@
-// The plug-in as a host sees it: a shared library opened with dlopen and its 22
+// The plug-in as a host sees it: a shared library loaded at run time and its 22
 // entry points resolved by name.
 #pragma once
-
-#include <dlfcn.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "DynamicLibrary.h"
 #include "KZRSim.h"
 #include "QRVAcqGenIcam.h"
 
@@ -28,17 +27,14 @@ struct SPluginApi {
 #undef QRV_API_FIELD
 };
 
-/// One dlopen handle of a plug-in file; dlclose at destruction.
+/// One load handle of a plug-in file, given back at destruction.
 class CPluginLibrary {
 public:
     explicit CPluginLibrary(const std::string& path) {
-        m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!m_handle) {
-            m_error = dlerror();
-            return;
-        }
-#define QRV_API_RESOLVE(name)                                          \
-    m_api.name = reinterpret_cast<PFN_##name>(dlsym(m_handle, #name)); \
+        m_handle = qrvtest::OpenLibrary(path, m_error);
+        if (!m_handle) return;
+#define QRV_API_RESOLVE(name)                                                          \
+    m_api.name = reinterpret_cast<PFN_##name>(qrvtest::FindSymbol(m_handle, #name)); \
     if (!m_api.name) m_error += std::string(m_error.empty() ? "" : ", ") + "no " #name;
         QRV_ENTRY_POINTS(QRV_API_RESOLVE)
 #undef QRV_API_RESOLVE
@@ -60,13 +56,18 @@ public:
         return m_api;
     }
 
-    /// Gives up this handle; returns dlclose's result (0 on success).
+    /// Gives up this handle; 0 on success.
     int Unload() {
         if (!m_handle) return 0;
         void* handle = m_handle;
         m_handle = nullptr;
         m_api = SPluginApi{};
-        return dlclose(handle);
+        return qrvtest::CloseLibrary(handle) ? 0 : -1;
+    }
+
+    /// The module's handle (HMODULE on Windows), null when not loaded.
+    void* Handle() const {
+        return m_handle;
     }
 
 private:

@@ -73,7 +73,9 @@ TEST_F(PluginEndToEnd, ListOpenConfigureGrabClose) {
             if (image.Data()[i] != KZRSIM::PatternByte(spec, id, i)) ++mismatches;
         }
         EXPECT_EQ(mismatches, 0u);
-        if (id == 2) EXPECT_EQ(chunks.getSize(), 5u);
+        if (id == 2) {
+            EXPECT_EQ(chunks.getSize(), 5u);
+        }
     }
     EXPECT_EQ(api->StopAcquire(handle), 0);
     EXPECT_EQ(api->Close(handle), 0);

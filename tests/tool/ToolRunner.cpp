@@ -48,8 +48,8 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdi
     Pipe out, err;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, stdinPath.empty() ? "/dev/null" : stdinPath.c_str(),
-                                     O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(
+        &actions, 0, stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out.fd[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err.fd[1], 2);
     pid_t pid = 0;
@@ -111,8 +111,7 @@ ToolResult RunShellScript(const std::string& script) {
 }
 
 TempDir::TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "qrvacq-test-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "qrvacq-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
 }

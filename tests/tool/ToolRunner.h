@@ -11,8 +11,8 @@
 namespace tooltest {
 
 struct ToolResult {
-    int exitCode = -1;    ///< -1 when the child did not exit normally
-    int termSignal = 0;   ///< the signal that ended it, if any
+    int exitCode = -1;   ///< -1 when the child did not exit normally
+    int termSignal = 0;  ///< the signal that ended it, if any
     bool timedOut = false;
     std::string out;
     std::string err;

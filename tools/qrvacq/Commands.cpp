@@ -25,7 +25,9 @@ json ErrorJson(int code) {
 
 // Floats pass through their shortest decimal form so that JSON shows 0.1, not
 // 0.100000001.
-double JsonFloat(float value) { return std::stod(FormatFloat(value)); }
+double JsonFloat(float value) {
+    return std::stod(FormatFloat(value));
+}
 
 // Reads one feature by its node type; "error" is set when it could not be read.
 json ReadFeature(const PluginApi& api, QRVCameraHandle handle, const std::string& name) {
@@ -77,7 +79,8 @@ json ReadFeature(const PluginApi& api, QRVCameraHandle handle, const std::string
             }
             break;
         }
-        default: break;  // a command has no value
+        default:
+            break;  // a command has no value
     }
     if (result != QRV_OK) reading["error"] = ErrorJson(result);
     return reading;
@@ -115,8 +118,8 @@ void PrintReading(const json& reading) {
         std::cout << NumberText(value);
     }
     if (reading.contains("min")) {
-        std::cout << "  [min " << NumberText(reading["min"]) << ", max " << NumberText(reading["max"])
-                  << ", inc " << NumberText(reading["inc"]) << "]";
+        std::cout << "  [min " << NumberText(reading["min"]) << ", max "
+                  << NumberText(reading["max"]) << ", inc " << NumberText(reading["inc"]) << "]";
     }
     // GetParamStr gives a plain string's own value as its only entry; list the
     // entries only when they say more than that.
@@ -264,8 +267,8 @@ int RunCards(const PluginApi& api, bool json_) {
     return kExitOk;
 }
 
-int RunGet(const PluginApi& api, const CameraTarget& target, const std::vector<std::string>& features,
-           bool json_) {
+int RunGet(const PluginApi& api, const CameraTarget& target,
+           const std::vector<std::string>& features, bool json_) {
     OpenCamera camera(api);
     if (!camera.Open(target)) return kExitCallFailed;
     int status = kExitOk;
@@ -309,7 +312,8 @@ int RunSet(const PluginApi& api, const CameraTarget& target,
         switch (type) {
             case 1: {
                 bool value = false;
-                if ((parsed = ParseBool(text, value))) result = api.SetParamBool(handle, node, value);
+                if ((parsed = ParseBool(text, value)))
+                    result = api.SetParamBool(handle, node, value);
                 break;
             }
             case 2: {
@@ -324,12 +328,16 @@ int RunSet(const PluginApi& api, const CameraTarget& target,
                 }
                 break;
             }
-            case 4: result = api.SetParamStr(handle, node, QRVString(text.c_str())); break;
+            case 4:
+                result = api.SetParamStr(handle, node, QRVString(text.c_str()));
+                break;
             case 5:
                 std::cerr << "qrvacq: " << name << " is a command; run it with exec\n";
                 status = kExitUsage;
                 continue;
-            default: result = type; break;
+            default:
+                result = type;
+                break;
         }
         if (!parsed) {
             std::cerr << "qrvacq: " << Quote(text) << " is not a valid " << NodeTypeName(type)
@@ -388,8 +396,8 @@ int RunReg(const PluginApi& api, const CameraTarget& target, const std::string& 
     const QRVString node(name.c_str());
     int status = kExitOk;
     if (write) {
-        const int result = api.SetRegisterData(camera.Handle(), node, data.data(),
-                                               static_cast<int>(data.size()));
+        const int result =
+            api.SetRegisterData(camera.Handle(), node, data.data(), static_cast<int>(data.size()));
         if (result == QRV_OK) {
             std::cout << name << ": wrote " << data.size() << " bytes\n";
         } else {

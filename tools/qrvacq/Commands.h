@@ -17,8 +17,8 @@ struct CameraTarget {
 
 int RunList(const PluginApi& api, bool json);
 int RunCards(const PluginApi& api, bool json);
-int RunGet(const PluginApi& api, const CameraTarget& target, const std::vector<std::string>& features,
-           bool json);
+int RunGet(const PluginApi& api, const CameraTarget& target,
+           const std::vector<std::string>& features, bool json);
 /// assignments are FEATURE=VALUE.
 int RunSet(const PluginApi& api, const CameraTarget& target,
            const std::vector<std::string>& assignments, bool json);
@@ -30,9 +30,9 @@ int RunReg(const PluginApi& api, const CameraTarget& target, const std::string& 
 struct GrabOptions {
     int count = 1;
     int timeoutMs = 1000;
-    int startArg = 0;      ///< StartAcquire's 2nd argument
-    bool chunks = false;   ///< GrabImageEx with chunk data
-    std::string outDir;    ///< empty: write nothing
+    int startArg = 0;     ///< StartAcquire's 2nd argument
+    bool chunks = false;  ///< GrabImageEx with chunk data
+    std::string outDir;   ///< empty: write nothing
 };
 
 int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions& options);

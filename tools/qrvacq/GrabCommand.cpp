@@ -20,7 +20,9 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+extern "C" void OnInterrupt(int) {
+    g_interrupted = 1;
+}
 
 // Ctrl-C ends the grab loop instead of the process, so that StopAcquire and
 // Close still run. No SA_RESTART: nothing here waits in a system call that
@@ -190,8 +192,8 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     if (!failures.empty()) status = kExitCallFailed;
     if (!options.outDir.empty() && grabbed > 0) {
         std::error_code ec;
-        std::cout << "frames written to " << fs::absolute(options.outDir, ec).lexically_normal().string()
-                  << "\n";
+        std::cout << "frames written to "
+                  << fs::absolute(options.outDir, ec).lexically_normal().string() << "\n";
     }
     return status;
 }

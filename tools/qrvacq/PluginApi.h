@@ -7,28 +7,28 @@
 #include "QRVAcqGenIcam.h"
 
 // The entry points in the export table's order.
-#define QRVACQ_ENTRY_POINTS(X)                                                               \
-    X(Close)                                                                                 \
-    X(ExecuteCMD)                                                                            \
-    X(GetCameraList)                                                                         \
-    X(GetCardList)                                                                           \
-    X(GetNodeType)                                                                           \
-    X(GetParamBool)                                                                          \
-    X(GetParamFloat)                                                                         \
-    X(GetParamInt)                                                                           \
-    X(GetParamStr)                                                                           \
-    X(GetRegisterData)                                                                       \
-    X(GrabImage)                                                                             \
-    X(GrabImageEx)                                                                           \
-    X(IsOpen)                                                                                \
-    X(Open)                                                                                  \
-    X(SetCallBackFunc)                                                                       \
-    X(SetParamBool)                                                                          \
-    X(SetParamFloat)                                                                         \
-    X(SetParamInt)                                                                           \
-    X(SetParamStr)                                                                           \
-    X(SetRegisterData)                                                                       \
-    X(StartAcquire)                                                                          \
+#define QRVACQ_ENTRY_POINTS(X) \
+    X(Close)                   \
+    X(ExecuteCMD)              \
+    X(GetCameraList)           \
+    X(GetCardList)             \
+    X(GetNodeType)             \
+    X(GetParamBool)            \
+    X(GetParamFloat)           \
+    X(GetParamInt)             \
+    X(GetParamStr)             \
+    X(GetRegisterData)         \
+    X(GrabImage)               \
+    X(GrabImageEx)             \
+    X(IsOpen)                  \
+    X(Open)                    \
+    X(SetCallBackFunc)         \
+    X(SetParamBool)            \
+    X(SetParamFloat)           \
+    X(SetParamInt)             \
+    X(SetParamStr)             \
+    X(SetRegisterData)         \
+    X(StartAcquire)            \
     X(StopAcquire)
 
 namespace qrvacq {

@@ -31,7 +31,8 @@ void OnPngWarning(png_structp, png_const_charp) {}
 
 // Kept free of objects with destructors: libpng reports errors by longjmp.
 bool WriteRows(std::FILE* file, const PngTarget& target, png_bytep* rows, std::string* error) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, error, OnPngError, OnPngWarning);
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, error, OnPngError, OnPngWarning);
     if (!png) {
         *error = "out of memory";
         return false;

@@ -15,13 +15,13 @@ namespace qrvacq {
 
 /// What one line did, for the output line and for expect.
 struct Shell::Call {
-    std::string text;           ///< "GetParamInt(h1, \"Width\")"
+    std::string text;  ///< "GetParamInt(h1, \"Width\")"
     int result = 0;
     bool failed = false;
-    std::string shownResult;    ///< empty: the code, with name and meaning when not 0
-    std::string detail;         ///< out values, shown after a success
+    std::string shownResult;           ///< empty: the code, with name and meaning when not 0
+    std::string detail;                ///< out values, shown after a success
     std::vector<std::string> records;  ///< extra indented lines (list calls)
-    bool isCall = true;         ///< false for shell-only commands such as sleep
+    bool isCall = true;                ///< false for shell-only commands such as sleep
 
     void Finish(int code) {
         result = code;
@@ -98,9 +98,15 @@ bool TokenizeShellLine(const std::string& line, std::vector<ShellToken>& tokens,
             const char escape = line[i++];
             switch (escape) {
                 case '"':
-                case '\\': token.text += escape; break;
-                case 'n': token.text += '\n'; break;
-                case 't': token.text += '\t'; break;
+                case '\\':
+                    token.text += escape;
+                    break;
+                case 'n':
+                    token.text += '\n';
+                    break;
+                case 't':
+                    token.text += '\t';
+                    break;
                 case 'x': {
                     std::vector<unsigned char> byte;
                     if (i + 2 > line.size() || !ParseHex(line.substr(i, 2), byte)) {
@@ -111,7 +117,9 @@ bool TokenizeShellLine(const std::string& line, std::vector<ShellToken>& tokens,
                     i += 2;
                     break;
                 }
-                default: error = std::string("unknown escape \\") + escape; return false;
+                default:
+                    error = std::string("unknown escape \\") + escape;
+                    return false;
             }
         }
         if (!closed) {
@@ -199,7 +207,9 @@ void Shell::Execute(const std::string& rawLine) {
     m_pendingFailure = call.failed;
     m_lastResult = call.result;
     std::string shown = call.shownResult;
-    if (shown.empty()) shown = call.result == QRV_OK ? "0" : DescribeResult(call.result);
+    if (shown.empty()) {
+        shown = call.failed ? DescribeResult(call.result) : std::to_string(call.result);
+    }
     m_lastCall = call.text + " = " + shown;
     m_out << m_lastCall;
     if (!call.failed && !call.detail.empty()) m_out << " " << call.detail;
@@ -237,9 +247,8 @@ bool Shell::Expect(const Args& args) {
 
 bool Shell::Count(const Args& args, std::size_t min, std::size_t max) {
     if (args.size() >= min && args.size() <= max) return true;
-    m_error = "expected " + std::to_string(min) +
-              (max == min ? "" : " to " + std::to_string(max)) + " arguments, got " +
-              std::to_string(args.size());
+    m_error = "expected " + std::to_string(min) + (max == min ? "" : " to " + std::to_string(max)) +
+              " arguments, got " + std::to_string(args.size());
     return false;
 }
 
@@ -308,8 +317,8 @@ bool Shell::CmdOpen(const Args& args, Call& call) {
     const std::string& config = args[1].text;
     call.Finish(m_api.Open(QRVString(serial.c_str()), toName ? &handle : nullptr, QRVString(""),
                            QRVString(config.c_str())));
-    call.text = "Open(" + Quote(serial) + ", " + (toName ? "&" + args[3].text : "null") + ", \"\", " +
-                Quote(config) + ")";
+    call.text = "Open(" + Quote(serial) + ", " + (toName ? "&" + args[3].text : "null") +
+                ", \"\", " + Quote(config) + ")";
     if (toName) {
         m_handles[args[3].text] = handle;
         call.Add(args[3].text, handle ? "non-null" : "null");
@@ -388,13 +397,15 @@ bool Shell::CmdGetCardList(const Args& args, Call& call) {
     call.Add("records", std::to_string(list.Length()));
     for (long i = 0; i < list.Length(); ++i) {
         const QRVCardInfo& card = list.At(i);
-        call.records.push_back("[" + std::to_string(i) + "] sdk=" + Quote(ToStd(card.GetSDKName())) +
+        call.records.push_back("[" + std::to_string(i) +
+                               "] sdk=" + Quote(ToStd(card.GetSDKName())) +
                                " driver=" + std::to_string(card.GetDriverType()) +
                                " interface=" + std::to_string(card.GetInterface()) + " " +
                                InterfaceName(card.GetInterface()));
         for (const CLServer& server : card.GetServers()) {
             std::string record = "  server " + Quote(ToStd(server.GetServerName())) + " devices";
-            for (const QRVString& device : server.GetDevices()) record += " " + Quote(ToStd(device));
+            for (const QRVString& device : server.GetDevices())
+                record += " " + Quote(ToStd(device));
             call.records.push_back(record);
         }
     }
@@ -422,8 +433,8 @@ bool Shell::CmdGetParamBool(const Args& args, Call& call) {
         return false;
     }
     bool value = false;
-    call.Finish(m_api.GetParamBool(handle, QRVString(args[1].text.c_str()),
-                                   isNull[0] ? nullptr : &value));
+    call.Finish(
+        m_api.GetParamBool(handle, QRVString(args[1].text.c_str()), isNull[0] ? nullptr : &value));
     call.text = "GetParamBool(" + shown + ", " + Quote(args[1].text) + ")";
     call.Add("value", isNull[0] ? "null" : value ? "true" : "false");
     return true;
@@ -438,8 +449,8 @@ bool Shell::CmdGetParamInt(const Args& args, Call& call) {
     }
     int values[4] = {0, 0, 0, 0};
     auto out = [&](int i) { return isNull[static_cast<std::size_t>(i)] ? nullptr : &values[i]; };
-    call.Finish(m_api.GetParamInt(handle, QRVString(args[1].text.c_str()), out(0), out(1), out(2),
-                                  out(3)));
+    call.Finish(
+        m_api.GetParamInt(handle, QRVString(args[1].text.c_str()), out(0), out(1), out(2), out(3)));
     call.text = "GetParamInt(" + shown + ", " + Quote(args[1].text) + ")";
     const char* names[] = {"value", "min", "max", "inc"};
     for (int i = 0; i < 4; ++i) call.Add(names[i], out(i) ? std::to_string(values[i]) : "null");
@@ -455,8 +466,8 @@ bool Shell::CmdGetParamFloat(const Args& args, Call& call) {
     }
     float values[4] = {0, 0, 0, 0};
     auto out = [&](int i) { return isNull[static_cast<std::size_t>(i)] ? nullptr : &values[i]; };
-    call.Finish(m_api.GetParamFloat(handle, QRVString(args[1].text.c_str()), out(0), out(1),
-                                    out(2), out(3)));
+    call.Finish(m_api.GetParamFloat(handle, QRVString(args[1].text.c_str()), out(0), out(1), out(2),
+                                    out(3)));
     call.text = "GetParamFloat(" + shown + ", " + Quote(args[1].text) + ")";
     const char* names[] = {"value", "min", "max", "inc"};
     for (int i = 0; i < 4; ++i) call.Add(names[i], out(i) ? FormatFloat(values[i]) : "null");
@@ -610,8 +621,8 @@ bool Shell::CmdSetParamInt(const Args& args, Call& call) {
         return false;
     }
     call.Finish(m_api.SetParamInt(handle, QRVString(args[1].text.c_str()), value));
-    call.text = "SetParamInt(" + shown + ", " + Quote(args[1].text) + ", " + std::to_string(value) +
-                ")";
+    call.text =
+        "SetParamInt(" + shown + ", " + Quote(args[1].text) + ", " + std::to_string(value) + ")";
     return true;
 }
 
@@ -625,8 +636,8 @@ bool Shell::CmdSetParamFloat(const Args& args, Call& call) {
         return false;
     }
     call.Finish(m_api.SetParamFloat(handle, QRVString(args[1].text.c_str()), value));
-    call.text = "SetParamFloat(" + shown + ", " + Quote(args[1].text) + ", " + FormatFloat(value) +
-                ")";
+    call.text =
+        "SetParamFloat(" + shown + ", " + Quote(args[1].text) + ", " + FormatFloat(value) + ")";
     return true;
 }
 

@@ -82,7 +82,7 @@ private:
     std::ostream& m_err;
     std::map<std::string, Handler> m_commands;
     std::map<std::string, QRVCameraHandle> m_handles;  ///< kept after close: stale on purpose
-    QRVImage m_image;  ///< reused across grabs, as a host does
+    QRVImage m_image;                                  ///< reused across grabs, as a host does
     ZelChunkData m_chunks;
 
     int m_lineNumber = 0;

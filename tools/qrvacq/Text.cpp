@@ -1,11 +1,11 @@
 #include "Text.h"
 
+#include <strings.h>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <strings.h>
 
 #include "QRVAcqGenIcam.h"
 
@@ -25,10 +25,18 @@ std::string Quote(const std::string& text) {
     std::string quoted = "\"";
     for (unsigned char c : text) {
         switch (c) {
-            case '"': quoted += "\\\""; break;
-            case '\\': quoted += "\\\\"; break;
-            case '\n': quoted += "\\n"; break;
-            case '\t': quoted += "\\t"; break;
+            case '"':
+                quoted += "\\\"";
+                break;
+            case '\\':
+                quoted += "\\\\";
+                break;
+            case '\n':
+                quoted += "\\n";
+                break;
+            case '\t':
+                quoted += "\\t";
+                break;
             default:
                 if (c < 0x20 || c == 0x7f) {
                     char escape[8];
@@ -44,23 +52,35 @@ std::string Quote(const std::string& text) {
 
 std::string InterfaceName(int interfaceCode) {
     switch (interfaceCode) {
-        case QRV_INTERFACE_GIGE: return "GigE";
-        case QRV_INTERFACE_USB3: return "USB3";
-        case QRV_INTERFACE_UNKNOWN: return "unknown";
-        case QRV_INTERFACE_CAMERALINK: return "CameraLink";
-        case QRV_INTERFACE_GENTL: return "GenTL";
-        default: return "invalid(" + std::to_string(interfaceCode) + ")";
+        case QRV_INTERFACE_GIGE:
+            return "GigE";
+        case QRV_INTERFACE_USB3:
+            return "USB3";
+        case QRV_INTERFACE_UNKNOWN:
+            return "unknown";
+        case QRV_INTERFACE_CAMERALINK:
+            return "CameraLink";
+        case QRV_INTERFACE_GENTL:
+            return "GenTL";
+        default:
+            return "invalid(" + std::to_string(interfaceCode) + ")";
     }
 }
 
 const char* NodeTypeName(int type) {
     switch (type) {
-        case 1: return "bool";
-        case 2: return "int";
-        case 3: return "float";
-        case 4: return "string/enum";
-        case 5: return "command";
-        default: return nullptr;
+        case 1:
+            return "bool";
+        case 2:
+            return "int";
+        case 3:
+            return "float";
+        case 4:
+            return "string/enum";
+        case 5:
+            return "command";
+        default:
+            return nullptr;
     }
 }
 

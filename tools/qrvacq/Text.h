@@ -13,7 +13,9 @@ namespace qrvacq {
 /// Process exit status.
 enum ExitStatus { kExitOk = 0, kExitCallFailed = 1, kExitUsage = 2 };
 
-inline std::string ToStd(const QRVString& text) { return text.toUtf8().str(); }
+inline std::string ToStd(const QRVString& text) {
+    return text.toUtf8().str();
+}
 
 /// "101022 QRV_ERR_PARAMETER_ACCESS (no such node, ...)"; unknown codes keep the number.
 std::string DescribeResult(int code);

@@ -40,8 +40,9 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.add_option("--plugin", options.pluginPath,
                    "plug-in library (default: libQRVAcqGenIcam.so in ../lib beside this program)");
-    app.add_option("--sim", options.scenario,
-                   "simulated cameras for this run: a scenario JSON file or \"demo\" (sets KZR_SIM)");
+    app.add_option(
+        "--sim", options.scenario,
+        "simulated cameras for this run: a scenario JSON file or \"demo\" (sets KZR_SIM)");
     app.add_option("--config", options.configPath,
                    "camera configuration file (.cam) passed to Open");
 
@@ -55,7 +56,8 @@ int main(int argc, char** argv) {
     get->add_option("features", options.features, "feature names")->required();
     get->add_flag("--json", options.json, "print JSON");
 
-    CLI::App* set = app.add_subcommand("set", "write features by their node type and read them back");
+    CLI::App* set =
+        app.add_subcommand("set", "write features by their node type and read them back");
     set->add_option("serial", options.serial, "camera serial number")->required();
     set->add_option("assignments", options.assignments, "FEATURE=VALUE ...")->required();
     set->add_flag("--json", options.json, "print JSON");
@@ -67,9 +69,8 @@ int main(int argc, char** argv) {
     CLI::App* reg = app.add_subcommand("reg", "read or write a register (Get/SetRegisterData)");
     reg->add_option("serial", options.serial, "camera serial number")->required();
     reg->add_option("name", options.registerName, "register feature name")->required();
-    CLI::Option* read =
-        reg->add_option("--read", options.readCount, "read N bytes and dump them")
-            ->check(CLI::NonNegativeNumber);
+    CLI::Option* read = reg->add_option("--read", options.readCount, "read N bytes and dump them")
+                            ->check(CLI::NonNegativeNumber);
     reg->add_option("--write", options.writeHex, "write these bytes (hex digits)")->excludes(read);
 
     CLI::App* grab = app.add_subcommand("grab", "acquire frames, optionally into PNG files");
@@ -132,5 +133,6 @@ int main(int argc, char** argv) {
     }
     if (grab->parsed()) return RunGrab(api, target, options.grab);
     Shell interpreter(api, std::cout, std::cerr);
-    return interpreter.Run(scriptFile.is_open() ? static_cast<std::istream&>(scriptFile) : std::cin);
+    return interpreter.Run(scriptFile.is_open() ? static_cast<std::istream&>(scriptFile)
+                                                : std::cin);
 }

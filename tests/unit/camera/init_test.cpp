@@ -56,7 +56,9 @@ TEST_F(InitTest, DemoScenarioLoadsAtFirstInitOnly) {
     // A nested Init does not load again over what a test set meanwhile.
     Use({Cam("ONLY")});
     Init();
-    EXPECT_EQ(Discovery(nullptr).size(), 1u);
+    auto again = Discovery(nullptr);
+    ASSERT_EQ(again.size(), 1u);
+    again.front()->release();
     UnInit();
     UnInit();
     auto lib = KZRSIM::Library();

@@ -57,7 +57,7 @@ TEST_P(ThreadsStreamTest, StopOrCloseWakesAnUnlimitedWaiter) {
     EXPECT_EQ(w.result.get(), FrameNotRunning);
 }
 
-INSTANTIATE_TEST_SUITE_P(StopOrClose, ThreadsStreamTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(ThreadsStopOrClose, ThreadsStreamTest, ::testing::Bool());
 
 class ThreadsScriptTest : public SimTest {};
 

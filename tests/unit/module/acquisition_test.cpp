@@ -234,13 +234,22 @@ TEST_F(AcqStartStop, StopAfterFailedStopAsksTheCameraAgain) {
     KZRSIM::CameraSpec spec = Cam();
     spec.faults["stopGrabbing"] = "std";
     ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
-    // The camera library's exception is the entry point's to convert.
-    EXPECT_ANY_THROW(m_session->StopAcquire());
+    // Whether the failure comes back as a code or as the camera library's
+    // exception is for the entry point to settle; this is about what the session
+    // believes afterwards.
+    auto stop = [this] {
+        try {
+            return m_session->StopAcquire();
+        } catch (...) {
+            return -1;
+        }
+    };
+    EXPECT_NE(stop(), 0);
     // The stream may still run: the session must not forget it.
     EXPECT_TRUE(m_session->Grabbing());
     EXPECT_EQ(m_session->StartAcquire(1, 0), 0);
     EXPECT_EQ(Counters().startGrabbing, 1);
-    EXPECT_ANY_THROW(m_session->StopAcquire());
+    EXPECT_NE(stop(), 0);
     EXPECT_EQ(Counters().stopGrabbing, 2);
 }
 
@@ -596,8 +605,8 @@ TEST_P(AcqGrabFailureThreads, BothGrabsReportAndCleanUp) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FrameResults, AcqGrabFailureThreads, ::testing::ValuesIn(kFailures),
-                         [](const ::testing::TestParamInfo<SFailure>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<SFailure>& param) {
+                             return std::string(param.param.name);
                          });
 
 using AcqFrameLockThreads = AcqFixture;

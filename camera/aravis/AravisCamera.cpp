@@ -1,0 +1,184 @@
+#include "AravisCamera.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace KZRGENICAM::detail {
+
+namespace {
+
+constexpr int kDefaultBuffers = 8;
+// getFrame waits in slices so that a stop or a lost device ends the wait soon.
+constexpr gint64 kWaitSliceUs = 50000;
+
+std::atomic<int> g_alive{0};
+
+int OpenErrorNumber(const GError* error) {
+    if (error && error->domain == ARV_DEVICE_ERROR && error->code >= 0) return error->code + 1;
+    return 1;
+}
+
+void OnControlLost(ArvDevice* /*device*/, gpointer flag) {
+    static_cast<std::shared_ptr<std::atomic<bool>>*>(flag)->get()->store(true);
+}
+
+void FreeFlag(gpointer flag, GClosure* /*closure*/) { delete static_cast<std::shared_ptr<std::atomic<bool>>*>(flag); }
+
+}  // namespace
+
+void CAravisDeviceModule::Attach(std::unique_ptr<CArvNodeMap> map) {
+    m_current.store(map.get());
+    m_maps.push_back(std::move(map));
+}
+
+void CAravisDeviceModule::Detach() {
+    if (CArvNodeMap* map = m_current.exchange(nullptr)) map->Detach();
+}
+
+int CAravisCamera::Alive() { return g_alive.load(); }
+
+CAravisCamera::CAravisCamera(SDeviceRecord record) : m_info(std::move(record), true) { ++g_alive; }
+
+CAravisCamera::~CAravisCamera() {
+    close();
+    --g_alive;
+}
+
+void CAravisCamera::release() {
+    close();
+    delete this;
+}
+
+int CAravisCamera::open(int /*mode*/) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_open.load()) return 0;
+    CGError error;
+    ArvCamera* camera = nullptr;
+    {
+        std::lock_guard<std::mutex> system(AravisSystemMutex());
+        camera = arv_camera_new(m_info.getId(), error.Out());
+    }
+    if (!camera) return OpenErrorNumber(error.Get());
+    m_camera.reset(camera);
+
+    ArvDevice* device = arv_camera_get_device(camera);
+    ArvGc* tree = arv_device_get_genicam(device);
+    // Aravis checks neither by default; GenApi callers expect both.
+    arv_gc_set_range_check_policy(tree, ARV_RANGE_CHECK_POLICY_ENABLE);
+    arv_gc_set_access_check_policy(tree, ARV_ACCESS_CHECK_POLICY_ENABLE);
+
+    m_lost->store(false);
+    // The signal comes from Aravis's heartbeat thread; the handler owns its own
+    // reference of the flag, so a late emission never touches a freed camera.
+    m_lostHandler = g_signal_connect_data(device, "control-lost", G_CALLBACK(OnControlLost),
+                                          new std::shared_ptr<std::atomic<bool>>(m_lost), FreeFlag, GConnectFlags(0));
+    m_module.Attach(std::make_unique<CArvNodeMap>(tree, m_info.getId()));
+    m_open.store(true);
+    return 0;
+}
+
+int CAravisCamera::close() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_open.load()) return 0;
+    StopLocked();
+    m_module.Detach();
+    if (m_lostHandler) g_signal_handler_disconnect(arv_camera_get_device(m_camera.get()), m_lostHandler);
+    m_lostHandler = 0;
+    m_camera.reset();
+    m_open.store(false);
+    return 0;
+}
+
+void CAravisCamera::SetTLParamsLocked(bool locked) {
+    ArvDevice* device = arv_camera_get_device(m_camera.get());
+    // Not every camera has it; asking for a missing feature would log a warning.
+    if (!arv_device_get_feature(device, "TLParamsLocked")) return;
+    CGError error;
+    arv_device_set_integer_feature_value(device, "TLParamsLocked", locked ? 1 : 0, error.Out());
+}
+
+int CAravisCamera::startGrabbing(int bufferCount, int maxFrames) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_open.load()) return 1;
+    if (m_session) return 0;
+    CArvNodeMap* map = m_module.Current();
+    auto tree = map->Lock();
+
+    CGError error;
+    const guint payload = arv_camera_get_payload(m_camera.get(), error.Out());
+    if (error || payload == 0) return 2;
+    GObjectPtr<ArvStream> stream(arv_camera_create_stream(m_camera.get(), nullptr, nullptr, error.Out()));
+    if (!stream) return 3;
+    const int buffers = bufferCount > 0 ? bufferCount : kDefaultBuffers;
+    for (int i = 0; i < buffers; ++i) arv_stream_push_buffer(stream.get(), arv_buffer_new_allocate(payload));
+
+    SetTLParamsLocked(true);
+    arv_camera_start_acquisition(m_camera.get(), error.Out());
+    if (error) {
+        SetTLParamsLocked(false);
+        return 4;
+    }
+    const bool gige = ARV_IS_GV_DEVICE(arv_camera_get_device(m_camera.get()));
+    GObjectPtr<ArvCamera> camera(static_cast<ArvCamera*>(g_object_ref(m_camera.get())));
+    m_session = std::make_shared<CStreamSession>(std::move(camera), std::move(stream), gige, maxFrames);
+    return 0;
+}
+
+int CAravisCamera::stopGrabbing() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return StopLocked();
+}
+
+int CAravisCamera::StopLocked() {
+    if (!m_session) return 0;
+    // Waiting getFrame calls see this within one wait slice.
+    m_session->Stop();
+    {
+        auto tree = m_module.Current()->Lock();
+        CGError error;
+        arv_camera_stop_acquisition(m_camera.get(), error.Out());
+        SetTLParamsLocked(false);
+    }
+    m_session.reset();
+    return 0;
+}
+
+int CAravisCamera::getFrame(IFrame** frame, int64_t timeoutMs) {
+    if (!frame || *frame) return FrameFailed;
+    std::shared_ptr<CStreamSession> session;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        session = m_session;
+    }
+    if (!session || session->Exhausted()) return FrameNotRunning;
+    if (m_lost->load()) return FrameDeviceLost;
+
+    const gint64 start = g_get_monotonic_time();
+    const gint64 limitUs = timeoutMs < 0 ? std::numeric_limits<gint64>::max()
+                                         : std::min<int64_t>(timeoutMs, std::numeric_limits<gint64>::max() / 1000) * 1000;
+    ArvBuffer* buffer = nullptr;
+    for (;;) {
+        const gint64 elapsed = g_get_monotonic_time() - start;
+        const gint64 slice = std::max<gint64>(0, std::min(kWaitSliceUs, limitUs - elapsed));
+        buffer = arv_stream_timeout_pop_buffer(session->Stream(), static_cast<guint64>(slice));
+        if (buffer) break;
+        if (session->Stopped()) return FrameNotRunning;
+        if (m_lost->load()) return FrameDeviceLost;
+        if (g_get_monotonic_time() - start >= limitUs) return FrameTimeout;
+    }
+    if (session->Stopped()) {
+        session->GiveBack(buffer);
+        return FrameNotRunning;
+    }
+    if (arv_buffer_get_status(buffer) != ARV_BUFFER_STATUS_SUCCESS) {
+        session->GiveBack(buffer);
+        return m_lost->load() ? FrameDeviceLost : FrameIncomplete;
+    }
+    *frame = new CArvFrame(session, buffer);
+    session->CountFrame();
+    return FrameOk;
+}
+
+int CAravisCamera::setSerialPort(const char* /*protocol*/, const char* /*port*/) { return 1; }
+
+}  // namespace KZRGENICAM::detail

@@ -1,0 +1,105 @@
+// A camera reached through Aravis (GigE Vision, USB3 Vision), its discovery
+// record and its device module.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "AravisNodeMap.h"
+#include "AravisStream.h"
+#include "AravisSystem.h"
+#include "GObjectPtr.h"
+#include "KZRGeniCam.h"
+
+namespace KZRGENICAM::detail {
+
+/// What one listing tells about a device.
+struct SDeviceRecord {
+    int transport = TransportGenTL;
+    std::string id;  // what arv_camera_new takes
+    std::string serial;
+    std::string vendor;
+    std::string model;
+    std::string link;
+};
+
+class CAravisCameraInfo final : public ICameraInfo {
+public:
+    /// ownedByCamera: the camera's own record, which release() leaves alone.
+    CAravisCameraInfo(SDeviceRecord record, bool ownedByCamera)
+        : m_record(std::move(record)), m_ownedByCamera(ownedByCamera) {}
+    ~CAravisCameraInfo() override = default;
+
+    int getInterfaceType() const override { return m_record.transport; }
+    const char* getId() const override { return m_record.id.c_str(); }
+    const char* getSerialNumber() const override { return m_record.serial.c_str(); }
+    const char* getManufacturer() const override { return m_record.vendor.c_str(); }
+    const char* getModelName() const override { return m_record.model.c_str(); }
+    const char* getLinkName() const override { return m_record.link.c_str(); }
+    void release() override {
+        if (!m_ownedByCamera) delete this;
+    }
+
+private:
+    SDeviceRecord m_record;
+    bool m_ownedByCamera;
+};
+
+/// The device module: a node map per open, kept (detached) until the camera goes
+/// so that a map lent out before close() never dangles.
+class CAravisDeviceModule final : public IModule {
+public:
+    ~CAravisDeviceModule() override = default;
+    GenApi::INodeMap* getNodeMap() override { return m_current.load(); }
+    CArvNodeMap* Current() const { return m_current.load(); }
+    void Attach(std::unique_ptr<CArvNodeMap> map);
+    void Detach();
+
+private:
+    std::vector<std::unique_ptr<CArvNodeMap>> m_maps;  // guarded by the camera's mutex
+    std::atomic<CArvNodeMap*> m_current{nullptr};
+};
+
+class CAravisCamera final : public ICamera {
+public:
+    explicit CAravisCamera(SDeviceRecord record);
+
+    /// 0 when open, else the Aravis device error code + 1 (1 for any other failure).
+    int open(int mode) override;
+    int close() override;
+    bool isOpen() override { return m_open.load(); }
+    bool isConnected() override { return m_open.load() && !m_lost->load(); }
+    /// bufferCount: stream buffers of one payload each (0 or less: 8).
+    /// maxFrames: getFrame answers FrameNotRunning after that many frames.
+    int startGrabbing(int bufferCount, int maxFrames) override;
+    int stopGrabbing() override;
+    int getFrame(IFrame** frame, int64_t timeoutMs) override;
+    ICameraInfo* getInfo() override { return &m_info; }
+    IModule* getGrabberModule() override { return nullptr; }
+    IModule* getDeviceModule() override { return &m_module; }
+    /// Camera Link only: always refused here.
+    int setSerialPort(const char* protocol, const char* port) override;
+    void release() override;
+
+    /// Camera objects alive in the process; Aravis must not be shut down under them.
+    static int Alive();
+
+private:
+    ~CAravisCamera() override;
+    int StopLocked();
+    void SetTLParamsLocked(bool locked);
+
+    std::mutex m_mutex;  // open, close, start, stop
+    CAravisCameraInfo m_info;
+    CAravisDeviceModule m_module;
+    GObjectPtr<ArvCamera> m_camera;
+    std::shared_ptr<std::atomic<bool>> m_lost = std::make_shared<std::atomic<bool>>(false);
+    gulong m_lostHandler = 0;
+    std::shared_ptr<CStreamSession> m_session;
+    std::atomic<bool> m_open{false};
+};
+
+}  // namespace KZRGENICAM::detail

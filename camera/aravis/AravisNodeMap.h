@@ -1,0 +1,56 @@
+// GenApi node map over the GenICam tree Aravis built for one open device.
+//
+// Aravis's node layer has no locks, so every call on a map and its nodes holds the
+// map's one mutex; the camera takes the same mutex for its own Aravis calls that
+// go through the tree (payload size, acquisition start and stop).
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "AravisSystem.h"
+#include "GenApi.h"
+
+namespace KZRGENICAM::detail {
+
+class CArvNode;
+
+class CArvNodeMap final : public GenApi::INodeMap {
+public:
+    /// gc belongs to the device; the camera calls Detach before it lets the device go.
+    CArvNodeMap(ArvGc* gc, std::string deviceName);
+    ~CArvNodeMap() override;
+    CArvNodeMap(const CArvNodeMap&) = delete;
+    CArvNodeMap& operator=(const CArvNodeMap&) = delete;
+
+    GenApi::INode* GetNode(const GenApi::gcstring& name) const override;
+    void GetNodes(GenApi::NodeList_t& nodes) const override;
+    GenApi::gcstring GetDeviceName() override;
+
+    std::unique_lock<std::recursive_mutex> Lock() const { return std::unique_lock<std::recursive_mutex>(m_mutex); }
+    /// Cuts the map off its device: nodes stay valid objects but refuse every call.
+    void Detach();
+
+    // For the nodes, with the lock held.
+    /// The tree, or AccessException once detached.
+    ArvGc* Tree() const;
+    bool Attached() const { return m_gc != nullptr; }
+    bool IsFeatureName(const std::string& name) const;
+    CArvNode* NodeFor(const std::string& name) const;
+    CArvNode* EntryFor(const std::string& enumeration, ArvGcNode* entry) const;
+
+private:
+    CArvNode* Adapt(const std::string& key, ArvGcNode* node) const;
+    void Collect(ArvDomNode* parent, GenApi::NodeList_t& nodes) const;
+
+    mutable std::recursive_mutex m_mutex;
+    ArvGc* m_gc;
+    std::string m_deviceName;
+    mutable std::map<std::string, std::unique_ptr<CArvNode>> m_nodes;
+    mutable std::unique_ptr<std::set<std::string>> m_features;  // built at first use
+};
+
+}  // namespace KZRGENICAM::detail

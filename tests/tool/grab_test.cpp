@@ -1,0 +1,186 @@
+// grab: PNG frames that decode to the simulated test pattern, chunk files,
+// failure accounting and a clean stop on Ctrl-C.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "KZRSim.h"
+#include "ToolRunner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tooltest::RunSim;
+using tooltest::TempDir;
+
+struct DecodedPng {
+    png_uint_32 width = 0, height = 0;
+    int bits = 0, channels = 0;
+    std::vector<unsigned char> bytes;  ///< rows as stored: 16-bit samples big-endian
+};
+
+bool ReadPng(const std::string& path, DecodedPng& png) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                         std::fclose);
+    if (!file) return false;
+    png_structp reader = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(reader);
+    if (setjmp(png_jmpbuf(reader))) {
+        png_destroy_read_struct(&reader, &info, nullptr);
+        return false;
+    }
+    png_init_io(reader, file.get());
+    png_read_png(reader, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    png.width = png_get_image_width(reader, info);
+    png.height = png_get_image_height(reader, info);
+    png.bits = png_get_bit_depth(reader, info);
+    png.channels = png_get_channels(reader, info);
+    const std::size_t rowBytes = png_get_rowbytes(reader, info);
+    png_bytepp rows = png_get_rows(reader, info);
+    png.bytes.clear();
+    for (png_uint_32 y = 0; y < png.height; ++y)
+        png.bytes.insert(png.bytes.end(), rows[y], rows[y] + rowBytes);
+    png_destroy_read_struct(&reader, &info, nullptr);
+    return true;
+}
+
+const KZRSIM::CameraSpec& DemoSpec(const std::string& serial) {
+    static const KZRSIM::Scenario demo = KZRSIM::DemoScenario();
+    for (const KZRSIM::CameraSpec& spec : demo.cameras) {
+        if (spec.serial == serial) return spec;
+    }
+    throw std::runtime_error(serial + " is not in the demo set");
+}
+
+std::vector<unsigned char> ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct PatternCase {
+    const char* serial;
+    int channels;
+    int bits;
+};
+
+class GrabPattern : public ::testing::TestWithParam<PatternCase> {};
+
+TEST_P(GrabPattern, PngPixelsAreTheCameraPattern) {
+    const PatternCase& param = GetParam();
+    const KZRSIM::CameraSpec& spec = DemoSpec(param.serial);
+    TempDir dir;
+    const auto result = RunSim({"grab", param.serial, "-n", "3", "-o", dir.Path().string()});
+    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+    const std::string layout = std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+                               "x" + std::to_string(param.channels) + "x" +
+                               std::to_string(param.bits);
+    EXPECT_EQ(tooltest::LinesStartingWith(result.out, "frame 3: 0 QRV_OK " + layout).size(), 1u)
+        << result.out;
+
+    std::uint64_t previousId = 0;
+    for (int index = 1; index <= 3; ++index) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "frame_%04d.png", index);
+        DecodedPng png;
+        ASSERT_TRUE(ReadPng((dir.Path() / name).string(), png)) << name;
+        ASSERT_EQ(png.width, static_cast<png_uint_32>(spec.width));
+        ASSERT_EQ(png.height, static_cast<png_uint_32>(spec.height));
+        ASSERT_EQ(png.channels, param.channels);
+        ASSERT_EQ(png.bits, param.bits);
+        // Back to the image's own (little-endian) byte order.
+        std::vector<unsigned char> image = png.bytes;
+        if (param.bits == 16) {
+            for (std::size_t i = 0; i + 1 < image.size(); i += 2) std::swap(image[i], image[i + 1]);
+        }
+        std::uint64_t frameId = 0;
+        for (int i = 7; i >= 0; --i) frameId = frameId << 8 | image[static_cast<std::size_t>(i)];
+        EXPECT_GT(frameId, previousId) << name;
+        previousId = frameId;
+        std::size_t mismatches = 0;
+        for (std::size_t offset = 0; offset < image.size(); ++offset) {
+            if (image[offset] != KZRSIM::PatternByte(spec, frameId, offset)) ++mismatches;
+        }
+        EXPECT_EQ(mismatches, 0u) << name << " of " << param.serial;
+    }
+    EXPECT_FALSE(fs::exists(dir.Path() / "frame_0004.png"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "frame_0001.chunks.bin")) << "no --chunks, no chunk files";
+}
+
+INSTANTIATE_TEST_SUITE_P(DemoCameras, GrabPattern,
+                         ::testing::Values(PatternCase{"SIM-AREA-001", 1, 8},
+                                           PatternCase{"SIM-M16-004", 1, 16},
+                                           PatternCase{"SIM-CHUNK-003", 3, 8}),
+                         [](const auto& test) {
+                             std::string name = test.param.serial;
+                             for (char& c : name) {
+                                 if (c == '-') c = '_';
+                             }
+                             return name;
+                         });
+
+TEST(GrabChunks, ChunkFilesHoldTheJoinedChunkBlocks) {
+    const KZRSIM::CameraSpec& spec = DemoSpec("SIM-CHUNK-003");
+    std::vector<unsigned char> joined;
+    for (const auto& chunk : spec.chunks) joined.insert(joined.end(), chunk.begin(), chunk.end());
+    ASSERT_EQ(joined.size(), 64u);
+    TempDir dir;
+    const auto result =
+        RunSim({"grab", "SIM-CHUNK-003", "-n", "2", "--chunks", "-o", dir.Path().string()});
+    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+    EXPECT_EQ(tooltest::LinesStartingWith(result.out, "frame 2: 0 QRV_OK").size(), 1u);
+    EXPECT_NE(result.out.find("chunks=64"), std::string::npos) << result.out;
+    for (const char* name : {"frame_0001.chunks.bin", "frame_0002.chunks.bin"}) {
+        EXPECT_EQ(ReadFile(dir.Path() / name), joined) << name;
+    }
+}
+
+TEST(GrabChunks, CameraWithoutChunksWritesNoChunkFile) {
+    TempDir dir;
+    const auto result =
+        RunSim({"grab", "SIM-AREA-001", "-n", "1", "--chunks", "-o", dir.Path().string()});
+    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+    EXPECT_TRUE(fs::exists(dir.Path() / "frame_0001.png"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "frame_0001.chunks.bin"));
+}
+
+TEST(GrabFailures, AreShownPerFrameAndCountedByCode) {
+    TempDir dir;
+    const std::string scenario = dir.Write("script.json",
+                                           R"({"cameras": [{"serial": "SCRIPTED-01", "frameRate": 0,
+            "script": [{"code": -11}, {"code": 0}, {"code": -11}]}]})");
+    const auto result = RunSim({"grab", "SCRIPTED-01", "-n", "3", "--timeout", "100"}, scenario);
+    EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+    EXPECT_EQ(
+        tooltest::LinesStartingWith(result.out, "frame 1: 101033 QRV_ERR_GRAB_TIMEOUT").size(), 1u)
+        << result.out;
+    EXPECT_EQ(tooltest::LinesStartingWith(result.out, "frame 2: 0 QRV_OK").size(), 1u);
+    EXPECT_EQ(tooltest::LinesStartingWith(result.out, "grabbed 1 of 3 frames").size(), 1u);
+    EXPECT_NE(result.out.find("2 x 101033 QRV_ERR_GRAB_TIMEOUT"), std::string::npos) << result.out;
+}
+
+TEST(GrabInterrupt, CtrlCEndsTheLoopAndStillStops) {
+    bool sent = false;
+    const auto result = tooltest::RunTool(
+        {"--plugin", QRVACQ_PLUGIN, "--sim", "demo", "grab", "SIM-AREA-001", "-n", "1000000"}, "",
+        [&sent](pid_t pid, const std::string& out) {
+            if (!sent && out.find("frame 2:") != std::string::npos) {
+                kill(pid, SIGINT);
+                sent = true;
+            }
+        },
+        60000);
+    ASSERT_TRUE(sent) << result.out << result.err;
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.termSignal, 0);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("interrupted"), std::string::npos) << result.err;
+    EXPECT_EQ(tooltest::LinesStartingWith(result.out, "grabbed ").size(), 1u) << result.out;
+    EXPECT_TRUE(tooltest::LinesStartingWith(result.out, "frame 1000000:").empty());
+}
+
+}  // namespace
