@@ -22,7 +22,9 @@ void OnControlLost(ArvDevice* /*device*/, gpointer flag) {
     static_cast<std::shared_ptr<std::atomic<bool>>*>(flag)->get()->store(true);
 }
 
-void FreeFlag(gpointer flag, GClosure* /*closure*/) { delete static_cast<std::shared_ptr<std::atomic<bool>>*>(flag); }
+void FreeFlag(gpointer flag, GClosure* /*closure*/) {
+    delete static_cast<std::shared_ptr<std::atomic<bool>>*>(flag);
+}
 
 }  // namespace
 
@@ -35,9 +37,13 @@ void CAravisDeviceModule::Detach() {
     if (CArvNodeMap* map = m_current.exchange(nullptr)) map->Detach();
 }
 
-int CAravisCamera::Alive() { return g_alive.load(); }
+int CAravisCamera::Alive() {
+    return g_alive.load();
+}
 
-CAravisCamera::CAravisCamera(SDeviceRecord record) : m_info(std::move(record), true) { ++g_alive; }
+CAravisCamera::CAravisCamera(SDeviceRecord record) : m_info(std::move(record), true) {
+    ++g_alive;
+}
 
 CAravisCamera::~CAravisCamera() {
     close();
@@ -71,8 +77,9 @@ int CAravisCamera::open(int /*mode*/) {
     // The signal comes from Aravis's heartbeat thread; the handler owns its own
     // reference of the flag, so a late emission never touches a freed camera.
     m_lostHandler = g_signal_connect_data(device, "control-lost", G_CALLBACK(OnControlLost),
-                                          new std::shared_ptr<std::atomic<bool>>(m_lost), FreeFlag, GConnectFlags(0));
-    m_module.Attach(std::make_unique<CArvNodeMap>(tree, m_info.getId()));
+                                          new std::shared_ptr<std::atomic<bool>>(m_lost), FreeFlag,
+                                          GConnectFlags(0));
+    m_module.Attach(std::make_unique<CArvNodeMap>(tree, m_info.getId(), m_lost));
     m_open.store(true);
     return 0;
 }
@@ -82,7 +89,8 @@ int CAravisCamera::close() {
     if (!m_open.load()) return 0;
     StopLocked();
     m_module.Detach();
-    if (m_lostHandler) g_signal_handler_disconnect(arv_camera_get_device(m_camera.get()), m_lostHandler);
+    if (m_lostHandler)
+        g_signal_handler_disconnect(arv_camera_get_device(m_camera.get()), m_lostHandler);
     m_lostHandler = 0;
     m_camera.reset();
     m_open.store(false);
@@ -107,10 +115,12 @@ int CAravisCamera::startGrabbing(int bufferCount, int maxFrames) {
     CGError error;
     const guint payload = arv_camera_get_payload(m_camera.get(), error.Out());
     if (error || payload == 0) return 2;
-    GObjectPtr<ArvStream> stream(arv_camera_create_stream(m_camera.get(), nullptr, nullptr, error.Out()));
+    GObjectPtr<ArvStream> stream(
+        arv_camera_create_stream(m_camera.get(), nullptr, nullptr, error.Out()));
     if (!stream) return 3;
     const int buffers = bufferCount > 0 ? bufferCount : kDefaultBuffers;
-    for (int i = 0; i < buffers; ++i) arv_stream_push_buffer(stream.get(), arv_buffer_new_allocate(payload));
+    for (int i = 0; i < buffers; ++i)
+        arv_stream_push_buffer(stream.get(), arv_buffer_new_allocate(payload));
 
     SetTLParamsLocked(true);
     arv_camera_start_acquisition(m_camera.get(), error.Out());
@@ -120,7 +130,8 @@ int CAravisCamera::startGrabbing(int bufferCount, int maxFrames) {
     }
     const bool gige = ARV_IS_GV_DEVICE(arv_camera_get_device(m_camera.get()));
     GObjectPtr<ArvCamera> camera(static_cast<ArvCamera*>(g_object_ref(m_camera.get())));
-    m_session = std::make_shared<CStreamSession>(std::move(camera), std::move(stream), gige, maxFrames);
+    m_session =
+        std::make_shared<CStreamSession>(std::move(camera), std::move(stream), gige, maxFrames);
     return 0;
 }
 
@@ -133,7 +144,8 @@ int CAravisCamera::StopLocked() {
     if (!m_session) return 0;
     // Waiting getFrame calls see this within one wait slice.
     m_session->Stop();
-    {
+    // A lost device would only make each of these writes wait out its time-out.
+    if (!m_lost->load()) {
         auto tree = m_module.Current()->Lock();
         CGError error;
         arv_camera_stop_acquisition(m_camera.get(), error.Out());
@@ -154,8 +166,10 @@ int CAravisCamera::getFrame(IFrame** frame, int64_t timeoutMs) {
     if (m_lost->load()) return FrameDeviceLost;
 
     const gint64 start = g_get_monotonic_time();
-    const gint64 limitUs = timeoutMs < 0 ? std::numeric_limits<gint64>::max()
-                                         : std::min<int64_t>(timeoutMs, std::numeric_limits<gint64>::max() / 1000) * 1000;
+    const gint64 limitUs =
+        timeoutMs < 0
+            ? std::numeric_limits<gint64>::max()
+            : std::min<int64_t>(timeoutMs, std::numeric_limits<gint64>::max() / 1000) * 1000;
     ArvBuffer* buffer = nullptr;
     for (;;) {
         const gint64 elapsed = g_get_monotonic_time() - start;
@@ -179,6 +193,8 @@ int CAravisCamera::getFrame(IFrame** frame, int64_t timeoutMs) {
     return FrameOk;
 }
 
-int CAravisCamera::setSerialPort(const char* /*protocol*/, const char* /*port*/) { return 1; }
+int CAravisCamera::setSerialPort(const char* /*protocol*/, const char* /*port*/) {
+    return 1;
+}
 
 }  // namespace KZRGENICAM::detail

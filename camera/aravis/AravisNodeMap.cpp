@@ -6,7 +6,8 @@
 
 namespace KZRGENICAM::detail {
 
-CArvNodeMap::CArvNodeMap(ArvGc* gc, std::string deviceName) : m_gc(gc), m_deviceName(std::move(deviceName)) {}
+CArvNodeMap::CArvNodeMap(ArvGc* gc, std::string deviceName, std::shared_ptr<std::atomic<bool>> lost)
+    : m_gc(gc), m_deviceName(std::move(deviceName)), m_lost(std::move(lost)) {}
 
 CArvNodeMap::~CArvNodeMap() = default;
 
@@ -17,7 +18,14 @@ void CArvNodeMap::Detach() {
 
 ArvGc* CArvNodeMap::Tree() const {
     if (!m_gc) GENICAM_THROW(AccessException, "camera closed: node map detached");
+    if (m_lost->load()) GENICAM_THROW(RuntimeException, "device lost");
     return m_gc;
+}
+
+void CArvNodeMap::NoteError(const GError* error) const {
+    if (error && error->domain == ARV_DEVICE_ERROR &&
+        (error->code == ARV_DEVICE_ERROR_TIMEOUT || error->code == ARV_DEVICE_ERROR_NOT_CONNECTED))
+        m_lost->store(true);
 }
 
 GenApi::INode* CArvNodeMap::GetNode(const GenApi::gcstring& name) const {
@@ -57,10 +65,11 @@ void CArvNodeMap::Collect(ArvDomNode* parent, GenApi::NodeList_t& nodes) const {
         if (ARV_IS_GC_ENUMERATION(child)) {
             const char* name = arv_gc_feature_node_get_name(ARV_GC_FEATURE_NODE(child));
             if (CArvNode* node = NodeFor(name ? name : "")) nodes.push_back(node);
-            for (const GSList* item = arv_gc_enumeration_get_entries(ARV_GC_ENUMERATION(child)); item;
-                 item = item->next) {
+            for (const GSList* item = arv_gc_enumeration_get_entries(ARV_GC_ENUMERATION(child));
+                 item; item = item->next) {
                 if (ARV_IS_GC_ENUM_ENTRY(item->data))
-                    nodes.push_back(EntryFor(name ? name : "", static_cast<ArvGcNode*>(item->data)));
+                    nodes.push_back(
+                        EntryFor(name ? name : "", static_cast<ArvGcNode*>(item->data)));
             }
             continue;
         }
@@ -80,7 +89,9 @@ void CArvNodeMap::GetNodes(GenApi::NodeList_t& nodes) const {
     Collect(ARV_DOM_NODE(m_gc), nodes);
 }
 
-GenApi::gcstring CArvNodeMap::GetDeviceName() { return m_deviceName; }
+GenApi::gcstring CArvNodeMap::GetDeviceName() {
+    return m_deviceName;
+}
 
 bool CArvNodeMap::IsFeatureName(const std::string& name) const {
     if (!m_features) {

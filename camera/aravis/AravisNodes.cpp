@@ -10,21 +10,27 @@ namespace KZRGENICAM::detail {
 
 namespace {
 
-std::string Copy(const char* text) { return text ? std::string(text) : std::string(); }
+std::string Copy(const char* text) {
+    return text ? std::string(text) : std::string();
+}
 
-ArvGcFeatureNode* Feature(ArvGcNode* node) { return ARV_GC_FEATURE_NODE(node); }
+ArvGcFeatureNode* Feature(ArvGcNode* node) {
+    return ARV_GC_FEATURE_NODE(node);
+}
 
 }  // namespace
 
 void ThrowFromGError(const GError* error, const std::string& node) {
     const std::string text = node + ": " + (error && error->message ? error->message : "failed");
     if (error && error->domain == ARV_GC_ERROR) {
-        if (error->code == ARV_GC_ERROR_OUT_OF_RANGE) GENICAM_THROW(OutOfRangeException, text.c_str());
+        if (error->code == ARV_GC_ERROR_OUT_OF_RANGE)
+            GENICAM_THROW(OutOfRangeException, text.c_str());
         if (error->code == ARV_GC_ERROR_READ_ONLY) GENICAM_THROW(AccessException, text.c_str());
     }
     if (error && error->domain == ARV_DEVICE_ERROR) {
         if (error->code == ARV_DEVICE_ERROR_TIMEOUT) GENICAM_THROW(TimeoutException, text.c_str());
-        if (error->code == ARV_DEVICE_ERROR_NOT_CONTROLLER) GENICAM_THROW(AccessException, text.c_str());
+        if (error->code == ARV_DEVICE_ERROR_NOT_CONTROLLER)
+            GENICAM_THROW(AccessException, text.c_str());
     }
     GENICAM_THROW(RuntimeException, text.c_str());
 }
@@ -58,13 +64,19 @@ std::unique_ptr<CArvNode> MakeArvNode(const CArvNodeMap* map, ArvGcNode* node, s
         case GenApi::intfIBoolean:
             return std::make_unique<CArvNodeOf<CBooleanPart>>(map, node, std::move(name), type);
         case GenApi::intfIInteger:
-            if (reg) return std::make_unique<CArvNodeOf<CIntegerPart, CRegisterPart>>(map, node, std::move(name), type);
+            if (reg)
+                return std::make_unique<CArvNodeOf<CIntegerPart, CRegisterPart>>(
+                    map, node, std::move(name), type);
             return std::make_unique<CArvNodeOf<CIntegerPart>>(map, node, std::move(name), type);
         case GenApi::intfIFloat:
-            if (reg) return std::make_unique<CArvNodeOf<CFloatPart, CRegisterPart>>(map, node, std::move(name), type);
+            if (reg)
+                return std::make_unique<CArvNodeOf<CFloatPart, CRegisterPart>>(
+                    map, node, std::move(name), type);
             return std::make_unique<CArvNodeOf<CFloatPart>>(map, node, std::move(name), type);
         case GenApi::intfIString:
-            if (reg) return std::make_unique<CArvNodeOf<CStringPart, CRegisterPart>>(map, node, std::move(name), type);
+            if (reg)
+                return std::make_unique<CArvNodeOf<CStringPart, CRegisterPart>>(
+                    map, node, std::move(name), type);
             return std::make_unique<CArvNodeOf<CStringPart>>(map, node, std::move(name), type);
         case GenApi::intfIRegister:
             return std::make_unique<CArvNodeOf<CRegisterPart>>(map, node, std::move(name), type);
@@ -81,15 +93,19 @@ GenApi::EAccessMode CArvNode::GetAccessMode() const {
 }
 
 GenApi::EAccessMode CArvNode::AccessLocked() const {
-    if (!m_map->Attached()) return GenApi::NA;
+    if (!m_map->Attached() || m_map->Lost()) return GenApi::NA;
     // A failed probe (device gone) leaves the node unusable rather than throwing
     // from an access query.
     CGError error;
     ArvGcFeatureNode* feature = Feature(m_node);
-    if (!arv_gc_feature_node_is_implemented(feature, error.Out())) return error ? GenApi::NA : GenApi::NI;
-    if (!arv_gc_feature_node_is_available(feature, error.Out())) return GenApi::NA;
-    const bool locked = arv_gc_feature_node_is_locked(feature, error.Out()) != FALSE;
-    if (error) return GenApi::NA;
+    if (!arv_gc_feature_node_is_implemented(feature, error.Out())) {
+        m_map->NoteError(error.Get());
+        return error ? GenApi::NA : GenApi::NI;
+    }
+    const bool available = arv_gc_feature_node_is_available(feature, error.Out()) != FALSE;
+    const bool locked = available && arv_gc_feature_node_is_locked(feature, error.Out()) != FALSE;
+    if (error) m_map->NoteError(error.Get());
+    if (!available || error) return GenApi::NA;
     switch (arv_gc_feature_node_get_actual_access_mode(feature)) {
         case ARV_GC_ACCESS_MODE_RO:
             return GenApi::RO;
@@ -105,15 +121,19 @@ GenApi::EAccessMode CArvNode::AccessLocked() const {
 
 void CArvNode::RequireReadable() const {
     m_map->Tree();  // AccessException once the camera is closed
-    if (!GenApi::IsReadable(AccessLocked())) GENICAM_THROW(AccessException, (m_name + ": not readable").c_str());
+    if (!GenApi::IsReadable(AccessLocked()))
+        GENICAM_THROW(AccessException, (m_name + ": not readable").c_str());
 }
 
 void CArvNode::RequireWritable() const {
     m_map->Tree();
-    if (!GenApi::IsWritable(AccessLocked())) GENICAM_THROW(AccessException, (m_name + ": not writable").c_str());
+    if (!GenApi::IsWritable(AccessLocked()))
+        GENICAM_THROW(AccessException, (m_name + ": not writable").c_str());
 }
 
-GenApi::gcstring CArvNode::GetName(bool /*fullQualified*/) const { return m_name; }
+GenApi::gcstring CArvNode::GetName(bool /*fullQualified*/) const {
+    return m_name;
+}
 
 bool CArvNode::IsFeature() const {
     auto lock = m_map->Lock();
@@ -274,9 +294,13 @@ double CFloatPart::GetInc() {
     return v > G_MINDOUBLE ? v : 0.0;
 }
 
-bool CFloatPart::HasInc() { return GetInc() > 0.0; }
+bool CFloatPart::HasInc() {
+    return GetInc() > 0.0;
+}
 
-GenApi::EIncMode CFloatPart::GetIncMode() { return HasInc() ? GenApi::fixedIncrement : GenApi::noIncrement; }
+GenApi::EIncMode CFloatPart::GetIncMode() {
+    return HasInc() ? GenApi::fixedIncrement : GenApi::noIncrement;
+}
 
 // ---- CBooleanPart ----
 
@@ -343,8 +367,8 @@ void CEnumerationPart::GetSymbolics(GenApi::gcstring_vector& symbolics) {
     m_map->Tree();
     CGError error;
     guint count = 0;
-    const char** names =
-        arv_gc_enumeration_dup_available_string_values(ARV_GC_ENUMERATION(m_node), &count, error.Out());
+    const char** names = arv_gc_enumeration_dup_available_string_values(ARV_GC_ENUMERATION(m_node),
+                                                                        &count, error.Out());
     if (error) {
         g_free(names);
         Fail(error.Get());
@@ -360,12 +384,15 @@ void CEnumerationPart::SetIntValue(int64_t value, bool verify) {
     CGError error;
     if (verify) {
         guint count = 0;
-        gint64* values = arv_gc_enumeration_dup_available_int_values(ARV_GC_ENUMERATION(m_node), &count, error.Out());
+        gint64* values = arv_gc_enumeration_dup_available_int_values(ARV_GC_ENUMERATION(m_node),
+                                                                     &count, error.Out());
         bool found = false;
         for (guint i = 0; values && i < count; ++i) found = found || values[i] == value;
         g_free(values);
         if (error) Fail(error.Get());
-        if (!found) GENICAM_THROW(OutOfRangeException, (m_name + ": no available entry has that value").c_str());
+        if (!found)
+            GENICAM_THROW(OutOfRangeException,
+                          (m_name + ": no available entry has that value").c_str());
     }
     arv_gc_enumeration_set_int_value(ARV_GC_ENUMERATION(m_node), value, error.Out());
     if (error) Fail(error.Get());
@@ -383,7 +410,8 @@ int64_t CEnumerationPart::GetIntValue(bool /*verify*/, bool /*ignoreCache*/) {
 GenApi::IEnumEntry* CEnumerationPart::GetEntryByName(const GenApi::gcstring& symbolic) {
     auto lock = m_map->Lock();
     m_map->Tree();
-    for (const GSList* item = arv_gc_enumeration_get_entries(ARV_GC_ENUMERATION(m_node)); item; item = item->next) {
+    for (const GSList* item = arv_gc_enumeration_get_entries(ARV_GC_ENUMERATION(m_node)); item;
+         item = item->next) {
         auto* entry = static_cast<ArvGcNode*>(item->data);
         if (!ARV_IS_GC_ENUM_ENTRY(entry)) continue;
         if (symbolic == Copy(arv_gc_feature_node_get_name(Feature(entry))).c_str())
@@ -422,7 +450,8 @@ void CRegisterPart::Set(const uint8_t* buffer, int64_t length, bool /*verify*/) 
     const guint64 size = arv_gc_register_get_length(ARV_GC_REGISTER(m_node), error.Out());
     if (error) Fail(error.Get());
     if (!buffer || length != static_cast<int64_t>(size))
-        GENICAM_THROW(OutOfRangeException, (m_name + ": buffer length is not the register's length").c_str());
+        GENICAM_THROW(OutOfRangeException,
+                      (m_name + ": buffer length is not the register's length").c_str());
     arv_gc_register_set(ARV_GC_REGISTER(m_node), buffer, size, error.Out());
     if (error) Fail(error.Get());
 }
@@ -434,7 +463,8 @@ void CRegisterPart::Get(uint8_t* buffer, int64_t length, bool /*verify*/, bool /
     const guint64 size = arv_gc_register_get_length(ARV_GC_REGISTER(m_node), error.Out());
     if (error) Fail(error.Get());
     if (!buffer || length <= 0 || static_cast<guint64>(length) > size)
-        GENICAM_THROW(OutOfRangeException, (m_name + ": buffer length outside the register").c_str());
+        GENICAM_THROW(OutOfRangeException,
+                      (m_name + ": buffer length outside the register").c_str());
     std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
     arv_gc_register_get(ARV_GC_REGISTER(m_node), bytes.data(), size, error.Out());
     if (error) Fail(error.Get());
@@ -465,9 +495,11 @@ void CCategoryPart::GetFeatures(GenApi::FeatureList_t& features) const {
     auto lock = m_map->Lock();
     m_map->Tree();
     features.clear();
-    for (const GSList* item = arv_gc_category_get_features(ARV_GC_CATEGORY(m_node)); item; item = item->next) {
+    for (const GSList* item = arv_gc_category_get_features(ARV_GC_CATEGORY(m_node)); item;
+         item = item->next) {
         const std::string name = Copy(static_cast<const char*>(item->data));
-        if (auto* value = dynamic_cast<GenApi::IValue*>(m_map->NodeFor(name))) features.push_back(value);
+        if (auto* value = dynamic_cast<GenApi::IValue*>(m_map->NodeFor(name)))
+            features.push_back(value);
     }
 }
 

@@ -43,7 +43,10 @@ protected:
     GenApi::EAccessMode AccessLocked() const;
     void RequireReadable() const;
     void RequireWritable() const;
-    [[noreturn]] void Fail(const GError* error) const { ThrowFromGError(error, m_name); }
+    [[noreturn]] void Fail(const GError* error) const {
+        m_map->NoteError(error);
+        ThrowFromGError(error, m_name);
+    }
 
     const CArvNodeMap* m_map = nullptr;
     ArvGcNode* m_node = nullptr;
@@ -123,7 +126,8 @@ public:
     /// over the rest of the register.
     void Set(const uint8_t* buffer, int64_t length, bool verify = true) override;
     /// Reads the register and copies its first length bytes (1 .. GetLength()).
-    void Get(uint8_t* buffer, int64_t length, bool verify = false, bool ignoreCache = false) override;
+    void Get(uint8_t* buffer, int64_t length, bool verify = false,
+             bool ignoreCache = false) override;
     int64_t GetLength() override;
     int64_t GetAddress() override;
 };
@@ -137,7 +141,8 @@ public:
 template <class... Parts>
 class CArvNodeOf final : public virtual CArvNode, public Parts... {
 public:
-    CArvNodeOf(const CArvNodeMap* map, ArvGcNode* node, std::string name, GenApi::EInterfaceType type)
+    CArvNodeOf(const CArvNodeMap* map, ArvGcNode* node, std::string name,
+               GenApi::EInterfaceType type)
         : CArvNode(map, node, std::move(name), type) {}
 };
 

@@ -6,8 +6,8 @@
 
 namespace KZRGENICAM::detail {
 
-CStreamSession::CStreamSession(GObjectPtr<ArvCamera> camera, GObjectPtr<ArvStream> stream, bool bigEndianChunks,
-                               int maxFrames)
+CStreamSession::CStreamSession(GObjectPtr<ArvCamera> camera, GObjectPtr<ArvStream> stream,
+                               bool bigEndianChunks, int maxFrames)
     : m_camera(std::move(camera)),
       m_stream(std::move(stream)),
       m_bigEndianChunks(bigEndianChunks),
@@ -51,7 +51,8 @@ CArvFrame::CArvFrame(std::shared_ptr<CStreamSession> session, ArvBuffer* buffer)
                 m_image = const_cast<uint8_t*>(image);
             } else {
                 m_packed.resize(m_imageSize);
-                for (size_t y = 0; y < rows; ++y) std::memcpy(&m_packed[y * row], image + y * stride, row);
+                for (size_t y = 0; y < rows; ++y)
+                    std::memcpy(&m_packed[y * row], image + y * stride, row);
                 m_image = m_packed.data();
             }
             m_valid = true;
@@ -61,7 +62,8 @@ CArvFrame::CArvFrame(std::shared_ptr<CStreamSession> session, ArvBuffer* buffer)
     if (arv_buffer_has_chunks(buffer)) {
         size_t size = 0;
         const auto* payload = static_cast<const uint8_t*>(arv_buffer_get_data(buffer, &size));
-        for (const SChunkBlock& block : WalkChunkTrailers(payload, size, m_session->BigEndianChunks())) {
+        for (const SChunkBlock& block :
+             WalkChunkTrailers(payload, size, m_session->BigEndianChunks())) {
             // In a chunk-mode payload the image is a chunk itself; the frame hands
             // it out as its image, not again as a chunk.
             if (image && payload + block.offset == image) continue;

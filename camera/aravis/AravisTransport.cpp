@@ -1,4 +1,6 @@
 // The Aravis transport: lists what Aravis finds and opens it by serial number.
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -17,7 +19,9 @@ std::mutex& AravisSystemMutex() {
 
 namespace {
 
-std::string Copy(const char* text) { return text ? std::string(text) : std::string(); }
+std::string Copy(const char* text) {
+    return text ? std::string(text) : std::string();
+}
 
 int TransportOf(const std::string& protocol) {
     if (protocol == "GigEVision") return TransportGigE;
@@ -29,7 +33,12 @@ class CAravisTransport final : public ITransport {
 public:
     const char* name() const override { return "aravis"; }
 
-    void start() override {}
+    /// KZR_ARAVIS=0 switches the transport off, e.g. for test runs that want only
+    /// simulated cameras and no 1 s GigE discovery per listing.
+    void start() override {
+        const char* setting = std::getenv("KZR_ARAVIS");
+        m_enabled = !(setting && std::strcmp(setting, "0") == 0);
+    }
 
     void stop() override {
         std::lock_guard<std::mutex> system(AravisSystemMutex());
@@ -41,12 +50,13 @@ public:
     /// Only the unfiltered listing reaches Aravis: its cameras belong to no
     /// producer file, Camera Link's least of all.
     void discover(const char* filter, std::list<ICameraInfo*>& out) override {
-        if (filter) return;
-        for (SDeviceRecord& record : List()) out.push_back(new CAravisCameraInfo(std::move(record), false));
+        if (filter || !m_enabled) return;
+        for (SDeviceRecord& record : List())
+            out.push_back(new CAravisCameraInfo(std::move(record), false));
     }
 
     ICamera* createCameraBySN(const char* serialNumber) override {
-        if (!serialNumber || !*serialNumber) return nullptr;
+        if (!serialNumber || !*serialNumber || !m_enabled) return nullptr;
         // A camera just listed opens without a second GigE discovery round (~1 s).
         SDeviceRecord record;
         if (!Find(serialNumber, record)) {
@@ -76,7 +86,8 @@ private:
             const std::string physical = Copy(arv_get_device_physical_id(i));
             const std::string address = Copy(arv_get_device_address(i));
             r.link = physical;
-            if (!address.empty() && address != physical) r.link += (r.link.empty() ? "" : " ") + address;
+            if (!address.empty() && address != physical)
+                r.link += (r.link.empty() ? "" : " ") + address;
             records.push_back(std::move(r));
         }
         m_cache = records;
@@ -95,10 +106,13 @@ private:
     }
 
     std::vector<SDeviceRecord> m_cache;  // the last listing; guarded by AravisSystemMutex
+    std::atomic<bool> m_enabled{true};
 };
 
 }  // namespace
 
-std::unique_ptr<ITransport> MakeAravisTransport() { return std::make_unique<CAravisTransport>(); }
+std::unique_ptr<ITransport> MakeAravisTransport() {
+    return std::make_unique<CAravisTransport>();
+}
 
 }  // namespace KZRGENICAM::detail

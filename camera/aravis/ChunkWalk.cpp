@@ -9,13 +9,15 @@ constexpr std::size_t kTrailerSize = 8;
 
 uint32_t ReadU32(const uint8_t* p, bool bigEndian) {
     if (bigEndian)
-        return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+        return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) |
+               uint32_t{p[3]};
     return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | uint32_t{p[0]};
 }
 
 }  // namespace
 
-std::vector<SChunkBlock> WalkChunkTrailers(const uint8_t* payload, std::size_t size, bool bigEndian) {
+std::vector<SChunkBlock> WalkChunkTrailers(const uint8_t* payload, std::size_t size,
+                                           bool bigEndian) {
     std::vector<SChunkBlock> blocks;
     if (!payload) return blocks;
     std::size_t end = size;  // bytes not yet claimed by a block

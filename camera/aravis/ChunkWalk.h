@@ -19,6 +19,7 @@ struct SChunkBlock {
 /// GigE Vision writes the trailer big-endian, USB3 Vision little-endian. The walk
 /// starts at the payload's end and stops at the first trailer that does not fit
 /// (what was found before is kept). Blocks are returned in frame order.
-std::vector<SChunkBlock> WalkChunkTrailers(const uint8_t* payload, std::size_t size, bool bigEndian);
+std::vector<SChunkBlock> WalkChunkTrailers(const uint8_t* payload, std::size_t size,
+                                           bool bigEndian);
 
 }  // namespace KZRGENICAM::detail

@@ -1,5 +1,7 @@
 // The library's free functions: a registry of transports that every query walks
 // in registration order.
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -40,19 +42,38 @@ public:
 
     /// Transports are never removed, so the pointers stay valid without the lock
     /// and a slow transport does not hold up the others' callers.
+    /// Every transport, also the switched-off ones (start and stop stay paired).
+    std::vector<ITransport*> All() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<ITransport*> out;
+        for (auto& t : m_transports) out.push_back(t.get());
+        return out;
+    }
+
     std::vector<ITransport*> Snapshot() {
         std::lock_guard<std::mutex> lock(m_mutex);
         std::vector<ITransport*> out;
         out.reserve(m_transports.size());
-        for (auto& t : m_transports) out.push_back(t.get());
+        for (auto& t : m_transports) {
+            if (!SwitchedOff(*t)) out.push_back(t.get());
+        }
         return out;
+    }
+
+    /// KZR_ARAVIS=off leaves real cameras out, e.g. for tests that must see only
+    /// simulated ones and should not wait for a GigE Vision discovery. Read at every
+    /// query, so the setting can change while the library runs.
+    static bool SwitchedOff(const ITransport& transport) {
+        if (std::strcmp(transport.name(), "aravis") != 0) return false;
+        const char* value = std::getenv("KZR_ARAVIS");
+        return value && (std::strcmp(value, "off") == 0 || std::strcmp(value, "0") == 0);
     }
 
     void Init() {
         std::lock_guard<std::mutex> initLock(m_initMutex);
         detail::SimNoteInit();
         if (m_initCount++ == 0)
-            for (ITransport* t : Snapshot()) t->start();
+            for (ITransport* t : All()) t->start();
     }
 
     void UnInit() {
@@ -60,7 +81,7 @@ public:
         detail::SimNoteUnInit();
         if (m_initCount == 0) return;
         if (--m_initCount == 0)
-            for (ITransport* t : Snapshot()) t->stop();
+            for (ITransport* t : All()) t->stop();
     }
 
 private:

@@ -2,6 +2,7 @@
 // 127.0.0.1 as a child process for one test.
 #pragma once
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>

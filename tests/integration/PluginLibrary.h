@@ -33,7 +33,7 @@ public:
     explicit CPluginLibrary(const std::string& path) {
         m_handle = qrvtest::OpenLibrary(path, m_error);
         if (!m_handle) return;
-#define QRV_API_RESOLVE(name)                                                          \
+#define QRV_API_RESOLVE(name)                                                        \
     m_api.name = reinterpret_cast<PFN_##name>(qrvtest::FindSymbol(m_handle, #name)); \
     if (!m_api.name) m_error += std::string(m_error.empty() ? "" : ", ") + "no " #name;
         QRV_ENTRY_POINTS(QRV_API_RESOLVE)

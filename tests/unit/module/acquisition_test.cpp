@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <regex>
 #include <set>
 #include <stdexcept>
@@ -543,6 +544,10 @@ struct SFailure {
     int grabImageEx;
     const char* logLine;  ///< GrabImage's log line, or null for none
 };
+
+void PrintTo(const SFailure& failure, std::ostream* out) {
+    *out << failure.name;
+}
 
 KZRSIM::FrameStep Code(int code) {
     KZRSIM::FrameStep step;

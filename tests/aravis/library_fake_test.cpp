@@ -1,0 +1,184 @@
+// The camera library's Aravis transport against the fake GigE Vision camera:
+// the GenApi shape of its nodes, their exceptions, and getFrame's codes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "FakeGvCamera.h"
+#include "KZRGeniCam.h"
+
+namespace {
+
+using namespace GenApi;
+
+class LibraryOverFake : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        if (!fake.Start(why)) GTEST_SKIP() << why;
+        KZRGENICAM::Init();
+        initialised = true;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        for (int attempt = 0;
+             attempt < 5 && serial.empty() && std::chrono::steady_clock::now() < deadline;
+             ++attempt) {
+            for (KZRGENICAM::ICameraInfo* info : KZRGENICAM::Discovery(nullptr)) {
+                if (info && std::string(info->getManufacturer()) == "Aravis")
+                    serial = info->getSerialNumber();
+                if (info) info->release();
+            }
+        }
+        if (serial.empty())
+            GTEST_SKIP() << "the fake camera did not appear on 127.0.0.1 within 5 s";
+        camera = KZRGENICAM::CreateCameraBySN(serial.c_str());
+        ASSERT_NE(camera, nullptr);
+        ASSERT_EQ(camera->open(1), 0);
+        map = camera->getDeviceModule() ? camera->getDeviceModule()->getNodeMap() : nullptr;
+        ASSERT_NE(map, nullptr);
+    }
+
+    void TearDown() override {
+        if (camera) camera->release();
+        if (initialised) KZRGENICAM::UnInit();
+        fake.Stop();
+    }
+
+    CFakeGvCamera fake;
+    bool initialised = false;
+    std::string serial;
+    KZRGENICAM::ICamera* camera = nullptr;
+    INodeMap* map = nullptr;
+};
+
+TEST_F(LibraryOverFake, RecordAndCameraDescribeTheDevice) {
+    KZRGENICAM::ICameraInfo* info = camera->getInfo();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->getInterfaceType(), KZRGENICAM::TransportGigE);
+    EXPECT_EQ(serial, info->getSerialNumber());
+    EXPECT_NE(std::string(info->getLinkName()).find("127.0.0.1"), std::string::npos);
+    EXPECT_EQ(camera->getGrabberModule(), nullptr);
+    EXPECT_NE(camera->setSerialPort("p", "q"), 0);
+    EXPECT_TRUE(camera->isConnected());
+    // Only the unfiltered listing reaches Aravis.
+    for (const char* filter : {"CLTLKZR.cti", "Other.cti"}) {
+        for (KZRGENICAM::ICameraInfo* record : KZRGENICAM::Discovery(filter)) {
+            ADD_FAILURE() << "listed with filter " << filter << ": "
+                          << (record ? record->getSerialNumber() : "");
+            if (record) record->release();
+        }
+    }
+}
+
+TEST_F(LibraryOverFake, NodesOfferTheirAravisTypeOnly) {
+    CEnumerationPtr pixelFormat = map->GetNode("PixelFormat");
+    ASSERT_TRUE(pixelFormat.IsValid());
+    EXPECT_FALSE(CIntegerPtr(map->GetNode("PixelFormat")).IsValid());
+    EXPECT_FALSE(CStringPtr(map->GetNode("PixelFormat")).IsValid());
+    EXPECT_EQ(pixelFormat->GetEntryByName("Mono8")->GetValue(), 0x01080001);
+    EXPECT_EQ(pixelFormat->GetCurrentEntry()->GetSymbolic(), GenICam::gcstring("Mono8"));
+    EXPECT_EQ(pixelFormat->GetEntryByName("NoSuchFormat"), nullptr);
+
+    CIntegerPtr testInt = map->GetNode("TestRegister");
+    CRegisterPtr testReg = map->GetNode("TestRegister");
+    ASSERT_TRUE(testInt.IsValid());
+    ASSERT_TRUE(testReg.IsValid());
+    EXPECT_EQ(CNodePtr(map->GetNode("TestRegister"))->GetPrincipalInterfaceType(), intfIInteger);
+    EXPECT_EQ(testReg->GetLength(), 4);
+
+    CFloatPtr exposure = map->GetNode("ExposureTimeAbs");
+    ASSERT_TRUE(exposure.IsValid());
+    EXPECT_FALSE(exposure->HasInc());
+    EXPECT_EQ(exposure->GetIncMode(), noIncrement);
+
+    CCommandPtr trigger = map->GetNode("TriggerSoftware");
+    ASSERT_TRUE(trigger.IsValid());
+    EXPECT_TRUE(trigger->IsDone());
+    EXPECT_TRUE(IsWritable(trigger));
+
+    EXPECT_EQ(CNodePtr(map->GetNode("SensorWidth"))->GetAccessMode(), RO);
+    EXPECT_EQ(CNodePtr(map->GetNode("Width"))->GetAccessMode(), RW);
+    EXPECT_TRUE(map->GetNode("Width")->IsFeature());
+    ASSERT_NE(map->GetNode("GainRaw"), nullptr);
+    EXPECT_FALSE(map->GetNode("GainRaw")->IsFeature());
+    EXPECT_EQ(map->GetNode("NoSuchNode"), nullptr);
+
+    CCategoryPtr root = map->GetNode("Root");
+    ASSERT_TRUE(root.IsValid());
+    FeatureList_t features;
+    root->GetFeatures(features);
+    bool imageFormat = false;
+    for (IValue* feature : features)
+        imageFormat = imageFormat || feature->GetNode()->GetName() == "ImageFormatControl";
+    EXPECT_TRUE(imageFormat);
+
+    NodeList_t all;
+    map->GetNodes(all);
+    EXPECT_GT(all.size(), features.size());
+}
+
+TEST_F(LibraryOverFake, AravisErrorsBecomeGenICamExceptions) {
+    CFloatPtr exposure = map->GetNode("ExposureTimeAbs");
+    EXPECT_THROW(exposure->SetValue(exposure->GetMax() * 10.0), GenICam::OutOfRangeException);
+    CIntegerPtr width = map->GetNode("Width");
+    EXPECT_THROW(width->SetValue(width->GetMax() + 1), GenICam::OutOfRangeException);
+    CIntegerPtr sensorWidth = map->GetNode("SensorWidth");
+    EXPECT_THROW(sensorWidth->SetValue(16), GenICam::AccessException);
+    CRegisterPtr reg = map->GetNode("TestRegister");
+    const uint8_t two[2] = {1, 2};
+    EXPECT_THROW(reg->Set(two, 2), GenICam::OutOfRangeException);
+    CEnumerationPtr mode = map->GetNode("TriggerMode");
+    EXPECT_THROW(mode->FromString("NoSuchEntry"), GenICam::GenericException);
+}
+
+TEST_F(LibraryOverFake, NodesOutliveCloseButRefuseCalls) {
+    CIntegerPtr width = map->GetNode("Width");
+    ASSERT_TRUE(width.IsValid());
+    ASSERT_EQ(camera->close(), 0);
+    EXPECT_EQ(camera->getDeviceModule()->getNodeMap(), nullptr);
+    EXPECT_EQ(width->GetAccessMode(), NA);
+    EXPECT_THROW(width->GetValue(), GenICam::AccessException);
+    EXPECT_EQ(map->GetNode("Width"), nullptr);
+    // Reopening gives a fresh map.
+    ASSERT_EQ(camera->open(1), 0);
+    INodeMap* again = camera->getDeviceModule()->getNodeMap();
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(CIntegerPtr(again->GetNode("Width"))->GetValue(),
+              CIntegerPtr(again->GetNode("Width"))->GetValue());
+}
+
+TEST_F(LibraryOverFake, GetFrameCodesAndMaxFrames) {
+    KZRGENICAM::IFrame* frame = nullptr;
+    EXPECT_EQ(camera->getFrame(&frame, 100), KZRGENICAM::FrameNotRunning);
+    ASSERT_EQ(camera->startGrabbing(3, 2), 0);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(camera->getFrame(&frame, 3000), KZRGENICAM::FrameOk) << "frame " << i;
+        ASSERT_NE(frame, nullptr);
+        EXPECT_TRUE(frame->isValid());
+        EXPECT_EQ(frame->getPixelFormat(), 0x01080001u);
+        EXPECT_EQ(frame->getImageSize(), 512u * 512u);
+        EXPECT_NE(frame->getImageData(), nullptr);
+        EXPECT_TRUE(frame->getChunkList().empty());
+        KZRGENICAM::IFrame* occupied = frame;
+        EXPECT_EQ(camera->getFrame(&occupied, 10), KZRGENICAM::FrameFailed);
+        frame->release();
+        frame = nullptr;
+    }
+    EXPECT_EQ(camera->getFrame(&frame, 200), KZRGENICAM::FrameNotRunning);
+    EXPECT_EQ(camera->stopGrabbing(), 0);
+}
+
+TEST_F(LibraryOverFake, FrameHeldPastStopAndCloseStaysReadable) {
+    ASSERT_EQ(camera->startGrabbing(0, -1), 0);
+    KZRGENICAM::IFrame* frame = nullptr;
+    ASSERT_EQ(camera->getFrame(&frame, 3000), KZRGENICAM::FrameOk);
+    ASSERT_EQ(camera->stopGrabbing(), 0);
+    ASSERT_EQ(camera->close(), 0);
+    const auto* pixels = static_cast<const uint8_t*>(frame->getImageData());
+    unsigned sum = 0;
+    for (uint64_t i = 0; i < frame->getImageSize(); ++i) sum += pixels[i];
+    EXPECT_GT(sum, 0u);
+    frame->release();
+}
+
+}  // namespace
