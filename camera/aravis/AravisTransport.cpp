@@ -1,6 +1,4 @@
 // The Aravis transport: lists what Aravis finds and opens it by serial number.
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -33,12 +31,7 @@ class CAravisTransport final : public ITransport {
 public:
     const char* name() const override { return "aravis"; }
 
-    /// KZR_ARAVIS=0 switches the transport off, e.g. for test runs that want only
-    /// simulated cameras and no 1 s GigE discovery per listing.
-    void start() override {
-        const char* setting = std::getenv("KZR_ARAVIS");
-        m_enabled = !(setting && std::strcmp(setting, "0") == 0);
-    }
+    void start() override {}
 
     void stop() override {
         std::lock_guard<std::mutex> system(AravisSystemMutex());
@@ -50,13 +43,13 @@ public:
     /// Only the unfiltered listing reaches Aravis: its cameras belong to no
     /// producer file, Camera Link's least of all.
     void discover(const char* filter, std::list<ICameraInfo*>& out) override {
-        if (filter || !m_enabled) return;
+        if (filter) return;
         for (SDeviceRecord& record : List())
             out.push_back(new CAravisCameraInfo(std::move(record), false));
     }
 
     ICamera* createCameraBySN(const char* serialNumber) override {
-        if (!serialNumber || !*serialNumber || !m_enabled) return nullptr;
+        if (!serialNumber || !*serialNumber) return nullptr;
         // A camera just listed opens without a second GigE discovery round (~1 s).
         SDeviceRecord record;
         if (!Find(serialNumber, record)) {
@@ -106,7 +99,6 @@ private:
     }
 
     std::vector<SDeviceRecord> m_cache;  // the last listing; guarded by AravisSystemMutex
-    std::atomic<bool> m_enabled{true};
 };
 
 }  // namespace
