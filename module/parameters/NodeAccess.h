@@ -50,3 +50,23 @@ void WriteOut(T* out, V value) {
 }
 
 }  // namespace qrv
+
+#include "session/GenICamCamera.h"
+
+template <class Ptr, class Prologue, class Body>
+int CGenICamCamera::OnDeviceNode(const QRVString& name, ENeed need, Prologue&& prologue,
+                                 Body&& body) {
+    if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
+    QRVString resolved;
+    ResolveNodeName(name, resolved);
+    prologue();
+    return qrv::Guarded([&]() -> int {
+        GenApi::INodeMap* map = qrv::NodeMapOf(m_camera->getDeviceModule());
+        if (!map) return -1;
+        Ptr node = map->GetNode(qrv::ToNodeText(resolved));
+        const bool usable =
+            need == ENeed::Write ? GenApi::IsWritable(node) : GenApi::IsReadable(node);
+        if (!usable) return QRV_ERR_PARAMETER_ACCESS;
+        return body(node);
+    });
+}

@@ -83,14 +83,7 @@ int CGenICamCamera::GetNodeType(QRVString name) {
 }
 
 int CGenICamCamera::SetParamBool(QRVString name, bool value) {
-    if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
-    QRVString resolved;
-    ResolveNodeName(name, resolved);
-    return Guarded([&]() -> int {
-        GenApi::INodeMap* map = NodeMapOf(m_camera->getDeviceModule());
-        if (!map) return -1;
-        GenApi::CBooleanPtr node = map->GetNode(ToNodeText(resolved));
-        if (!GenApi::IsWritable(node)) return QRV_ERR_PARAMETER_ACCESS;
+    return OnDeviceNode<GenApi::CBooleanPtr>(name, ENeed::Write, [&](GenApi::CBooleanPtr& node) {
         node->SetValue(value, true);
         node->GetValue(true, true);
         return 0;
@@ -98,14 +91,7 @@ int CGenICamCamera::SetParamBool(QRVString name, bool value) {
 }
 
 int CGenICamCamera::SetParamInt(QRVString name, int value) {
-    if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
-    QRVString resolved;
-    ResolveNodeName(name, resolved);
-    return Guarded([&]() -> int {
-        GenApi::INodeMap* map = NodeMapOf(m_camera->getDeviceModule());
-        if (!map) return -1;
-        GenApi::CIntegerPtr node = map->GetNode(ToNodeText(resolved));
-        if (!GenApi::IsWritable(node)) return QRV_ERR_PARAMETER_ACCESS;
+    return OnDeviceNode<GenApi::CIntegerPtr>(name, ENeed::Write, [&](GenApi::CIntegerPtr& node) {
         const int64_t min = SaturateToInt(node->GetMin());
         const int64_t max = SaturateToInt(node->GetMax());
         int64_t inc = SaturateToInt(node->GetInc());
@@ -122,14 +108,7 @@ int CGenICamCamera::SetParamInt(QRVString name, int value) {
 }
 
 int CGenICamCamera::SetParamFloat(QRVString name, float value) {
-    if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
-    QRVString resolved;
-    ResolveNodeName(name, resolved);
-    return Guarded([&]() -> int {
-        GenApi::INodeMap* map = NodeMapOf(m_camera->getDeviceModule());
-        if (!map) return -1;
-        GenApi::CFloatPtr node = map->GetNode(ToNodeText(resolved));
-        if (!GenApi::IsWritable(node)) return QRV_ERR_PARAMETER_ACCESS;
+    return OnDeviceNode<GenApi::CFloatPtr>(name, ENeed::Write, [&](GenApi::CFloatPtr& node) {
         node->SetValue(static_cast<double>(value), true);
         node->GetValue(true, true);
         return 0;
@@ -137,52 +116,34 @@ int CGenICamCamera::SetParamFloat(QRVString name, float value) {
 }
 
 int CGenICamCamera::GetParamBool(QRVString name, bool* value) {
-    if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
-    QRVString resolved;
-    ResolveNodeName(name, resolved);
-    return Guarded([&]() -> int {
-        GenApi::INodeMap* map = NodeMapOf(m_camera->getDeviceModule());
-        if (!map) return -1;
-        GenApi::CBooleanPtr node = map->GetNode(ToNodeText(resolved));
-        if (!GenApi::IsReadable(node)) return QRV_ERR_PARAMETER_ACCESS;
+    return OnDeviceNode<GenApi::CBooleanPtr>(name, ENeed::Read, [&](GenApi::CBooleanPtr& node) {
         WriteOut(value, node->GetValue(true, true));
         return 0;
     });
 }
 
 int CGenICamCamera::GetParamInt(QRVString name, int* value, int* min, int* max, int* inc) {
-    if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
-    QRVString resolved;
-    ResolveNodeName(name, resolved);
     const QRVBuffer requested = name.toUtf8();
-    ModuleLog() << LogBegin << kGetParamIntTag << requested.constData() << LogEnd;
-    return Guarded([&]() -> int {
-        GenApi::INodeMap* map = NodeMapOf(m_camera->getDeviceModule());
-        if (!map) return -1;
-        GenApi::CIntegerPtr node = map->GetNode(ToNodeText(resolved));
-        if (!GenApi::IsReadable(node)) return QRV_ERR_PARAMETER_ACCESS;
-        const int v = SaturateToInt(node->GetValue(true, true));
-        WriteOut(value, v);
-        const int lo = SaturateToInt(node->GetMin());
-        WriteOut(min, lo);
-        const int hi = SaturateToInt(node->GetMax());
-        WriteOut(max, hi);
-        WriteOut(inc, SaturateToInt(node->GetInc()));
-        ModuleLog() << LogBegin << kGetParamIntTag << requested.constData() << ", iValue = " << v
-                    << ", min = " << lo << ", max = " << hi << LogEnd;
-        return 0;
-    });
+    const auto logRequest = [&] {
+        ModuleLog() << LogBegin << kGetParamIntTag << requested.constData() << LogEnd;
+    };
+    return OnDeviceNode<GenApi::CIntegerPtr>(
+        name, ENeed::Read, logRequest, [&](GenApi::CIntegerPtr& node) {
+            const int v = SaturateToInt(node->GetValue(true, true));
+            WriteOut(value, v);
+            const int lo = SaturateToInt(node->GetMin());
+            WriteOut(min, lo);
+            const int hi = SaturateToInt(node->GetMax());
+            WriteOut(max, hi);
+            WriteOut(inc, SaturateToInt(node->GetInc()));
+            ModuleLog() << LogBegin << kGetParamIntTag << requested.constData() << ", iValue = " << v
+                        << ", min = " << lo << ", max = " << hi << LogEnd;
+            return 0;
+        });
 }
 
 int CGenICamCamera::GetParamFloat(QRVString name, float* value, float* min, float* max, float* inc) {
-    if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
-    QRVString resolved;
-    ResolveNodeName(name, resolved);
-    return Guarded([&]() -> int {
-        GenApi::INodeMap* map = NodeMapOf(m_camera->getDeviceModule());
-        if (!map) return -1;
-        GenApi::CFloatPtr node = map->GetNode(ToNodeText(resolved));
-        if (!GenApi::IsReadable(node)) return QRV_ERR_PARAMETER_ACCESS;
+    return OnDeviceNode<GenApi::CFloatPtr>(name, ENeed::Read, [&](GenApi::CFloatPtr& node) {
         const float v = static_cast<float>(node->GetValue(true, true));
         WriteOut(value, v);
         const float lo = static_cast<float>(node->GetMin());

@@ -8,20 +8,15 @@ using qrv::NodeMapOf;
 using qrv::ToNodeText;
 
 int CGenICamCamera::SetParamStr(QRVString name, QRVString value) {
-    if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
-    QRVString resolved;
-    ResolveNodeName(name, resolved);
-    return Guarded([&]() -> int {
-        GenApi::INodeMap* map = NodeMapOf(m_camera->getDeviceModule());
-        if (!map) return -1;
-        GenApi::CEnumerationPtr node = map->GetNode(ToNodeText(resolved));
-        if (!GenApi::IsWritable(node)) return QRV_ERR_PARAMETER_ACCESS;
-        node->FromString(ToNodeText(value), true);
-        node->GetIntValue(true, true);
-        ModuleLog() << LogBegin << "SetParamStr: " << name.toUtf8().constData() << ", value = "
-                    << value.toUtf8().constData() << LogEnd;
-        return 0;
-    });
+    // Only enumerations are written; a string feature fails the pointer test.
+    return OnDeviceNode<GenApi::CEnumerationPtr>(
+        name, ENeed::Write, [&](GenApi::CEnumerationPtr& node) {
+            node->FromString(ToNodeText(value), true);
+            node->GetIntValue(true, true);
+            ModuleLog() << LogBegin << "SetParamStr: " << name.toUtf8().constData() << ", value = "
+                        << value.toUtf8().constData() << LogEnd;
+            return 0;
+        });
 }
 
 int CGenICamCamera::GetParamStr(QRVString name, QRVString* value, QRVStringArray* entries) {

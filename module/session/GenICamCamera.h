@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <list>
+#include <utility>
 
 #include "GenApi.h"
 #include "KZRGeniCam.h"
@@ -76,7 +77,18 @@ public:
     qrv::platform::FrameMutex& FrameMutexForTesting() { return m_frameMutex; }
 
 private:
-    friend class CNodeAccess;
+    enum class ENeed { Read, Write };
+
+    /// The frame every parameter operation shares: camera test, name resolution,
+    /// the device node map, the typed node pointer Ptr with its access test, and
+    /// the exception guard around body(node). prologue runs after the resolution,
+    /// before the guard.
+    template <class Ptr, class Prologue, class Body>
+    int OnDeviceNode(const QRVString& name, ENeed need, Prologue&& prologue, Body&& body);
+    template <class Ptr, class Body>
+    int OnDeviceNode(const QRVString& name, ENeed need, Body&& body) {
+        return OnDeviceNode<Ptr>(name, need, [] {}, std::forward<Body>(body));
+    }
 
     bool CameraReady();
     void ReleaseCameraInfos();
