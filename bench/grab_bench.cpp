@@ -62,18 +62,18 @@ const SPlugin& Plugin() {
 class CStreamingCamera {
 public:
     CStreamingCamera(int width, int height, bool withChunks) {
-        KZRSIM::CameraSpec spec;
-        spec.serial = "BENCH-0001";
-        spec.width = width;
-        spec.height = height;
-        spec.pixelFormat = "Mono8";
-        spec.frameRate = 0;
+        KZRSIM::CameraSpec desc;
+        desc.serial = "BENCH-0001";
+        desc.width = width;
+        desc.height = height;
+        desc.pixelFormat = "Mono8";
+        desc.frameRate = 0;
         if (withChunks) {
-            spec.chunks = {std::vector<uint8_t>(8, 1), std::vector<uint8_t>(16, 2),
+            desc.chunks = {std::vector<uint8_t>(8, 1), std::vector<uint8_t>(16, 2),
                            std::vector<uint8_t>(40, 3)};
         }
         KZRSIM::Scenario scenario;
-        scenario.cameras.push_back(spec);
+        scenario.cameras.push_back(desc);
         KZRSIM::Reset();
         KZRSIM::SetScenario(scenario);
         const SPlugin& p = Plugin();

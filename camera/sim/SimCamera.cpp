@@ -31,18 +31,18 @@ bool ReadString(const GenApi::CMemoryNodeMap& map, const char* name, std::string
 CSimCamera::CSimCamera(std::shared_ptr<Entry> entry, uint64_t epoch)
     : m_entry(std::move(entry)),
       m_epoch(epoch),
-      m_info(m_entry->spec, true, epoch),
+      m_info(m_entry->desc, true, epoch),
       m_device(m_entry->device.get()),
       m_grabber(m_entry->grabber.get()),
       m_pool(std::make_shared<CFramePool>()),
-      m_chunks(m_entry->spec.chunks.empty() ? nullptr
-                                            : std::make_shared<CChunkSet>(m_entry->spec.chunks)) {}
+      m_chunks(m_entry->desc.chunks.empty() ? nullptr
+                                            : std::make_shared<CChunkSet>(m_entry->desc.chunks)) {}
 
 template <class F>
 void CSimCamera::Count(F&& update) {
     State& g = Global();
     std::lock_guard<std::mutex> lock(g.mutex);
-    update(g.counters[Spec().serial]);
+    update(g.counters[Desc().serial]);
 }
 
 void CSimCamera::StopLocked() {
@@ -53,8 +53,8 @@ void CSimCamera::StopLocked() {
 
 int CSimCamera::open(int /*mode*/) {
     Count([](CameraCounters& c) { ++c.open; });
-    CheckFault(Spec().faults, "open");
-    if (Spec().openError != 0) return Spec().openError;
+    CheckFault(Desc().faults, "open");
+    if (Desc().openError != 0) return Desc().openError;
     std::lock_guard<std::mutex> lock(m_entry->mutex);
     m_open = true;
     return 0;
@@ -62,7 +62,7 @@ int CSimCamera::open(int /*mode*/) {
 
 int CSimCamera::close() {
     Count([](CameraCounters& c) { ++c.close; });
-    CheckFault(Spec().faults, "close");
+    CheckFault(Desc().faults, "close");
     std::lock_guard<std::mutex> lock(m_entry->mutex);
     m_open = false;
     StopLocked();
@@ -70,15 +70,15 @@ int CSimCamera::close() {
 }
 
 bool CSimCamera::isOpen() {
-    CheckFault(Spec().faults, "isOpen");
+    CheckFault(Desc().faults, "isOpen");
     std::lock_guard<std::mutex> lock(m_entry->mutex);
     return m_open;
 }
 
 bool CSimCamera::isConnected() {
-    CheckFault(Spec().faults, "isConnected");
+    CheckFault(Desc().faults, "isConnected");
     std::lock_guard<std::mutex> lock(m_entry->mutex);
-    return m_open && Spec().connected;
+    return m_open && Desc().connected;
 }
 
 int CSimCamera::startGrabbing(int bufferCount, int maxFrames) {
@@ -86,8 +86,8 @@ int CSimCamera::startGrabbing(int bufferCount, int maxFrames) {
         ++c.startGrabbing;
         c.startArgs.emplace_back(bufferCount, maxFrames);
     });
-    CheckFault(Spec().faults, "startGrabbing");
-    if (Spec().startError != 0) return Spec().startError;
+    CheckFault(Desc().faults, "startGrabbing");
+    if (Desc().startError != 0) return Desc().startError;
     Entry& e = *m_entry;
     std::lock_guard<std::mutex> lock(e.mutex);
     ObserveTrigger(e, e.device.get(), e.deviceTrigger);
@@ -105,7 +105,7 @@ int CSimCamera::startGrabbing(int bufferCount, int maxFrames) {
 
 int CSimCamera::stopGrabbing() {
     Count([](CameraCounters& c) { ++c.stopGrabbing; });
-    CheckFault(Spec().faults, "stopGrabbing");
+    CheckFault(Desc().faults, "stopGrabbing");
     std::lock_guard<std::mutex> lock(m_entry->mutex);
     StopLocked();
     return 0;
@@ -117,7 +117,7 @@ CSimCamera::Trigger CSimCamera::ReadTrigger() {
     GenApi::CMemoryNodeMap* map = nullptr;
     std::string mode, source;
     bool on = false;
-    if (Spec().transport == KZRGENICAM::TransportCameraLink && e.grabber) {
+    if (Desc().transport == KZRGENICAM::TransportCameraLink && e.grabber) {
         map = e.grabber.get();
         on = ReadString(*map, "FrameTriggerCtrl", mode) && mode != "Disable";
         on = on && ReadString(*map, "FrameTriggerSource", source);
@@ -151,13 +151,13 @@ KZRGENICAM::IFrame* CSimCamera::Deliver(Layout layout, bool valid,
     {
         State& g = Global();
         std::lock_guard<std::mutex> lock(g.mutex);
-        CameraCounters& c = g.counters[Spec().serial];
+        CameraCounters& c = g.counters[Desc().serial];
         ++c.framesDelivered;
         ++c.framesOut;
         ++g.library.framesOut;
         epoch = g.epoch;
     }
-    return new CSimFrame(Spec().serial, epoch, m_pool, layout, std::move(buffer), id, valid,
+    return new CSimFrame(Desc().serial, epoch, m_pool, layout, std::move(buffer), id, valid,
                          std::move(chunks));
 }
 
@@ -166,7 +166,7 @@ int CSimCamera::getFrame(KZRGENICAM::IFrame** frame, int64_t timeoutMs) {
         ++c.getFrame;
         c.getFrameTimeouts.push_back(timeoutMs);
     });
-    CheckFault(Spec().faults, "getFrame");
+    CheckFault(Desc().faults, "getFrame");
     if (!frame) return FrameFailed;
     Entry& e = *m_entry;
     std::unique_lock<std::mutex> lock(e.mutex);
@@ -174,8 +174,8 @@ int CSimCamera::getFrame(KZRGENICAM::IFrame** frame, int64_t timeoutMs) {
     const uint64_t stops = m_stops;
     auto stopped = [&] { return m_stops != stops || !m_running; };
 
-    if (m_scriptPos < Spec().script.size()) {
-        const FrameStep& step = Spec().script[m_scriptPos++];
+    if (m_scriptPos < Desc().script.size()) {
+        const FrameStep& step = Desc().script[m_scriptPos++];
         if (step.delayMs > 0 &&
             e.cv.wait_for(lock, std::chrono::milliseconds(step.delayMs), stopped))
             return FrameNotRunning;
@@ -202,7 +202,7 @@ int CSimCamera::getFrame(KZRGENICAM::IFrame** frame, int64_t timeoutMs) {
     const bool limited = timeoutMs >= 0;
     const Clock::time_point deadline =
         limited ? Clock::now() + std::chrono::milliseconds(timeoutMs) : Clock::time_point::max();
-    const double rate = Spec().frameRate;
+    const double rate = Desc().frameRate;
     for (;;) {
         if (stopped()) return FrameNotRunning;
         const Trigger trigger = ReadTrigger();
@@ -225,23 +225,23 @@ int CSimCamera::getFrame(KZRGENICAM::IFrame** frame, int64_t timeoutMs) {
         if (now >= deadline) return FrameTimeout;
         e.cv.wait_until(lock, std::min(wakeAt, deadline));
     }
-    *frame = Deliver(e.layout, Spec().validFrames, m_chunks);
+    *frame = Deliver(e.layout, Desc().validFrames, m_chunks);
     return FrameOk;
 }
 
 KZRGENICAM::ICameraInfo* CSimCamera::getInfo() {
-    CheckFault(Spec().faults, "getInfo");
+    CheckFault(Desc().faults, "getInfo");
     return &m_info;
 }
 
 KZRGENICAM::IModule* CSimCamera::getGrabberModule() {
-    CheckFault(Spec().faults, "getGrabberModule");
-    return Spec().grabberModule ? &m_grabber : nullptr;
+    CheckFault(Desc().faults, "getGrabberModule");
+    return Desc().grabberModule ? &m_grabber : nullptr;
 }
 
 KZRGENICAM::IModule* CSimCamera::getDeviceModule() {
-    CheckFault(Spec().faults, "getDeviceModule");
-    return Spec().deviceModule ? &m_device : nullptr;
+    CheckFault(Desc().faults, "getDeviceModule");
+    return Desc().deviceModule ? &m_device : nullptr;
 }
 
 int CSimCamera::setSerialPort(const char* protocol, const char* port) {
@@ -249,7 +249,7 @@ int CSimCamera::setSerialPort(const char* protocol, const char* port) {
         ++c.setSerialPort;
         c.serialPortArgs.emplace_back(protocol ? protocol : "", port ? port : "");
     });
-    CheckFault(Spec().faults, "setSerialPort");
+    CheckFault(Desc().faults, "setSerialPort");
     return 0;
 }
 
@@ -262,7 +262,7 @@ void CSimCamera::release() {
             return;
         }
         m_released = true;
-        ++g.counters[Spec().serial].release;
+        ++g.counters[Desc().serial].release;
         if (m_epoch == g.epoch) --g.library.camerasOut;
     }
     {

@@ -49,7 +49,7 @@ private:
         Entry::TriggerCount* count = nullptr;
     };
 
-    const CameraSpec& Spec() const { return m_entry->spec; }
+    const CameraSpec& Desc() const { return m_entry->desc; }
     template <class F>
     void Count(F&& update);
     /// Halts the stream and wakes every waiter. Caller holds the entry mutex.

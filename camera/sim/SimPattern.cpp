@@ -35,11 +35,11 @@ bool FormatLayout(const std::string& pixelFormat, int& channels, int& bits, uint
     return false;
 }
 
-Layout LayoutOf(const CameraSpec& spec) {
+Layout LayoutOf(const CameraSpec& desc) {
     Layout l;
-    l.width = spec.width > 0 ? spec.width : 0;
-    l.height = spec.height > 0 ? spec.height : 0;
-    if (!FormatLayout(spec.pixelFormat, l.channels, l.bits, l.pixelFormat))
+    l.width = desc.width > 0 ? desc.width : 0;
+    l.height = desc.height > 0 ? desc.height : 0;
+    if (!FormatLayout(desc.pixelFormat, l.channels, l.bits, l.pixelFormat))
         FormatLayout("Mono8", l.channels, l.bits, l.pixelFormat);
     return l;
 }

@@ -2,14 +2,14 @@
 
 namespace KZRSIM::detail {
 
-CSimCameraInfo::CSimCameraInfo(const CameraSpec& spec, bool ownedByCamera, uint64_t epoch)
-    : m_transport(spec.transport),
-      m_id(spec.id.empty() ? "SIM-" + spec.serial : spec.id),
-      m_serial(spec.serial),
-      m_vendor(spec.vendor),
-      m_model(spec.model),
-      m_link(spec.link),
-      m_faults(spec.faults),
+CSimCameraInfo::CSimCameraInfo(const CameraSpec& desc, bool ownedByCamera, uint64_t epoch)
+    : m_transport(desc.transport),
+      m_id(desc.id.empty() ? "SIM-" + desc.serial : desc.id),
+      m_serial(desc.serial),
+      m_vendor(desc.vendor),
+      m_model(desc.model),
+      m_link(desc.link),
+      m_faults(desc.faults),
       m_ownedByCamera(ownedByCamera),
       m_epoch(epoch) {}
 

@@ -11,7 +11,7 @@ class CSimCameraInfo final : public KZRGENICAM::ICameraInfo, public CGraveItem {
 public:
     /// ownedByCamera: the record a camera lends through getInfo; giving it back
     /// is a caller error and only counted.
-    CSimCameraInfo(const CameraSpec& spec, bool ownedByCamera, uint64_t epoch);
+    CSimCameraInfo(const CameraSpec& desc, bool ownedByCamera, uint64_t epoch);
     ~CSimCameraInfo() override = default;
 
     int getInterfaceType() const override;

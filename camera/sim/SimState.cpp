@@ -24,7 +24,7 @@ std::shared_ptr<Entry> FindEntry(const std::string& serial, bool creatableOnly) 
     State& g = Global();
     std::lock_guard<std::mutex> lock(g.mutex);
     for (const auto& e : g.cameras) {
-        if (e->spec.serial == serial && (!creatableOnly || e->spec.creatable)) return e;
+        if (e->desc.serial == serial && (!creatableOnly || e->desc.creatable)) return e;
     }
     return nullptr;
 }
@@ -46,17 +46,17 @@ void ObserveTrigger(Entry& entry, GenApi::CMemoryNodeMap* map, Entry::TriggerCou
 
 namespace {
 
-std::shared_ptr<Entry> BuildEntry(const CameraSpec& spec) {
+std::shared_ptr<Entry> BuildEntry(const CameraSpec& desc) {
     auto e = std::make_shared<Entry>();
-    e->spec = spec;
-    e->layout = LayoutOf(spec);
-    if (spec.deviceModule && spec.deviceNodeMap) {
+    e->desc = desc;
+    e->layout = LayoutOf(desc);
+    if (desc.deviceModule && desc.deviceNodeMap) {
         e->device = std::make_unique<GenApi::CMemoryNodeMap>("Device");
-        if (spec.buildDevice) spec.buildDevice(*e->device);
+        if (desc.buildDevice) desc.buildDevice(*e->device);
     }
-    if (spec.grabberModule && spec.grabberNodeMap) {
+    if (desc.grabberModule && desc.grabberNodeMap) {
         e->grabber = std::make_unique<GenApi::CMemoryNodeMap>("Grabber");
-        if (spec.buildGrabber) spec.buildGrabber(*e->grabber);
+        if (desc.buildGrabber) desc.buildGrabber(*e->grabber);
     }
     std::lock_guard<std::mutex> lock(e->mutex);
     ObserveTrigger(*e, e->device.get(), e->deviceTrigger);
@@ -78,7 +78,7 @@ void SetScenario(const Scenario& scenario) {
     // Build outside the lock: the builders are caller code and may call back in.
     std::vector<std::shared_ptr<Entry>> cameras;
     cameras.reserve(scenario.cameras.size());
-    for (const CameraSpec& spec : scenario.cameras) cameras.push_back(BuildEntry(spec));
+    for (const CameraSpec& desc : scenario.cameras) cameras.push_back(BuildEntry(desc));
 
     std::deque<std::unique_ptr<CGraveItem>> dead;
     State& g = Global();

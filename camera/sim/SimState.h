@@ -45,7 +45,7 @@ struct Layout {
 /// Layout of a named pixel format; false for a name the simulator does not know.
 bool FormatLayout(const std::string& pixelFormat, int& channels, int& bits, uint32_t& pfnc);
 /// The camera's layout; an unknown pixel format counts as Mono8.
-Layout LayoutOf(const CameraSpec& spec);
+Layout LayoutOf(const CameraSpec& desc);
 /// PFNC code for a channel/bit combination given by a script step.
 uint32_t FormatFor(int channels, int bits, uint32_t fallback);
 
@@ -63,7 +63,7 @@ void CheckFault(const FaultMap& faults, const char* operation);
 /// One camera of the active scenario. Camera objects share it (and keep it alive
 /// when the scenario is replaced under them).
 struct Entry {
-    CameraSpec spec;
+    CameraSpec desc;
     Layout layout;
 
     /// Guards the acquisition state of every camera object of this entry and the

@@ -15,9 +15,9 @@ namespace {
 /// stands in for.
 constexpr const char* kClProducer = "CLTLKZR.cti";
 
-bool InClFilter(const CameraSpec& spec) {
-    if (spec.inClFilter >= 0) return spec.inClFilter == 1;
-    return spec.transport == KZRGENICAM::TransportCameraLink;
+bool InClFilter(const CameraSpec& desc) {
+    if (desc.inClFilter >= 0) return desc.inClFilter == 1;
+    return desc.transport == KZRGENICAM::TransportCameraLink;
 }
 
 class CSimTransport final : public KZRGENICAM::ITransport {
@@ -48,13 +48,13 @@ public:
         const bool clOnly = filter && std::strcmp(filter, kClProducer) == 0;
         if (filter && !clOnly) return;
         for (const auto& e : g.cameras) {
-            const CameraSpec& spec = e->spec;
-            if (!spec.listed || (clOnly && !InClFilter(spec))) continue;
-            if (spec.nullRecord) {
+            const CameraSpec& desc = e->desc;
+            if (!desc.listed || (clOnly && !InClFilter(desc))) continue;
+            if (desc.nullRecord) {
                 out.push_back(nullptr);
                 continue;
             }
-            out.push_back(new CSimCameraInfo(spec, false, g.epoch));
+            out.push_back(new CSimCameraInfo(desc, false, g.epoch));
             ++g.library.recordsOut;
         }
     }
@@ -66,7 +66,7 @@ public:
         State& g = Global();
         std::lock_guard<std::mutex> lock(g.mutex);
         auto* camera = new CSimCamera(entry, g.epoch);
-        ++g.counters[entry->spec.serial].create;
+        ++g.counters[entry->desc.serial].create;
         ++g.library.camerasOut;
         return camera;
     }

@@ -18,11 +18,11 @@ constexpr char kSerial[] = "RACE-0001";
 using PluginCloseThreads = PluginTest;
 
 TEST_F(PluginCloseThreads, CloseDuringCallsIsSafeAndLaterCallsAreRefused) {
-    KZRSIM::CameraSpec spec;
-    spec.serial = kSerial;
-    spec.frameRate = 500;
-    spec.buildDevice = [](GenApi::CMemoryNodeMap& map) { map.AddInteger("Width", 64, 1, 4096); };
-    Use({spec});
+    KZRSIM::CameraSpec desc;
+    desc.serial = kSerial;
+    desc.frameRate = 500;
+    desc.buildDevice = [](GenApi::CMemoryNodeMap& map) { map.AddInteger("Width", 64, 1, 4096); };
+    Use({desc});
     QRVCameraHandle handle = nullptr;
     ASSERT_EQ(api->Open(kSerial, &handle, "", ""), 0);
     ASSERT_EQ(api->StartAcquire(handle, 2, 0), 0);

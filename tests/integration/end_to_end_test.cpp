@@ -13,20 +13,20 @@ constexpr char kSerial[] = "E2E-0001";
 using PluginEndToEnd = PluginTest;
 
 TEST_F(PluginEndToEnd, ListOpenConfigureGrabClose) {
-    KZRSIM::CameraSpec spec;
-    spec.serial = kSerial;
-    spec.model = "E2E Cam";
-    spec.width = 96;
-    spec.height = 40;
-    spec.frameRate = 0;
-    spec.chunks = {{1, 2, 3}, {4, 5}};
-    spec.buildDevice = [](GenApi::CMemoryNodeMap& map) {
+    KZRSIM::CameraSpec desc;
+    desc.serial = kSerial;
+    desc.model = "E2E Cam";
+    desc.width = 96;
+    desc.height = 40;
+    desc.frameRate = 0;
+    desc.chunks = {{1, 2, 3}, {4, 5}};
+    desc.buildDevice = [](GenApi::CMemoryNodeMap& map) {
         map.AddInteger("BlackLevel", 10, 0, 255, 2);
         map.AddFloat("ExposureTime", 100.0, 10.0, 1e6);
         map.AddEnumeration("TriggerMode", {{"Off", 0}, {"On", 1}}, "On");
         map.AddEnumeration("TriggerSource", {{"Software", 0}, {"Line0", 1}}, "Line0");
     };
-    Use({spec});
+    Use({desc});
 
     // Real transports may list other cameras on this machine; ours must be there once.
     QRVCameraInfoArray cameras;
@@ -80,7 +80,7 @@ TEST_F(PluginEndToEnd, ListOpenConfigureGrabClose) {
         ASSERT_EQ(image.DataSize(), 96u * 40u);
         uint64_t mismatches = 0;
         for (uint64_t i = 0; i < image.DataSize(); ++i) {
-            if (image.Data()[i] != KZRSIM::PatternByte(spec, id, i)) ++mismatches;
+            if (image.Data()[i] != KZRSIM::PatternByte(desc, id, i)) ++mismatches;
         }
         EXPECT_EQ(mismatches, 0u);
         if (id == 2) {

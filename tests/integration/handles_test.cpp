@@ -14,10 +14,10 @@ namespace {
 constexpr char kSerial[] = "HND-0001";
 
 KZRSIM::CameraSpec Cam() {
-    KZRSIM::CameraSpec spec;
-    spec.serial = kSerial;
-    spec.frameRate = 0;
-    spec.buildDevice = [](GenApi::CMemoryNodeMap& map) {
+    KZRSIM::CameraSpec desc;
+    desc.serial = kSerial;
+    desc.frameRate = 0;
+    desc.buildDevice = [](GenApi::CMemoryNodeMap& map) {
         map.AddInteger("Width", 64, 1, 4096);
         map.AddBoolean("ReverseX", false);
         map.AddFloat("ExposureTime", 100.0, 1.0, 1e6);
@@ -25,7 +25,7 @@ KZRSIM::CameraSpec Cam() {
         map.AddRegister("UserData", 4, {1, 2, 3, 4});
         map.AddCommand("UserSetSave");
     };
-    return spec;
+    return desc;
 }
 
 using PluginHandles = PluginTest;

@@ -15,9 +15,9 @@ protected:
     void TearDown() override { KZRSIM::Reset(); }
 
     static KZRSIM::CameraSpec Cam(const std::string& serial) {
-        KZRSIM::CameraSpec spec;
-        spec.serial = serial;
-        return spec;
+        KZRSIM::CameraSpec desc;
+        desc.serial = serial;
+        return desc;
     }
     static void Use(std::initializer_list<KZRSIM::CameraSpec> cameras) {
         KZRSIM::Scenario s;

@@ -25,9 +25,9 @@ uint64_t StampedId(const IFrame* frame) {
 
 class StreamTest : public SimTest {
 protected:
-    ICamera* Start(KZRSIM::CameraSpec spec, int maxFrames = -1) {
-        Use({spec});
-        camera = CreateCameraBySN(spec.serial.c_str());
+    ICamera* Start(KZRSIM::CameraSpec desc, int maxFrames = -1) {
+        Use({desc});
+        camera = CreateCameraBySN(desc.serial.c_str());
         EXPECT_EQ(camera->open(0), 0);
         EXPECT_EQ(camera->startGrabbing(0, maxFrames), 0);
         return camera;
@@ -57,9 +57,9 @@ TEST_F(StreamTest, NotRunningUntilStartedAndAfterStop) {
 }
 
 TEST_F(StreamTest, StartErrorKeepsTheStreamStopped) {
-    auto spec = Cam("A");
-    spec.startError = 5;
-    Use({spec});
+    auto desc = Cam("A");
+    desc.startError = 5;
+    Use({desc});
     camera = CreateCameraBySN("A");
     EXPECT_EQ(camera->startGrabbing(0, -1), 5);
     IFrame* frame = nullptr;
@@ -67,9 +67,9 @@ TEST_F(StreamTest, StartErrorKeepsTheStreamStopped) {
 }
 
 TEST_F(StreamTest, SlowFreeRunTimesOut) {
-    auto spec = Cam("A");
-    spec.frameRate = 0.5;  // the first frame is due after 2 s
-    Start(spec);
+    auto desc = Cam("A");
+    desc.frameRate = 0.5;  // the first frame is due after 2 s
+    Start(desc);
     IFrame* frame = nullptr;
     auto t0 = Clock::now();
     EXPECT_EQ(camera->getFrame(&frame, 50), FrameTimeout);
@@ -78,9 +78,9 @@ TEST_F(StreamTest, SlowFreeRunTimesOut) {
 }
 
 TEST_F(StreamTest, FreeRunIsPacedByFrameRate) {
-    auto spec = Cam("A");
-    spec.frameRate = 100.0;
-    Start(spec);
+    auto desc = Cam("A");
+    desc.frameRate = 100.0;
+    Start(desc);
     auto t0 = Clock::now();
     for (int i = 0; i < 10; ++i) {
         IFrame* frame = nullptr;
@@ -93,8 +93,8 @@ TEST_F(StreamTest, FreeRunIsPacedByFrameRate) {
 }
 
 TEST_F(StreamTest, ScriptStepsComeFirstInOrder) {
-    auto spec = Cam("A");
-    spec.frameRate = 0;
+    auto desc = Cam("A");
+    desc.frameRate = 0;
     KZRSIM::FrameStep timeout;
     timeout.code = FrameTimeout;
     KZRSIM::FrameStep slow;
@@ -107,8 +107,8 @@ TEST_F(StreamTest, ScriptStepsComeFirstInOrder) {
     lost.code = FrameDeviceLost;
     KZRSIM::FrameStep raising;
     raising.fault = "std";
-    spec.script = {timeout, slow, lost, raising};
-    Start(spec);
+    desc.script = {timeout, slow, lost, raising};
+    Start(desc);
 
     IFrame* frame = nullptr;
     EXPECT_EQ(camera->getFrame(&frame, 1000), FrameTimeout);
@@ -134,9 +134,9 @@ TEST_F(StreamTest, ScriptStepsComeFirstInOrder) {
 }
 
 TEST_F(StreamTest, MaxFramesStopsTheStream) {
-    auto spec = Cam("A");
-    spec.frameRate = 0;
-    Start(spec, 2);
+    auto desc = Cam("A");
+    desc.frameRate = 0;
+    Start(desc, 2);
     for (int i = 0; i < 2; ++i) {
         IFrame* frame = nullptr;
         ASSERT_EQ(camera->getFrame(&frame, 100), FrameOk);
@@ -147,9 +147,9 @@ TEST_F(StreamTest, MaxFramesStopsTheStream) {
 }
 
 TEST_F(StreamTest, FramesOutAndDoubleReleaseAccounting) {
-    auto spec = Cam("A");
-    spec.frameRate = 0;
-    Start(spec);
+    auto desc = Cam("A");
+    desc.frameRate = 0;
+    Start(desc);
     std::vector<IFrame*> frames(6, nullptr);
     for (auto& f : frames) ASSERT_EQ(camera->getFrame(&f, 0), FrameOk);
     EXPECT_EQ(KZRSIM::Library().framesOut, 6);
@@ -174,9 +174,9 @@ TEST_F(StreamTest, FramesOutAndDoubleReleaseAccounting) {
 }
 
 TEST_F(StreamTest, FrameIdsRestartWithEachStart) {
-    auto spec = Cam("A");
-    spec.frameRate = 0;
-    Start(spec);
+    auto desc = Cam("A");
+    desc.frameRate = 0;
+    Start(desc);
     IFrame* frame = nullptr;
     ASSERT_EQ(camera->getFrame(&frame, 0), FrameOk);
     frame->release();
@@ -188,16 +188,16 @@ TEST_F(StreamTest, FrameIdsRestartWithEachStart) {
 }
 
 TEST_F(StreamTest, ChunksInOrderFromCameraOrStep) {
-    auto spec = Cam("A");
-    spec.frameRate = 0;
-    spec.chunks = {{1, 2, 3}, {4}};
+    auto desc = Cam("A");
+    desc.frameRate = 0;
+    desc.chunks = {{1, 2, 3}, {4}};
     KZRSIM::FrameStep step;
     step.hasChunks = true;
     step.chunks = {{9, 9}};
     KZRSIM::FrameStep none;
     none.hasChunks = true;
-    spec.script = {step, none};
-    Start(spec);
+    desc.script = {step, none};
+    Start(desc);
 
     auto bytes = [](IChunk* c) {
         auto* p = static_cast<const uint8_t*>(c->getData());
@@ -233,12 +233,12 @@ class PatternTest : public StreamTest, public ::testing::WithParamInterface<Form
 
 TEST_P(PatternTest, PixelsMatchPatternByteAndShiftPerFrame) {
     const FormatCase& fc = GetParam();
-    auto spec = Cam("P");
-    spec.pixelFormat = fc.name;
-    spec.width = 37;
-    spec.height = 5;
-    spec.frameRate = 0;
-    Start(spec);
+    auto desc = Cam("P");
+    desc.pixelFormat = fc.name;
+    desc.width = 37;
+    desc.height = 5;
+    desc.frameRate = 0;
+    Start(desc);
     std::vector<std::vector<uint8_t>> images;
     for (uint64_t id = 1; id <= 6; ++id) {
         IFrame* frame = nullptr;
@@ -251,7 +251,7 @@ TEST_P(PatternTest, PixelsMatchPatternByteAndShiftPerFrame) {
         ASSERT_EQ(frame->getImageSize(), size);
         auto* p = static_cast<const uint8_t*>(frame->getImageData());
         int mismatches = 0;
-        for (uint64_t i = 0; i < size; ++i) mismatches += p[i] != KZRSIM::PatternByte(spec, id, i);
+        for (uint64_t i = 0; i < size; ++i) mismatches += p[i] != KZRSIM::PatternByte(desc, id, i);
         EXPECT_EQ(mismatches, 0) << "frame " << id;
         EXPECT_EQ(StampedId(frame), id);
         images.emplace_back(p + 8, p + size);

@@ -42,9 +42,9 @@ class ThreadsStreamTest : public SimTest, public ::testing::WithParamInterface<b
 
 TEST_P(ThreadsStreamTest, StopOrCloseWakesAnUnlimitedWaiter) {
     const bool useClose = GetParam();
-    auto spec = Cam("A");
-    spec.frameRate = 0.01;  // nothing due for 100 s
-    Use({spec});
+    auto desc = Cam("A");
+    desc.frameRate = 0.01;  // nothing due for 100 s
+    Use({desc});
     CameraGuard camera(CreateCameraBySN("A"));
     ASSERT_EQ(camera->open(0), 0);
     ASSERT_EQ(camera->startGrabbing(0, -1), 0);
@@ -62,11 +62,11 @@ INSTANTIATE_TEST_SUITE_P(ThreadsStopOrClose, ThreadsStreamTest, ::testing::Bool(
 class ThreadsScriptTest : public SimTest {};
 
 TEST_F(ThreadsScriptTest, StopCutsAScriptDelayShort) {
-    auto spec = Cam("A");
+    auto desc = Cam("A");
     KZRSIM::FrameStep step;
     step.delayMs = 20000;
-    spec.script = {step};
-    Use({spec});
+    desc.script = {step};
+    Use({desc});
     CameraGuard camera(CreateCameraBySN("A"));
     ASSERT_EQ(camera->startGrabbing(0, -1), 0);
     Waiter w = WaitForFrame(camera.camera, 1000);
@@ -76,14 +76,14 @@ TEST_F(ThreadsScriptTest, StopCutsAScriptDelayShort) {
 }
 
 TEST_F(ThreadsScriptTest, TriggerFromAnotherThreadWakesTheWaiter) {
-    auto spec = Cam("T");
-    spec.frameRate = 0;
-    spec.buildDevice = [](GenApi::CMemoryNodeMap& m) {
+    auto desc = Cam("T");
+    desc.frameRate = 0;
+    desc.buildDevice = [](GenApi::CMemoryNodeMap& m) {
         m.AddEnumeration("TriggerMode", {{"Off", 0}, {"On", 1}}, "On");
         m.AddEnumeration("TriggerSource", {{"Software", 0}}, "Software");
         m.AddCommand("TriggerSoftware");
     };
-    Use({spec});
+    Use({desc});
     CameraGuard camera(CreateCameraBySN("T"));
     ASSERT_EQ(camera->startGrabbing(0, -1), 0);
     Waiter w = WaitForFrame(camera.camera, 10000);
@@ -94,9 +94,9 @@ TEST_F(ThreadsScriptTest, TriggerFromAnotherThreadWakesTheWaiter) {
 }
 
 TEST_F(ThreadsScriptTest, ConcurrentGrabAndReleaseKeepCountsExact) {
-    auto spec = Cam("A");
-    spec.frameRate = 0;
-    Use({spec});
+    auto desc = Cam("A");
+    desc.frameRate = 0;
+    Use({desc});
     CameraGuard camera(CreateCameraBySN("A"));
     ASSERT_EQ(camera->startGrabbing(0, -1), 0);
     constexpr int kPerThread = 200;

@@ -21,10 +21,10 @@ protected:
         if (camera) camera->release();
         SimTest::TearDown();
     }
-    void Start(KZRSIM::CameraSpec spec) {
-        spec.frameRate = 0;  // untriggered frames would be ready at once
-        Use({spec});
-        camera = CreateCameraBySN(spec.serial.c_str());
+    void Start(KZRSIM::CameraSpec desc) {
+        desc.frameRate = 0;  // untriggered frames would be ready at once
+        Use({desc});
+        camera = CreateCameraBySN(desc.serial.c_str());
         ASSERT_EQ(camera->open(0), 0);
         ASSERT_EQ(camera->startGrabbing(0, -1), 0);
     }
@@ -42,9 +42,9 @@ protected:
 };
 
 TEST_F(TriggerTest, SoftwareTriggerReleasesOneFramePerExecution) {
-    auto spec = Cam("T");
-    spec.buildDevice = [](GenApi::CMemoryNodeMap& m) { AddDeviceTrigger(m, "On", "Software"); };
-    Start(spec);
+    auto desc = Cam("T");
+    desc.buildDevice = [](GenApi::CMemoryNodeMap& m) { AddDeviceTrigger(m, "On", "Software"); };
+    Start(desc);
     GenApi::INodeMap* map = camera->getDeviceModule()->getNodeMap();
     EXPECT_EQ(Grab(30), FrameTimeout);
     Execute(map);
@@ -62,9 +62,9 @@ TEST_F(TriggerTest, SoftwareTriggerReleasesOneFramePerExecution) {
 }
 
 TEST_F(TriggerTest, TriggersBeforeStartAreDropped) {
-    auto spec = Cam("T");
-    spec.buildDevice = [](GenApi::CMemoryNodeMap& m) { AddDeviceTrigger(m, "On", "Software"); };
-    Use({spec});
+    auto desc = Cam("T");
+    desc.buildDevice = [](GenApi::CMemoryNodeMap& m) { AddDeviceTrigger(m, "On", "Software"); };
+    Use({desc});
     camera = CreateCameraBySN("T");
     Execute(camera->getDeviceModule()->getNodeMap());
     ASSERT_EQ(camera->startGrabbing(0, -1), 0);
@@ -72,13 +72,13 @@ TEST_F(TriggerTest, TriggersBeforeStartAreDropped) {
 }
 
 TEST_F(TriggerTest, LineStartNeedsHeightExecutions) {
-    auto spec = Cam("L");
-    spec.buildDevice = [](GenApi::CMemoryNodeMap& m) {
+    auto desc = Cam("L");
+    desc.buildDevice = [](GenApi::CMemoryNodeMap& m) {
         AddDeviceTrigger(m, "On", "Software");
         m.AddEnumeration("TriggerSelector", {{"FrameStart", 0}, {"LineStart", 1}}, "LineStart");
         m.AddInteger("Height", 3, 1, 100);
     };
-    Start(spec);
+    Start(desc);
     GenApi::INodeMap* map = camera->getDeviceModule()->getNodeMap();
     Execute(map);
     Execute(map);
@@ -100,17 +100,17 @@ TEST_F(TriggerTest, ExternalSourceOrMissingNodesRunFree) {
 }
 
 TEST_F(TriggerTest, CameraLinkReadsTheGrabberMap) {
-    auto spec = Cam("CL");
-    spec.transport = TransportCameraLink;
-    spec.grabberModule = true;
+    auto desc = Cam("CL");
+    desc.transport = TransportCameraLink;
+    desc.grabberModule = true;
     // The device says free run; the grabber decides for Camera Link.
-    spec.buildDevice = [](GenApi::CMemoryNodeMap& m) { AddDeviceTrigger(m, "Off", "Software"); };
-    spec.buildGrabber = [](GenApi::CMemoryNodeMap& m) {
+    desc.buildDevice = [](GenApi::CMemoryNodeMap& m) { AddDeviceTrigger(m, "Off", "Software"); };
+    desc.buildGrabber = [](GenApi::CMemoryNodeMap& m) {
         m.AddEnumeration("FrameTriggerCtrl", {{"Disable", 0}, {"Enable", 1}}, "Enable");
         m.AddEnumeration("FrameTriggerSource", {{"Software", 0}, {"CC1", 1}}, "Software");
         m.AddCommand("TriggerSoftware");
     };
-    Start(spec);
+    Start(desc);
     GenApi::INodeMap* grabber = camera->getGrabberModule()->getNodeMap();
     EXPECT_EQ(Grab(), FrameTimeout);
     Execute(camera->getDeviceModule()->getNodeMap());

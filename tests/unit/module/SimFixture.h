@@ -38,12 +38,12 @@ using NodeBuilder = std::function<void(GenApi::CMemoryNodeMap&)>;
 
 inline KZRSIM::CameraSpec Camera(const std::string& serial, NodeBuilder device = {},
                                  int transport = KZRGENICAM::TransportGigE) {
-    KZRSIM::CameraSpec spec;
-    spec.serial = serial;
-    spec.transport = transport;
-    spec.buildDevice = std::move(device);
-    spec.frameRate = 0;  // frames always ready unless a test says otherwise
-    return spec;
+    KZRSIM::CameraSpec desc;
+    desc.serial = serial;
+    desc.transport = transport;
+    desc.buildDevice = std::move(device);
+    desc.frameRate = 0;  // frames always ready unless a test says otherwise
+    return desc;
 }
 
 class SimFixture : public ::testing::Test {

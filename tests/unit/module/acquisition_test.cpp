@@ -139,26 +139,26 @@ protected:
     }
 
     static KZRSIM::CameraSpec Cam() {
-        KZRSIM::CameraSpec spec;
-        spec.serial = kSerial;
-        spec.frameRate = 0;
-        return spec;
+        KZRSIM::CameraSpec desc;
+        desc.serial = kSerial;
+        desc.frameRate = 0;
+        return desc;
     }
 
-    static void Use(const KZRSIM::CameraSpec& spec) {
+    static void Use(const KZRSIM::CameraSpec& desc) {
         KZRSIM::Scenario scenario;
-        scenario.cameras.push_back(spec);
+        scenario.cameras.push_back(desc);
         KZRSIM::SetScenario(scenario);
     }
 
-    void OpenSession(const KZRSIM::CameraSpec& spec) {
-        Use(spec);
+    void OpenSession(const KZRSIM::CameraSpec& desc) {
+        Use(desc);
         m_session = std::make_unique<CGenICamCamera>();
         ASSERT_EQ(m_session->Open(QRVString(kSerial), QRVString("")), 0);
     }
 
-    void OpenAndStart(const KZRSIM::CameraSpec& spec) {
-        ASSERT_NO_FATAL_FAILURE(OpenSession(spec));
+    void OpenAndStart(const KZRSIM::CameraSpec& desc) {
+        ASSERT_NO_FATAL_FAILURE(OpenSession(desc));
         ASSERT_EQ(m_session->StartAcquire(0, 0), 0);
     }
 
@@ -232,9 +232,9 @@ TEST_F(AcqStartStop, RefusedStartLogsEachAttemptAndLaterStartSucceeds) {
 }
 
 TEST_F(AcqStartStop, StopAfterFailedStopAsksTheCameraAgain) {
-    KZRSIM::CameraSpec spec = Cam();
-    spec.faults["stopGrabbing"] = "std";
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    KZRSIM::CameraSpec desc = Cam();
+    desc.faults["stopGrabbing"] = "std";
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
     // Whether the failure comes back as a code or as the camera library's
     // exception is for the entry point to settle; this is about what the session
     // believes afterwards.
@@ -278,12 +278,12 @@ TEST_F(AcqStartStop, CloseWhileGrabbingStopsTheStreamFirst) {
 using AcqTrigger = AcqFixture;
 
 TEST_F(AcqTrigger, TriggerOffFetchesWithoutTriggering) {
-    KZRSIM::CameraSpec spec = Cam();
+    KZRSIM::CameraSpec desc = Cam();
     STriggerNodes nodes;
     nodes.mode = "Off";
-    spec.buildDevice = Build(nodes);
-    spec.script = Frames(2);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    desc.buildDevice = Build(nodes);
+    desc.script = Frames(2);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
     QRVImage image;
     EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
     EXPECT_EQ(m_session->TriggerMode(), 0);
@@ -294,12 +294,12 @@ TEST_F(AcqTrigger, TriggerOffFetchesWithoutTriggering) {
 }
 
 TEST_F(AcqTrigger, HardwareSourceIsModeTwoAndNeverTriggers) {
-    KZRSIM::CameraSpec spec = Cam();
+    KZRSIM::CameraSpec desc = Cam();
     STriggerNodes nodes;
     nodes.source = "Line0";
-    spec.buildDevice = Build(nodes);
-    spec.script = Frames(2);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    desc.buildDevice = Build(nodes);
+    desc.script = Frames(2);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
     QRVImage image;
     EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
     EXPECT_EQ(m_session->TriggerMode(), 2);
@@ -310,13 +310,13 @@ TEST_F(AcqTrigger, HardwareSourceIsModeTwoAndNeverTriggers) {
 
 TEST_F(AcqTrigger, SoftwareTriggerFiresOncePerGrabAfterCommandIsDone) {
     constexpr int64_t kPolls = 3;
-    KZRSIM::CameraSpec spec = Cam();
+    KZRSIM::CameraSpec desc = Cam();
     STriggerNodes nodes;
     nodes.completion = ECommandCompletion::AfterPolls;
     nodes.completionParam = kPolls;
-    spec.buildDevice = Build(nodes);
-    spec.script = Frames(3);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    desc.buildDevice = Build(nodes);
+    desc.script = Frames(3);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
     // IsDone calls seen at each Execute.
     std::vector<int64_t> pollsAtExecute;
     GenApi::CMemoryNodeMap* map = &Device();
@@ -341,13 +341,13 @@ TEST_F(AcqTrigger, SoftwareTriggerFiresOncePerGrabAfterCommandIsDone) {
 }
 
 TEST_F(AcqTrigger, LineStartFiresOncePerLine) {
-    KZRSIM::CameraSpec spec = Cam();
+    KZRSIM::CameraSpec desc = Cam();
     STriggerNodes nodes;
     nodes.selector = "LineStart";
     nodes.height = 1000;
-    spec.buildDevice = Build(nodes);
-    spec.script = Frames(2);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    desc.buildDevice = Build(nodes);
+    desc.script = Frames(2);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
     QRVImage image;
     EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
     EXPECT_EQ(Executions(), 1000);
@@ -360,13 +360,13 @@ TEST_F(AcqTrigger, LineStartWithoutLinesStillFetches) {
     for (const int64_t height : {int64_t{0}, int64_t{-1}}) {
         SCOPED_TRACE(height < 0 ? "no Height node" : "Height 0");
         KZRSIM::Reset();
-        KZRSIM::CameraSpec spec = Cam();
+        KZRSIM::CameraSpec desc = Cam();
         STriggerNodes nodes;
         nodes.selector = "LineStart";
         nodes.height = height;
-        spec.buildDevice = Build(nodes);
-        spec.script = Frames(1);
-        ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+        desc.buildDevice = Build(nodes);
+        desc.script = Frames(1);
+        ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
         QRVImage image;
         EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
         EXPECT_EQ(Executions(), 0);
@@ -376,11 +376,11 @@ TEST_F(AcqTrigger, LineStartWithoutLinesStillFetches) {
 }
 
 TEST_F(AcqTrigger, CommandThatNeverCompletesTimesOutWithoutFetching) {
-    KZRSIM::CameraSpec spec = Cam();
+    KZRSIM::CameraSpec desc = Cam();
     STriggerNodes nodes;
     nodes.completion = ECommandCompletion::Never;
-    spec.buildDevice = Build(nodes);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    desc.buildDevice = Build(nodes);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
     QRVImage image;
     for (const int timeout : {0, 5}) {
         SCOPED_TRACE(timeout);
@@ -395,11 +395,11 @@ TEST_F(AcqTrigger, CommandThatNeverCompletesTimesOutWithoutFetching) {
 TEST_F(AcqTrigger, TriggerWaitIsMeasuredAcrossTheTickWrapAround) {
     constexpr int kTimeout = 40;
     constexpr std::uint32_t kStart = 0xFFFFFFF0u;
-    KZRSIM::CameraSpec spec = Cam();
+    KZRSIM::CameraSpec desc = Cam();
     STriggerNodes nodes;
     nodes.completion = ECommandCompletion::Never;
-    spec.buildDevice = Build(nodes);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    desc.buildDevice = Build(nodes);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
 
     // One millisecond per reading; a wait that misreads the wrap would end at once
     // or never, so the clock gives up (throws) long after the right answer.
@@ -422,10 +422,10 @@ TEST_F(AcqTrigger, TriggerWaitIsMeasuredAcrossTheTickWrapAround) {
 }
 
 TEST_F(AcqTrigger, CameraWithoutTriggerModeKeepsTheEarlierMode) {
-    KZRSIM::CameraSpec spec = Cam();
-    spec.buildDevice = Build(STriggerNodes{});
-    spec.script = Frames(1);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    KZRSIM::CameraSpec desc = Cam();
+    desc.buildDevice = Build(STriggerNodes{});
+    desc.script = Frames(1);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
     EXPECT_EQ(m_session->UpdateTriggerMode(), 0);
     EXPECT_EQ(m_session->TriggerMode(), 1);
 
@@ -438,13 +438,13 @@ TEST_F(AcqTrigger, CameraWithoutTriggerModeKeepsTheEarlierMode) {
 }
 
 TEST_F(AcqTrigger, IdleStopAbortsNextExLineLoopButNotNextGrabImage) {
-    KZRSIM::CameraSpec spec = Cam();
+    KZRSIM::CameraSpec desc = Cam();
     STriggerNodes nodes;
     nodes.selector = "LineStart";
     nodes.height = 1000;
-    spec.buildDevice = Build(nodes);
-    spec.script = Frames(1);
-    ASSERT_NO_FATAL_FAILURE(OpenSession(spec));
+    desc.buildDevice = Build(nodes);
+    desc.script = Frames(1);
+    ASSERT_NO_FATAL_FAILURE(OpenSession(desc));
     ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
     ASSERT_EQ(m_session->TriggerMode(), 1);
     ASSERT_EQ(m_session->StopAcquire(), 0);
@@ -469,12 +469,12 @@ TEST_F(AcqTrigger, IdleStopAbortsNextExLineLoopButNotNextGrabImage) {
 class AcqLineLoopThreads : public AcqFixture {
 protected:
     void OpenLineScan() {
-        KZRSIM::CameraSpec spec = Cam();
+        KZRSIM::CameraSpec desc = Cam();
         STriggerNodes nodes;
         nodes.selector = "LineStart";
         nodes.height = int64_t{1} << 30;
-        spec.buildDevice = Build(nodes);
-        ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+        desc.buildDevice = Build(nodes);
+        ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
         // A loop that ignores the stop is cut off by the observer after 10 s.
         const Clock::time_point cutOff = Clock::now() + std::chrono::seconds(10);
         std::atomic<int64_t>* executed = &m_executed;
@@ -586,10 +586,10 @@ class AcqGrabFailureThreads : public AcqFixture, public ::testing::WithParamInte
 
 TEST_P(AcqGrabFailureThreads, BothGrabsReportAndCleanUp) {
     const SFailure& f = GetParam();
-    KZRSIM::CameraSpec spec = Cam();
-    spec.chunks = {{1, 2, 3, 4}};
-    spec.script = {f.step, f.step};
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    KZRSIM::CameraSpec desc = Cam();
+    desc.chunks = {{1, 2, 3, 4}};
+    desc.script = {f.step, f.step};
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
     QRVImage image;
     ZelChunkData chunks;
 
@@ -617,11 +617,11 @@ INSTANTIATE_TEST_SUITE_P(FrameResults, AcqGrabFailureThreads, ::testing::ValuesI
 using AcqFrameLockThreads = AcqFixture;
 
 TEST_F(AcqFrameLockThreads, TriggerTimeoutInGrabImageExLeavesLockFree) {
-    KZRSIM::CameraSpec spec = Cam();
+    KZRSIM::CameraSpec desc = Cam();
     STriggerNodes nodes;
     nodes.completion = ECommandCompletion::Never;
-    spec.buildDevice = Build(nodes);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    desc.buildDevice = Build(nodes);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
     ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
     EXPECT_EQ(m_session->GrabImageEx(nullptr, nullptr, 0), QRV_ERR_GRAB_TIMEOUT);
     EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
@@ -633,11 +633,11 @@ TEST_F(AcqFrameLockThreads, TriggerTimeoutInGrabImageExLeavesLockFree) {
 using AcqGrab = AcqFixture;
 
 TEST_F(AcqGrab, RefusedLayoutLeavesHostImageUnchanged) {
-    KZRSIM::CameraSpec spec = Cam();
+    KZRSIM::CameraSpec desc = Cam();
     KZRSIM::FrameStep zeroWidth;
     zeroWidth.width = 0;
-    spec.script = {zeroWidth, zeroWidth};
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    desc.script = {zeroWidth, zeroWidth};
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
 
     unsigned char pixels[8] = {9, 8, 7, 6, 5, 4, 3, 2};
     QRVImage image;
@@ -660,18 +660,18 @@ TEST_F(AcqGrab, NegativeTimeOutReachesTheCameraSignExtended) {
 }
 
 TEST_F(AcqGrab, GrabsCopyConsecutiveFrames) {
-    KZRSIM::CameraSpec spec = Cam();
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    KZRSIM::CameraSpec desc = Cam();
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
     QRVImage first;
     QRVImage second;
     ASSERT_EQ(m_session->GrabImage(&first, kWait), 0);
     ASSERT_EQ(m_session->GrabImageEx(&second, nullptr, kWait), 0);
-    ASSERT_EQ(first.Width(), spec.width);
-    ASSERT_EQ(first.Height(), spec.height);
+    ASSERT_EQ(first.Width(), desc.width);
+    ASSERT_EQ(first.Height(), desc.height);
     EXPECT_EQ(FrameIdOf(first), 1u);
     EXPECT_EQ(FrameIdOf(second), 2u);
     EXPECT_EQ(first.Data()[first.DataSize() - 1],
-              KZRSIM::PatternByte(spec, 1, first.DataSize() - 1));
+              KZRSIM::PatternByte(desc, 1, first.DataSize() - 1));
 }
 
 class AcqChunks : public AcqFixture {
@@ -693,15 +693,15 @@ protected:
 };
 
 TEST_F(AcqChunks, BlocksAreJoinedInFrameOrder) {
-    KZRSIM::CameraSpec spec = Cam();
+    KZRSIM::CameraSpec desc = Cam();
     std::vector<uint8_t> expected;
     for (const std::size_t size : {8u, 16u, 40u}) {
         std::vector<uint8_t> block(size);
         for (std::size_t i = 0; i < size; ++i) block[i] = static_cast<uint8_t>(size * 3 + i);
         expected.insert(expected.end(), block.begin(), block.end());
-        spec.chunks.push_back(block);
+        desc.chunks.push_back(block);
     }
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(spec));
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
     QRVImage image;
     ZelChunkData chunks;
     ASSERT_EQ(m_session->GrabImageEx(&image, &chunks, kWait), 0);

@@ -30,10 +30,10 @@ class ConfigFileTest : public SimFixture {
 protected:
     void SetUp() override {
         SimFixture::SetUp();
-        KZRSIM::CameraSpec spec = Camera("G");
-        spec.grabberModule = true;
-        spec.buildGrabber = BuildGrabber;
-        Use({spec});
+        KZRSIM::CameraSpec desc = Camera("G");
+        desc.grabberModule = true;
+        desc.buildGrabber = BuildGrabber;
+        Use({desc});
         m_session = OpenSession("G");
         m_map = KZRSIM::GrabberNodeMap("G");
         ASSERT_NE(nullptr, m_map);

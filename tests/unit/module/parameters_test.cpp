@@ -305,14 +305,14 @@ TEST_F(ParamTest, EnumerationAndStringParameters) {
 }
 
 TEST_F(ParamTest, CameraLinkTriggerReadsComeFromTheGrabber) {
-    KZRSIM::CameraSpec spec = Camera("CL-KZRCL-P01", [](GenApi::CMemoryNodeMap& m) {
+    KZRSIM::CameraSpec desc = Camera("CL-KZRCL-P01", [](GenApi::CMemoryNodeMap& m) {
         m.AddEnumeration("FrameTriggerSource", {{"Software", 0}, {"DeviceSide", 1}}, "DeviceSide");
     }, KZRGENICAM::TransportCameraLink);
-    spec.grabberModule = true;
-    spec.buildGrabber = [](GenApi::CMemoryNodeMap& m) {
+    desc.grabberModule = true;
+    desc.buildGrabber = [](GenApi::CMemoryNodeMap& m) {
         m.AddEnumeration("FrameTriggerSource", {{"Software", 0}, {"CC1", 1}}, "CC1");
     };
-    Use({spec}, {"ZOZIR_P01"}, {"ZOZIR_X"});
+    Use({desc}, {"ZOZIR_P01"}, {"ZOZIR_X"});
     auto s = OpenSession("CL-KZRCL-P01", WriteFile("g.cam", "").string());
     ASSERT_TRUE(s->CameraLink());
     QRVString value;

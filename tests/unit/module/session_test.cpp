@@ -13,11 +13,11 @@ using qrvtest::SimFixture;
 namespace {
 
 KZRSIM::CameraSpec ClCamera(const std::string& serial, const std::string& link = "") {
-    KZRSIM::CameraSpec spec = Camera(serial, {}, KZRGENICAM::TransportCameraLink);
-    spec.link = link;
-    spec.grabberModule = true;
-    spec.buildGrabber = [](GenApi::CMemoryNodeMap& map) { map.AddInteger("Width", 64, 0, 4096, 1); };
-    return spec;
+    KZRSIM::CameraSpec desc = Camera(serial, {}, KZRGENICAM::TransportCameraLink);
+    desc.link = link;
+    desc.grabberModule = true;
+    desc.buildGrabber = [](GenApi::CMemoryNodeMap& map) { map.AddInteger("Width", 64, 0, 4096, 1); };
+    return desc;
 }
 
 }  // namespace
@@ -33,9 +33,9 @@ TEST_F(OpenTest, UnknownSerialGives101005AndLogsIt) {
 }
 
 TEST_F(OpenTest, RefusedOpenLogsTheCamerasNumberAndReleasesTheCamera) {
-    KZRSIM::CameraSpec spec = Camera("A");
-    spec.openError = 42;
-    Use({spec});
+    KZRSIM::CameraSpec desc = Camera("A");
+    desc.openError = 42;
+    Use({desc});
     {
         CGenICamCamera session;
         EXPECT_EQ(101016, session.Open("A", ""));
@@ -127,9 +127,9 @@ TEST_F(OpenTest, ShortLinkNameGivesEmptyKeyAndTheLastZozirPort) {
 }
 
 TEST_F(OpenTest, NoMatchingPortStillOpensWithoutSettingThePort) {
-    KZRSIM::CameraSpec spec = ClCamera("CAM-KZRCL-P09");
-    spec.connected = false;  // a Camera Link session does not ask the camera
-    Use({spec}, {"ZOZIR_P01", "COM_P09"}, {"ZOZIR_P"});
+    KZRSIM::CameraSpec desc = ClCamera("CAM-KZRCL-P09");
+    desc.connected = false;  // a Camera Link session does not ask the camera
+    Use({desc}, {"ZOZIR_P01", "COM_P09"}, {"ZOZIR_P"});
     const auto cam = WriteFile("g.cam", "");
     auto session = OpenSession("CAM-KZRCL-P09", cam.string());
     EXPECT_TRUE(session->IsOpen());
