@@ -29,10 +29,6 @@ bool Resolve(void* library, const char* name, Fn& slot, std::vector<std::string>
 
 }  // namespace
 
-Plugin::~Plugin() {
-    if (m_library) dlclose(m_library);
-}
-
 bool Plugin::Load(const std::string& path, std::string& error) {
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
@@ -51,8 +47,6 @@ bool Plugin::Load(const std::string& path, std::string& error) {
         dlclose(library);
         return false;
     }
-    if (m_library) dlclose(m_library);
-    m_library = library;
     m_api = api;
     return true;
 }

@@ -40,12 +40,12 @@ struct PluginApi {
 #undef QRVACQ_DECLARE_ENTRY
 };
 
-/// A loaded plug-in. Unloads it on destruction, so every handle obtained through
-/// it must be closed first.
+/// A loaded plug-in. It stays loaded until the process exits: the tool is one
+/// short run, and unloading the plug-in with the camera library behind it
+/// before exit gains nothing (the plug-in's own teardown still runs at exit).
 class Plugin {
 public:
     Plugin() = default;
-    ~Plugin();
     Plugin(const Plugin&) = delete;
     Plugin& operator=(const Plugin&) = delete;
 
@@ -57,7 +57,6 @@ public:
     const PluginApi& Api() const { return m_api; }
 
 private:
-    void* m_library = nullptr;
     PluginApi m_api;
 };
 
