@@ -49,7 +49,7 @@ struct CameraSpec {
     std::string serial;
     std::string vendor = "KZR Sim";
     std::string model = "SimCam";
-    std::string id;            ///< empty: "SIM-" + serial
+    std::string id;            ///< empty: "DEV-" + serial
     std::string link;          ///< link name text
     int transport = KZRGENICAM::TransportGigE;
     bool listed = true;        ///< appears in Discovery at all

@@ -4,7 +4,7 @@ namespace KZRSIM::detail {
 
 CSimCameraInfo::CSimCameraInfo(const CameraSpec& desc, bool ownedByCamera, uint64_t epoch)
     : m_transport(desc.transport),
-      m_id(desc.id.empty() ? "SIM-" + desc.serial : desc.id),
+      m_id(desc.id.empty() ? "DEV-" + desc.serial : desc.id),
       m_serial(desc.serial),
       m_vendor(desc.vendor),
       m_model(desc.model),

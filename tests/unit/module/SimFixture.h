@@ -89,6 +89,10 @@ protected:
         std::vector<std::string> lines;
         std::string line;
         while (std::getline(in, line)) {
+#if defined(_WIN32)
+            // The log is written in text mode: CRLF line ends on Windows.
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+#endif
             const std::size_t end = line.find("] ");
             lines.push_back(line.rfind('[', 0) == 0 && end != std::string::npos ? line.substr(end + 2)
                                                                                   : line);

@@ -61,6 +61,10 @@ public:
         std::vector<std::string> out;
         std::string line;
         while (std::getline(in, line)) {
+#if defined(_WIN32)
+            // The log is written in text mode: CRLF line ends on Windows.
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+#endif
             std::smatch m;
             if (!std::regex_search(line, m, stamp)) {
                 ADD_FAILURE() << "log line without time stamp: " << line;
