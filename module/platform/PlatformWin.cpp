@@ -29,7 +29,9 @@ void SetTickSourceForTesting(std::function<std::uint32_t()> source) {
     g_tickSource = std::move(source);
 }
 
-void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+void Sleep(std::uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
 
 void OutputDebugStringA(const char* text) {
     std::function<void(const char*)> listener;
@@ -37,7 +39,8 @@ void OutputDebugStringA(const char* text) {
         std::lock_guard<std::mutex> lock(g_hookMutex);
         listener = g_debugListener;
     }
-    if (listener && text) listener(text);
+    if (!text) return;
+    if (listener) listener(text);
     ::OutputDebugStringA(text);
 }
 
@@ -58,14 +61,17 @@ std::string Utf8ToLocalCodePage(const char* utf8) {
     if (wideLen <= 0) return {};
     std::vector<wchar_t> wide(static_cast<std::size_t>(wideLen) + 1);
     ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide.data(), wideLen);
-    const int narrowLen = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
+    const int narrowLen =
+        ::WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
     if (narrowLen <= 0) return {};
     std::vector<char> narrow(static_cast<std::size_t>(narrowLen) + 1);
     ::WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, narrow.data(), narrowLen, nullptr, nullptr);
     return std::string(narrow.data());
 }
 
-const char* ErrorLogPath() { return ".\\ErrorLog\\QRVAcqGenicam2.0.txt"; }
+const char* ErrorLogPath() {
+    return ".\\ErrorLog\\QRVAcqGenicam2.0.txt";
+}
 
 }  // namespace qrv::platform
 

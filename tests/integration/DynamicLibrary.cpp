@@ -54,7 +54,8 @@ std::set<std::string> ExportedNames(void* library) {
     const IMAGE_DATA_DIRECTORY& entry =
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     if (entry.VirtualAddress == 0) return names;
-    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + entry.VirtualAddress);
+    const auto* exports =
+        reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + entry.VirtualAddress);
     const auto* nameRvas = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
     for (DWORD i = 0; i < exports->NumberOfNames; ++i)
         names.insert(reinterpret_cast<const char*>(base + nameRvas[i]));

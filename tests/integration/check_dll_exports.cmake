@@ -25,12 +25,10 @@ if(NOT rc EQUAL 0)
 endif()
 # The name pointer table: "\t[   0] Close", one line per exported name.
 string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[ *[0-9]+\\] [^\n]*\n)*)" _ "${dump}")
-string(REGEX MATCHALL "\\] [^\n]+" rows "${CMAKE_MATCH_1}")
-set(exported "")
-foreach(row IN LISTS rows)
-  string(REGEX REPLACE "^\\] " "" name "${row}")
-  list(APPEND exported ${name})
-endforeach()
+# Brackets would upset CMake's list splitting: drop the "[   0] " columns first.
+string(REGEX REPLACE "[ \t]+\\[ *[0-9]+\\] " "" names "${CMAKE_MATCH_1}")
+string(STRIP "${names}" names)
+string(REPLACE "\n" ";" exported "${names}")
 list(SORT exported)
 
 if(NOT exported STREQUAL expected)

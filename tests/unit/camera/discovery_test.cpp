@@ -40,7 +40,7 @@ TEST_F(DiscoveryTest, NullFilterListsCamerasInOrderWithNullRecordsInPlace) {
     ASSERT_EQ(records.size(), 3u);
     ASSERT_NE(records[0], nullptr);
     EXPECT_STREQ(records[0]->getSerialNumber(), "A");
-    EXPECT_STREQ(records[0]->getId(), "SIM-A");
+    EXPECT_STREQ(records[0]->getId(), "DEV-A");
     EXPECT_STREQ(records[0]->getManufacturer(), "V");
     EXPECT_STREQ(records[0]->getModelName(), "M");
     EXPECT_STREQ(records[0]->getLinkName(), "port0");

@@ -34,11 +34,19 @@ class ScopedEnv {
 public:
 #if defined(_WIN32)
     // An empty value removes the variable.
-    ScopedEnv(const char* name, const char* value) : m_name(name) { _putenv_s(name, value); }
-    ~ScopedEnv() { _putenv_s(m_name, ""); }
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        _putenv_s(name, value);
+    }
+    ~ScopedEnv() {
+        _putenv_s(m_name, "");
+    }
 #else
-    ScopedEnv(const char* name, const char* value) : m_name(name) { setenv(name, value, 1); }
-    ~ScopedEnv() { unsetenv(m_name); }
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        setenv(name, value, 1);
+    }
+    ~ScopedEnv() {
+        unsetenv(m_name);
+    }
 #endif
 
 private:

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The Windows build: 64-bit DLLs from Debian's MinGW-w64, and every test that
+# does not need Aravis run through CTest under Wine. Installs what is missing
+# (as root), like setup-deps.sh.
+#
+#   QRV_WIN_BUILD_DIR  build tree (default: build-win/ in the repository)
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=${QRV_WIN_BUILD_DIR:-$repo/build-win}
+
+# The -posix compilers: the win32 thread model has no std::thread.
+packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64)
+missing=()
+for pkg in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
+done
+if ((${#missing[@]})); then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "test-windows: missing packages: ${missing[*]}; run this script as root" >&2
+    exit 1
+  fi
+  apt_opts=(-o DPkg::Lock::Timeout=600)
+  apt-get "${apt_opts[@]}" update
+  apt-get "${apt_opts[@]}" install -y --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S "$repo" -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw64.cmake" \
+  -DQRV_WERROR=ON
+cmake --build "$build_dir" -j2
+
+# One wineserver in a private prefix for the whole run: without a persistent
+# server every test program starts its own and CTest waits ~3 s for it to end.
+WINEPREFIX=$(mktemp -d)
+export WINEPREFIX
+export WINEDEBUG=-all
+server_pid=
+cleanup() {
+  if [[ -n "$server_pid" ]]; then
+    wineserver -k >/dev/null 2>&1 || true
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+  fi
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+
+/usr/lib/wine/wineserver64 -p -f >/dev/null 2>&1 &
+server_pid=$!
+# Wine's background services inherit the output: kept off any pipe, which they
+# would hold open until the server stops.
+wine wineboot --init >/dev/null 2>&1
+
+cd "$build_dir"
+ctest --output-on-failure -j2
