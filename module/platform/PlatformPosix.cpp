@@ -10,22 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "Platform.h"
+#include "platform/Hooks.h"
 
 namespace qrv::platform {
-namespace {
-
-std::mutex g_hookMutex;
-std::function<std::uint32_t()> g_tickSource;
-std::function<void(const char*)> g_debugListener;
-
-}  // namespace
-
 std::uint32_t GetTickCount() {
-    {
-        std::lock_guard<std::mutex> lock(g_hookMutex);
-        if (g_tickSource) return g_tickSource();
-    }
+    std::uint32_t tick = 0;
+    if (detail::TestTick(tick)) return tick;
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     const std::uint64_t ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
@@ -33,27 +23,12 @@ std::uint32_t GetTickCount() {
     return static_cast<std::uint32_t>(ms);
 }
 
-void SetTickSourceForTesting(std::function<std::uint32_t()> source) {
-    std::lock_guard<std::mutex> lock(g_hookMutex);
-    g_tickSource = std::move(source);
-}
-
 void Sleep(std::uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 void OutputDebugStringA(const char* text) {
-    std::function<void(const char*)> listener;
-    {
-        std::lock_guard<std::mutex> lock(g_hookMutex);
-        listener = g_debugListener;
-    }
-    if (listener && text) listener(text);
-}
-
-void SetDebugOutputListener(std::function<void(const char*)> listener) {
-    std::lock_guard<std::mutex> lock(g_hookMutex);
-    g_debugListener = std::move(listener);
+    detail::NotifyDebugListener(text);
 }
 
 std::tm LocalTime(std::time_t t) {
@@ -89,7 +64,11 @@ std::string Utf8ToLocalCodePage(const char* utf8) {
         // whole UTF-8 sequence.
         out.push_back('?');
         const unsigned char lead = static_cast<unsigned char>(*in);
-        std::size_t skip = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        std::size_t skip = lead < 0x80    ? 1
+                           : lead >= 0xF0 ? 4
+                           : lead >= 0xE0 ? 3
+                           : lead >= 0xC0 ? 2
+                                          : 1;
         if (skip > inLeft) skip = inLeft;
         in += skip;
         inLeft -= skip;
@@ -98,7 +77,9 @@ std::string Utf8ToLocalCodePage(const char* utf8) {
     return out;
 }
 
-const char* ErrorLogPath() { return "./ErrorLog/QRVAcqGenicam2.0.txt"; }
+const char* ErrorLogPath() {
+    return "./ErrorLog/QRVAcqGenicam2.0.txt";
+}
 
 }  // namespace qrv::platform
 

@@ -5,28 +5,13 @@
 #include <mutex>
 #include <vector>
 
-#include "Platform.h"
+#include "platform/Hooks.h"
 
 namespace qrv::platform {
-namespace {
-
-std::mutex g_hookMutex;
-std::function<std::uint32_t()> g_tickSource;
-std::function<void(const char*)> g_debugListener;
-
-}  // namespace
-
 std::uint32_t GetTickCount() {
-    {
-        std::lock_guard<std::mutex> lock(g_hookMutex);
-        if (g_tickSource) return g_tickSource();
-    }
+    std::uint32_t tick = 0;
+    if (detail::TestTick(tick)) return tick;
     return ::GetTickCount();
-}
-
-void SetTickSourceForTesting(std::function<std::uint32_t()> source) {
-    std::lock_guard<std::mutex> lock(g_hookMutex);
-    g_tickSource = std::move(source);
 }
 
 void Sleep(std::uint32_t milliseconds) {
@@ -34,19 +19,9 @@ void Sleep(std::uint32_t milliseconds) {
 }
 
 void OutputDebugStringA(const char* text) {
-    std::function<void(const char*)> listener;
-    {
-        std::lock_guard<std::mutex> lock(g_hookMutex);
-        listener = g_debugListener;
-    }
     if (!text) return;
-    if (listener) listener(text);
+    detail::NotifyDebugListener(text);
     ::OutputDebugStringA(text);
-}
-
-void SetDebugOutputListener(std::function<void(const char*)> listener) {
-    std::lock_guard<std::mutex> lock(g_hookMutex);
-    g_debugListener = std::move(listener);
 }
 
 std::tm LocalTime(std::time_t t) {
