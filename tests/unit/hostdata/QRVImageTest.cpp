@@ -12,7 +12,8 @@
 #if defined(__SANITIZE_ADDRESS__)
 // The image must report a failed allocation as false; AddressSanitizer would
 // otherwise abort on the deliberately impossible request instead of returning null.
-extern "C" const char* __asan_default_options() {
+// The runtime looks the hook up dynamically, so it must stay visible.
+extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() {
     return "allocator_may_return_null=1";
 }
 #endif
