@@ -28,63 +28,96 @@ typedef void* QRVCameraHandle;
 /// Result codes of the entry points.
 enum QRVAcqResult {
     QRV_OK = 0,
-    QRV_ERR_NO_NODEMAP = -1,               ///< no feature module or node map; GetNodeType: no such feature
+    QRV_ERR_NO_NODEMAP = -1,  ///< no feature module or node map; GetNodeType: no such feature
     QRV_ERR_CAMERA_CONFIG_FILE = 100009,   ///< Camera Link camera: the .cam file was not applied
     QRV_ERR_ACQUISITION_STOPPED = 101003,  ///< GrabImageEx: acquisition not running or stopped
     QRV_ERR_CAMERA_NOT_FOUND = 101005,     ///< no camera with that serial number
     QRV_ERR_CAMERA_NOT_OPEN = 101007,      ///< no camera, camera not open, or not a live handle
-    QRV_ERR_GRAB_ABORTED = 101011,         ///< GrabImage: trigger aborted by StopAcquire, or not running
-    QRV_ERR_CAMERA_OPEN_FAILED = 101016,   ///< the camera refused to open
-    QRV_ERR_PARAMETER_ACCESS = 101022,     ///< no such node, wrong type, not readable/writable, bad buffer
-    QRV_ERR_START_GRABBING = 101030,       ///< the camera failed to start streaming
-    QRV_ERR_GRAB_TIMEOUT = 101033,         ///< no frame in time, or the software trigger failed
-    QRV_ERR_GRAB_FAILED = 101034,          ///< the frame fetch failed otherwise
-    QRV_ERR_CAMERA_IMAGE_DATA = 101037,    ///< incomplete or invalid image data
-    QRV_ERR_GENICAM_EXCEPTION = 101040,    ///< GenICam raised an exception
-    QRV_ERR_EXCEPTION = 101041             ///< any other exception, or out of memory
+    QRV_ERR_GRAB_ABORTED = 101011,  ///< GrabImage: trigger aborted by StopAcquire, or not running
+    QRV_ERR_CAMERA_OPEN_FAILED = 101016,  ///< the camera refused to open
+    QRV_ERR_PARAMETER_ACCESS =
+        101022,  ///< no such node, wrong type, not readable/writable, bad buffer
+    QRV_ERR_START_GRABBING = 101030,     ///< the camera failed to start streaming
+    QRV_ERR_GRAB_TIMEOUT = 101033,       ///< no frame in time, or the software trigger failed
+    QRV_ERR_GRAB_FAILED = 101034,        ///< the frame fetch failed otherwise
+    QRV_ERR_CAMERA_IMAGE_DATA = 101037,  ///< incomplete or invalid image data
+    QRV_ERR_GENICAM_EXCEPTION = 101040,  ///< GenICam raised an exception
+    QRV_ERR_EXCEPTION = 101041           ///< any other exception, or out of memory
 };
 
 /// Symbolic name of a result code ("QRV_ERR_CAMERA_IMAGE_DATA"), or null.
 inline const char* QRVAcqResultName(int code) {
     switch (code) {
-        case QRV_OK: return "QRV_OK";
-        case QRV_ERR_NO_NODEMAP: return "QRV_ERR_NO_NODEMAP";
-        case QRV_ERR_CAMERA_CONFIG_FILE: return "QRV_ERR_CAMERA_CONFIG_FILE";
-        case QRV_ERR_ACQUISITION_STOPPED: return "QRV_ERR_ACQUISITION_STOPPED";
-        case QRV_ERR_CAMERA_NOT_FOUND: return "QRV_ERR_CAMERA_NOT_FOUND";
-        case QRV_ERR_CAMERA_NOT_OPEN: return "QRV_ERR_CAMERA_NOT_OPEN";
-        case QRV_ERR_GRAB_ABORTED: return "QRV_ERR_GRAB_ABORTED";
-        case QRV_ERR_CAMERA_OPEN_FAILED: return "QRV_ERR_CAMERA_OPEN_FAILED";
-        case QRV_ERR_PARAMETER_ACCESS: return "QRV_ERR_PARAMETER_ACCESS";
-        case QRV_ERR_START_GRABBING: return "QRV_ERR_START_GRABBING";
-        case QRV_ERR_GRAB_TIMEOUT: return "QRV_ERR_GRAB_TIMEOUT";
-        case QRV_ERR_GRAB_FAILED: return "QRV_ERR_GRAB_FAILED";
-        case QRV_ERR_CAMERA_IMAGE_DATA: return "QRV_ERR_CAMERA_IMAGE_DATA";
-        case QRV_ERR_GENICAM_EXCEPTION: return "QRV_ERR_GENICAM_EXCEPTION";
-        case QRV_ERR_EXCEPTION: return "QRV_ERR_EXCEPTION";
-        default: return nullptr;
+        case QRV_OK:
+            return "QRV_OK";
+        case QRV_ERR_NO_NODEMAP:
+            return "QRV_ERR_NO_NODEMAP";
+        case QRV_ERR_CAMERA_CONFIG_FILE:
+            return "QRV_ERR_CAMERA_CONFIG_FILE";
+        case QRV_ERR_ACQUISITION_STOPPED:
+            return "QRV_ERR_ACQUISITION_STOPPED";
+        case QRV_ERR_CAMERA_NOT_FOUND:
+            return "QRV_ERR_CAMERA_NOT_FOUND";
+        case QRV_ERR_CAMERA_NOT_OPEN:
+            return "QRV_ERR_CAMERA_NOT_OPEN";
+        case QRV_ERR_GRAB_ABORTED:
+            return "QRV_ERR_GRAB_ABORTED";
+        case QRV_ERR_CAMERA_OPEN_FAILED:
+            return "QRV_ERR_CAMERA_OPEN_FAILED";
+        case QRV_ERR_PARAMETER_ACCESS:
+            return "QRV_ERR_PARAMETER_ACCESS";
+        case QRV_ERR_START_GRABBING:
+            return "QRV_ERR_START_GRABBING";
+        case QRV_ERR_GRAB_TIMEOUT:
+            return "QRV_ERR_GRAB_TIMEOUT";
+        case QRV_ERR_GRAB_FAILED:
+            return "QRV_ERR_GRAB_FAILED";
+        case QRV_ERR_CAMERA_IMAGE_DATA:
+            return "QRV_ERR_CAMERA_IMAGE_DATA";
+        case QRV_ERR_GENICAM_EXCEPTION:
+            return "QRV_ERR_GENICAM_EXCEPTION";
+        case QRV_ERR_EXCEPTION:
+            return "QRV_ERR_EXCEPTION";
+        default:
+            return nullptr;
     }
 }
 
 /// One-line meaning of a result code, or null.
 inline const char* QRVAcqResultMeaning(int code) {
     switch (code) {
-        case QRV_OK: return "success";
-        case QRV_ERR_NO_NODEMAP: return "no feature module or node map, or no such feature";
-        case QRV_ERR_CAMERA_CONFIG_FILE: return "the camera configuration file was not applied";
-        case QRV_ERR_ACQUISITION_STOPPED: return "acquisition is not running or was stopped";
-        case QRV_ERR_CAMERA_NOT_FOUND: return "no camera with that serial number";
-        case QRV_ERR_CAMERA_NOT_OPEN: return "no open camera behind the handle";
-        case QRV_ERR_GRAB_ABORTED: return "grab aborted, or acquisition not running";
-        case QRV_ERR_CAMERA_OPEN_FAILED: return "the camera refused to open";
-        case QRV_ERR_PARAMETER_ACCESS: return "no such node, wrong type, or not accessible";
-        case QRV_ERR_START_GRABBING: return "the camera failed to start streaming";
-        case QRV_ERR_GRAB_TIMEOUT: return "no frame in time, or the software trigger failed";
-        case QRV_ERR_GRAB_FAILED: return "the frame fetch failed";
-        case QRV_ERR_CAMERA_IMAGE_DATA: return "incomplete or invalid image data";
-        case QRV_ERR_GENICAM_EXCEPTION: return "GenICam exception";
-        case QRV_ERR_EXCEPTION: return "unexpected exception";
-        default: return nullptr;
+        case QRV_OK:
+            return "success";
+        case QRV_ERR_NO_NODEMAP:
+            return "no feature module or node map, or no such feature";
+        case QRV_ERR_CAMERA_CONFIG_FILE:
+            return "the camera configuration file was not applied";
+        case QRV_ERR_ACQUISITION_STOPPED:
+            return "acquisition is not running or was stopped";
+        case QRV_ERR_CAMERA_NOT_FOUND:
+            return "no camera with that serial number";
+        case QRV_ERR_CAMERA_NOT_OPEN:
+            return "no open camera behind the handle";
+        case QRV_ERR_GRAB_ABORTED:
+            return "grab aborted, or acquisition not running";
+        case QRV_ERR_CAMERA_OPEN_FAILED:
+            return "the camera refused to open";
+        case QRV_ERR_PARAMETER_ACCESS:
+            return "no such node, wrong type, or not accessible";
+        case QRV_ERR_START_GRABBING:
+            return "the camera failed to start streaming";
+        case QRV_ERR_GRAB_TIMEOUT:
+            return "no frame in time, or the software trigger failed";
+        case QRV_ERR_GRAB_FAILED:
+            return "the frame fetch failed";
+        case QRV_ERR_CAMERA_IMAGE_DATA:
+            return "incomplete or invalid image data";
+        case QRV_ERR_GENICAM_EXCEPTION:
+            return "GenICam exception";
+        case QRV_ERR_EXCEPTION:
+            return "unexpected exception";
+        default:
+            return nullptr;
     }
 }
 

@@ -31,35 +31,35 @@ using FaultMap = std::map<std::string, std::string>;
 /// One scripted result of getFrame, consumed in order before normal behaviour
 /// resumes.
 struct FrameStep {
-    int code = 0;          ///< 0 deliver a frame, else return this code
-    int delayMs = 0;       ///< wait this long first (stopGrabbing cuts it short: -12)
-    bool valid = true;     ///< with code 0: the frame's isValid answer
-    int width = -1;        ///< with code 0: override the layout (-1 keeps the camera's)
+    int code = 0;       ///< 0 deliver a frame, else return this code
+    int delayMs = 0;    ///< wait this long first (stopGrabbing cuts it short: -12)
+    bool valid = true;  ///< with code 0: the frame's isValid answer
+    int width = -1;     ///< with code 0: override the layout (-1 keeps the camera's)
     int height = -1;
     int channels = -1;
     int bits = -1;
     bool hasChunks = false;  ///< with code 0: use chunks below instead of the camera's
     std::vector<std::vector<uint8_t>> chunks;
-    std::string fault;     ///< "genicam" or "std": getFrame raises instead
+    std::string fault;  ///< "genicam" or "std": getFrame raises instead
 };
 
 struct CameraSpec {
     // Discovery record
-    bool nullRecord = false;   ///< Discovery returns a null pointer in this place
+    bool nullRecord = false;  ///< Discovery returns a null pointer in this place
     std::string serial;
     std::string vendor = "KZR Sim";
     std::string model = "SimCam";
-    std::string id;            ///< empty: "DEV-" + serial
-    std::string link;          ///< link name text
+    std::string id;    ///< empty: "DEV-" + serial
+    std::string link;  ///< link name text
     int transport = KZRGENICAM::TransportGigE;
-    bool listed = true;        ///< appears in Discovery at all
+    bool listed = true;  ///< appears in Discovery at all
     /// Appears for the Camera Link filter "CLTLKZR.cti"; default: transport == 4.
-    int inClFilter = -1;       ///< -1 default, 0 no, 1 yes
+    int inClFilter = -1;  ///< -1 default, 0 no, 1 yes
 
     // Camera object
-    bool creatable = true;     ///< CreateCameraBySN finds it
-    int openError = 0;         ///< open() returns this (0 success)
-    bool connected = true;     ///< isConnected answer while open
+    bool creatable = true;  ///< CreateCameraBySN finds it
+    int openError = 0;      ///< open() returns this (0 success)
+    bool connected = true;  ///< isConnected answer while open
     bool deviceModule = true;
     bool deviceNodeMap = true;
     bool grabberModule = false;
@@ -71,11 +71,12 @@ struct CameraSpec {
     std::function<void(GenApi::CMemoryNodeMap&)> buildGrabber;
 
     // Acquisition
-    int startError = 0;        ///< startGrabbing returns this
-    std::string pixelFormat = "Mono8";  ///< Mono8, Mono16, RGB8, BayerRG8, BayerGB8, BayerGR8, BayerBG8
+    int startError = 0;  ///< startGrabbing returns this
+    std::string pixelFormat =
+        "Mono8";  ///< Mono8, Mono16, RGB8, BayerRG8, BayerGB8, BayerGR8, BayerBG8
     int width = 64;
     int height = 48;
-    double frameRate = 30.0;   ///< free run; 0 or less: a frame is always ready
+    double frameRate = 30.0;  ///< free run; 0 or less: a frame is always ready
     bool validFrames = true;
     std::vector<std::vector<uint8_t>> chunks;  ///< appended to every frame
     std::vector<FrameStep> script;
@@ -92,7 +93,8 @@ struct Scenario {
 KZR_API void SetScenario(const Scenario& scenario);
 /// Parses a JSON scenario without activating it; throws std::runtime_error naming
 /// the source and the line and column of a malformed document or a bad value.
-KZR_API Scenario ParseScenarioJson(const std::string& json, const std::string& sourceName = "<json>");
+KZR_API Scenario ParseScenarioJson(const std::string& json,
+                                   const std::string& sourceName = "<json>");
 /// Reads a JSON scenario and activates it; throws std::runtime_error naming the file (or source)
 /// and the line and column of a malformed document or a bad value.
 KZR_API void LoadScenarioFile(const std::string& path);
@@ -107,7 +109,7 @@ KZR_API GenApi::CMemoryNodeMap* DeviceNodeMap(const std::string& serial);
 KZR_API GenApi::CMemoryNodeMap* GrabberNodeMap(const std::string& serial);
 
 struct CameraCounters {
-    int create = 0;            ///< CreateCameraBySN returned an object for it
+    int create = 0;  ///< CreateCameraBySN returned an object for it
     int open = 0;
     int close = 0;
     int release = 0;
@@ -119,7 +121,7 @@ struct CameraCounters {
     int getFrame = 0;
     std::vector<int64_t> getFrameTimeouts;
     int framesDelivered = 0;
-    int framesOut = 0;         ///< delivered and not yet released
+    int framesOut = 0;  ///< delivered and not yet released
 };
 
 struct LibraryCounters {
@@ -127,10 +129,10 @@ struct LibraryCounters {
     int uninit = 0;
     int discovery = 0;
     std::vector<std::string> discoveryFilters;  ///< "(null)" for a null filter
-    int recordsOut = 0;        ///< discovery records handed out and not yet released
-    int camerasOut = 0;        ///< camera objects created and not yet released
-    int framesOut = 0;         ///< frames handed out and not yet released, all cameras
-    int doubleReleases = 0;    ///< release() called on an object already given back
+    int recordsOut = 0;      ///< discovery records handed out and not yet released
+    int camerasOut = 0;      ///< camera objects created and not yet released
+    int framesOut = 0;       ///< frames handed out and not yet released, all cameras
+    int doubleReleases = 0;  ///< release() called on an object already given back
 };
 
 KZR_API CameraCounters Counters(const std::string& serial);

@@ -45,9 +45,9 @@ enum ETransport : int {
 /// FrameDeviceLost -30 (the camera is gone), FrameFailed -31 (any other failure).
 enum EFrameResult : int {
     FrameOk = 0,
-    FrameTimeout = -11,      // no frame within the time-out
-    FrameNotRunning = -12,   // acquisition not running, or stopped while waiting
-    FrameIncomplete = -23,   // a frame arrived but its image data is incomplete or corrupt
+    FrameTimeout = -11,     // no frame within the time-out
+    FrameNotRunning = -12,  // acquisition not running, or stopped while waiting
+    FrameIncomplete = -23,  // a frame arrived but its image data is incomplete or corrupt
     FrameDeviceLost = -30,
     FrameFailed = -31
 };

@@ -66,11 +66,11 @@ private:
     std::string m_what;
 };
 
-#define GENICAM_DECLARE_EXCEPTION(Name)                                                  \
-    class GENAPI_API Name : public GenericException {                                    \
-    public:                                                                              \
-        Name(const char* description, const char* sourceFileName, unsigned int line);   \
-        ~Name() override;                                                                \
+#define GENICAM_DECLARE_EXCEPTION(Name)                                               \
+    class GENAPI_API Name : public GenericException {                                 \
+    public:                                                                           \
+        Name(const char* description, const char* sourceFileName, unsigned int line); \
+        ~Name() override;                                                             \
     };
 
 GENICAM_DECLARE_EXCEPTION(BadAllocException)

@@ -149,14 +149,30 @@ struct GENAPI_API INodeMap {
 };
 
 // Access tests as GenApi defines them.
-inline bool IsReadable(EAccessMode mode) { return mode == RO || mode == RW; }
-inline bool IsWritable(EAccessMode mode) { return mode == WO || mode == RW; }
-inline bool IsImplemented(EAccessMode mode) { return mode != NI; }
-inline bool IsAvailable(EAccessMode mode) { return !(mode == NA || mode == NI); }
-inline bool IsReadable(const IBase* p) { return p && IsReadable(p->GetAccessMode()); }
-inline bool IsWritable(const IBase* p) { return p && IsWritable(p->GetAccessMode()); }
-inline bool IsImplemented(const IBase* p) { return p && IsImplemented(p->GetAccessMode()); }
-inline bool IsAvailable(const IBase* p) { return p && IsAvailable(p->GetAccessMode()); }
+inline bool IsReadable(EAccessMode mode) {
+    return mode == RO || mode == RW;
+}
+inline bool IsWritable(EAccessMode mode) {
+    return mode == WO || mode == RW;
+}
+inline bool IsImplemented(EAccessMode mode) {
+    return mode != NI;
+}
+inline bool IsAvailable(EAccessMode mode) {
+    return !(mode == NA || mode == NI);
+}
+inline bool IsReadable(const IBase* p) {
+    return p && IsReadable(p->GetAccessMode());
+}
+inline bool IsWritable(const IBase* p) {
+    return p && IsWritable(p->GetAccessMode());
+}
+inline bool IsImplemented(const IBase* p) {
+    return p && IsImplemented(p->GetAccessMode());
+}
+inline bool IsAvailable(const IBase* p) {
+    return p && IsAvailable(p->GetAccessMode());
+}
 
 /// Smart pointer to one interface of a node, built by a dynamic cast. Empty for a
 /// null node or a node without interface T; dereferencing an empty pointer raises
@@ -167,7 +183,8 @@ public:
     CPointer() = default;
     CPointer(B* pB) : m_ptr(pB ? dynamic_cast<T*>(pB) : nullptr) {}  // NOLINT: as in GenApi
     template <class U>
-    CPointer(const CPointer<U, B>& other) : m_ptr(other.IsValid() ? dynamic_cast<T*>(other.operator->()) : nullptr) {}  // NOLINT
+    CPointer(const CPointer<U, B>& other)
+        : m_ptr(other.IsValid() ? dynamic_cast<T*>(other.operator->()) : nullptr) {}  // NOLINT
 
     CPointer& operator=(B* pB) {
         m_ptr = pB ? dynamic_cast<T*>(pB) : nullptr;

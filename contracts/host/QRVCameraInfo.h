@@ -63,7 +63,9 @@ public:
     void Append(QRVCameraInfo& info) { m_items.push_back(info); }
     long Length() const { return static_cast<long>(m_items.size()); }
     /// The record at index; throws std::out_of_range outside 0..Length()-1.
-    const QRVCameraInfo& At(long index) const { return m_items.at(static_cast<std::size_t>(index)); }
+    const QRVCameraInfo& At(long index) const {
+        return m_items.at(static_cast<std::size_t>(index));
+    }
 
 private:
     std::vector<QRVCameraInfo> m_items;

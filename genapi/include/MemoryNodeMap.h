@@ -23,8 +23,8 @@ namespace GenApi {
 enum class EFaultOp {
     Any,
     GetAccessMode,
-    GetValue,       // IBoolean/IInteger/IFloat/IString GetValue, IEnumeration GetIntValue
-    SetValue,       // the matching SetValue, IEnumeration SetIntValue
+    GetValue,  // IBoolean/IInteger/IFloat/IString GetValue, IEnumeration GetIntValue
+    SetValue,  // the matching SetValue, IEnumeration SetIntValue
     GetMin,
     GetMax,
     GetInc,
@@ -72,7 +72,9 @@ public:
     CMemNodeRef& OnWrite(std::function<void()> observer);
     /// Only for commands: how they complete.
     CMemNodeRef& Completion(ECommandCompletion completion, int64_t param = 0);
-    class CMemNode* Node() const { return m_node; }
+    class CMemNode* Node() const {
+        return m_node;
+    }
 
 private:
     class CMemNode* m_node;
@@ -105,7 +107,8 @@ public:
                            int64_t inc = 1);
     CMemNodeRef AddFloat(const std::string& name, double value, double min, double max,
                          SFloatInc inc = {});
-    CMemNodeRef AddString(const std::string& name, const std::string& value, int64_t maxLength = 256);
+    CMemNodeRef AddString(const std::string& name, const std::string& value,
+                          int64_t maxLength = 256);
     /// entries: symbolic name and integer value, in the order GetSymbolics lists them.
     CMemNodeRef AddEnumeration(const std::string& name,
                                const std::vector<std::pair<std::string, int64_t>>& entries,
@@ -136,10 +139,12 @@ public:
     // Direct access for simulators and tests: no access checks, no faults, no
     // observers, no counters. Throw std::out_of_range for an unknown name and
     // std::logic_error for a node of another kind.
-    int64_t PeekInt(const std::string& name) const;          // integer, int register, enum int value, boolean 0/1
+    int64_t PeekInt(
+        const std::string& name) const;  // integer, int register, enum int value, boolean 0/1
     double PeekFloat(const std::string& name) const;
-    std::string PeekString(const std::string& name) const;   // string value or enum symbolic
-    void PokeInt(const std::string& name, int64_t value);    // integer, int register, enum int, boolean
+    std::string PeekString(const std::string& name) const;  // string value or enum symbolic
+    void PokeInt(const std::string& name,
+                 int64_t value);  // integer, int register, enum int, boolean
     void PokeFloat(const std::string& name, double value);
     void PokeString(const std::string& name, const std::string& value);  // string or enum symbolic
 

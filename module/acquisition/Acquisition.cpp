@@ -53,8 +53,8 @@ int CGenICamCamera::UpdateTriggerMode() {
 }
 
 int CGenICamCamera::FireSoftwareTrigger(std::uint32_t timeoutMs) {
-    GenApi::INodeMap* map = NodeMapOf(m_cameraLink ? m_camera->getGrabberModule()
-                                                   : m_camera->getDeviceModule());
+    GenApi::INodeMap* map =
+        NodeMapOf(m_cameraLink ? m_camera->getGrabberModule() : m_camera->getDeviceModule());
     if (!map) return -1;
     GenApi::CCommandPtr trigger = map->GetNode("TriggerSoftware");
     if (!trigger.IsValid()) return -1;
@@ -104,10 +104,14 @@ int CGenICamCamera::GrabImage(QRVImage* image, int timeoutMs) {
         if (code != 0) {
             ModuleLog() << LogBegin << "GrabImage Failed, ret = " << code << LogEnd;
             switch (code) {
-                case KZRGENICAM::FrameIncomplete: return QRV_ERR_CAMERA_IMAGE_DATA;
-                case KZRGENICAM::FrameNotRunning: return QRV_ERR_GRAB_ABORTED;
-                case KZRGENICAM::FrameTimeout: return QRV_ERR_GRAB_TIMEOUT;
-                default: return QRV_ERR_GRAB_FAILED;
+                case KZRGENICAM::FrameIncomplete:
+                    return QRV_ERR_CAMERA_IMAGE_DATA;
+                case KZRGENICAM::FrameNotRunning:
+                    return QRV_ERR_GRAB_ABORTED;
+                case KZRGENICAM::FrameTimeout:
+                    return QRV_ERR_GRAB_TIMEOUT;
+                default:
+                    return QRV_ERR_GRAB_FAILED;
             }
         }
         if (!frame.Get()) return QRV_ERR_GRAB_FAILED;
@@ -171,11 +175,16 @@ int CGenICamCamera::GrabImageEx(QRVImage* image, ZelChunkData* chunks, int timeo
             code = m_camera->getFrame(frame.Slot(), static_cast<int64_t>(timeoutMs));
         }
         switch (code) {
-            case 0: break;
-            case KZRGENICAM::FrameIncomplete: return QRV_ERR_CAMERA_IMAGE_DATA;
-            case KZRGENICAM::FrameNotRunning: return QRV_ERR_ACQUISITION_STOPPED;
-            case KZRGENICAM::FrameTimeout: return QRV_ERR_GRAB_TIMEOUT;
-            default: return QRV_ERR_GRAB_FAILED;
+            case 0:
+                break;
+            case KZRGENICAM::FrameIncomplete:
+                return QRV_ERR_CAMERA_IMAGE_DATA;
+            case KZRGENICAM::FrameNotRunning:
+                return QRV_ERR_ACQUISITION_STOPPED;
+            case KZRGENICAM::FrameTimeout:
+                return QRV_ERR_GRAB_TIMEOUT;
+            default:
+                return QRV_ERR_GRAB_FAILED;
         }
         if (!frame.Get()) return QRV_ERR_GRAB_FAILED;
         if (!frame->isValid()) return QRV_ERR_CAMERA_IMAGE_DATA;

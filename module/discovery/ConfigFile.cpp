@@ -132,7 +132,8 @@ int CGenICamCamera::ApplyConfigEntry(const char* name, const char* value) {
                 enumeration->GetIntValue(true, true);
                 break;
             }
-            default: break;
+            default:
+                break;
         }
     } catch (...) {
         // A refused value leaves the node as it was; the next entry goes on.

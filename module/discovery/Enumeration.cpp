@@ -28,11 +28,16 @@ int GuardedListing(Body&& body) {
 
 QRVInterface CGenICamCamera::InterfaceFromTransport(int transport) {
     switch (transport) {
-        case KZRGENICAM::TransportGigE: return QRV_INTERFACE_GIGE;
-        case KZRGENICAM::TransportUSB3: return QRV_INTERFACE_USB3;
-        case KZRGENICAM::TransportCameraLink: return QRV_INTERFACE_CAMERALINK;
-        case KZRGENICAM::TransportGenTL: return QRV_INTERFACE_GENTL;
-        default: return QRV_INTERFACE_UNKNOWN;
+        case KZRGENICAM::TransportGigE:
+            return QRV_INTERFACE_GIGE;
+        case KZRGENICAM::TransportUSB3:
+            return QRV_INTERFACE_USB3;
+        case KZRGENICAM::TransportCameraLink:
+            return QRV_INTERFACE_CAMERALINK;
+        case KZRGENICAM::TransportGenTL:
+            return QRV_INTERFACE_GENTL;
+        default:
+            return QRV_INTERFACE_UNKNOWN;
     }
 }
 

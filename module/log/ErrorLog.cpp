@@ -46,11 +46,21 @@ CErrorLog& CErrorLog::operator<<(char c) {
     if (m_enabled) Line() += c;
     return *this;
 }
-CErrorLog& CErrorLog::operator<<(int value) { return Append(value); }
-CErrorLog& CErrorLog::operator<<(long value) { return Append(value); }
-CErrorLog& CErrorLog::operator<<(unsigned long long value) { return Append(value); }
-CErrorLog& CErrorLog::operator<<(unsigned long value) { return Append(value); }
-CErrorLog& CErrorLog::operator<<(float value) { return Append(value); }
+CErrorLog& CErrorLog::operator<<(int value) {
+    return Append(value);
+}
+CErrorLog& CErrorLog::operator<<(long value) {
+    return Append(value);
+}
+CErrorLog& CErrorLog::operator<<(unsigned long long value) {
+    return Append(value);
+}
+CErrorLog& CErrorLog::operator<<(unsigned long value) {
+    return Append(value);
+}
+CErrorLog& CErrorLog::operator<<(float value) {
+    return Append(value);
+}
 
 void CErrorLog::flush() {
     if (!m_enabled) return;
@@ -91,4 +101,6 @@ CErrorLog& ModuleLog() {
     return test ? *test : g_errorLog;
 }
 
-void SetModuleLogForTesting(CErrorLog* log) { g_testLog.store(log); }
+void SetModuleLogForTesting(CErrorLog* log) {
+    g_testLog.store(log);
+}

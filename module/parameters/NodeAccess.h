@@ -7,8 +7,8 @@
 
 #include "GenApi.h"
 #include "KZRGeniCam.h"
-#include "QRVData.h"
 #include "QRVAcqGenIcam.h"
+#include "QRVData.h"
 
 namespace qrv {
 

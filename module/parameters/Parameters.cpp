@@ -29,13 +29,19 @@ const SFallbackRow kFallbacks[] = {
 
 int TypeCode(GenApi::EInterfaceType type) {
     switch (type) {
-        case GenApi::intfIBoolean: return 1;
-        case GenApi::intfIInteger: return 2;
-        case GenApi::intfIFloat: return 3;
+        case GenApi::intfIBoolean:
+            return 1;
+        case GenApi::intfIInteger:
+            return 2;
+        case GenApi::intfIFloat:
+            return 3;
         case GenApi::intfIString:
-        case GenApi::intfIEnumeration: return 4;
-        case GenApi::intfICommand: return 5;
-        default: return -1;
+        case GenApi::intfIEnumeration:
+            return 4;
+        case GenApi::intfICommand:
+            return 5;
+        default:
+            return -1;
     }
 }
 
@@ -136,13 +142,14 @@ int CGenICamCamera::GetParamInt(QRVString name, int* value, int* min, int* max, 
             const int hi = SaturateToInt(node->GetMax());
             WriteOut(max, hi);
             WriteOut(inc, SaturateToInt(node->GetInc()));
-            ModuleLog() << LogBegin << kGetParamIntTag << requested.constData() << ", iValue = " << v
-                        << ", min = " << lo << ", max = " << hi << LogEnd;
+            ModuleLog() << LogBegin << kGetParamIntTag << requested.constData()
+                        << ", iValue = " << v << ", min = " << lo << ", max = " << hi << LogEnd;
             return 0;
         });
 }
 
-int CGenICamCamera::GetParamFloat(QRVString name, float* value, float* min, float* max, float* inc) {
+int CGenICamCamera::GetParamFloat(QRVString name, float* value, float* min, float* max,
+                                  float* inc) {
     return OnDeviceNode<GenApi::CFloatPtr>(name, ENeed::Read, [&](GenApi::CFloatPtr& node) {
         const float v = static_cast<float>(node->GetValue(true, true));
         WriteOut(value, v);
@@ -155,8 +162,8 @@ int CGenICamCamera::GetParamFloat(QRVString name, float* value, float* min, floa
             step = static_cast<float>(node->GetInc());
         }
         WriteOut(inc, step);
-        ModuleLog() << LogBegin << kGetParamFloatTag << name.toUtf8().constData() << ", fValue = " << v
-                    << ", min = " << lo << ", max = " << hi << LogEnd;
+        ModuleLog() << LogBegin << kGetParamFloatTag << name.toUtf8().constData()
+                    << ", fValue = " << v << ", min = " << lo << ", max = " << hi << LogEnd;
         return 0;
     });
 }

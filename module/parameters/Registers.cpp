@@ -2,7 +2,9 @@
 #include "parameters/NodeAccess.h"
 
 namespace {
-bool BadBuffer(const void* buffer, int count) { return count < 0 || (!buffer && count > 0); }
+bool BadBuffer(const void* buffer, int count) {
+    return count < 0 || (!buffer && count > 0);
+}
 }  // namespace
 
 int CGenICamCamera::SetRegisterData(QRVString name, const unsigned char* data, int count) {

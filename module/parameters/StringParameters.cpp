@@ -13,8 +13,8 @@ int CGenICamCamera::SetParamStr(QRVString name, QRVString value) {
         name, ENeed::Write, [&](GenApi::CEnumerationPtr& node) {
             node->FromString(ToNodeText(value), true);
             node->GetIntValue(true, true);
-            ModuleLog() << LogBegin << "SetParamStr: " << name.toUtf8().constData() << ", value = "
-                        << value.toUtf8().constData() << LogEnd;
+            ModuleLog() << LogBegin << "SetParamStr: " << name.toUtf8().constData()
+                        << ", value = " << value.toUtf8().constData() << LogEnd;
             return 0;
         });
 }

@@ -73,8 +73,8 @@ QRVACQ_API int GetParamBool(QRVCameraHandle handle, QRVString name, bool* value)
 
 QRVACQ_API int GetParamFloat(QRVCameraHandle handle, QRVString name, float* value, float* min,
                              float* max, float* inc) {
-    return OnSession(handle,
-                     [&](CGenICamCamera& s) { return s.GetParamFloat(name, value, min, max, inc); });
+    return OnSession(
+        handle, [&](CGenICamCamera& s) { return s.GetParamFloat(name, value, min, max, inc); });
 }
 
 QRVACQ_API int GetParamInt(QRVCameraHandle handle, QRVString name, int* value, int* min, int* max,
@@ -85,7 +85,8 @@ QRVACQ_API int GetParamInt(QRVCameraHandle handle, QRVString name, int* value, i
 
 QRVACQ_API int GetParamStr(QRVCameraHandle handle, QRVString name, QRVString* value,
                            QRVStringArray* entries) {
-    return OnSession(handle, [&](CGenICamCamera& s) { return s.GetParamStr(name, value, entries); });
+    return OnSession(handle,
+                     [&](CGenICamCamera& s) { return s.GetParamStr(name, value, entries); });
 }
 
 QRVACQ_API int GetRegisterData(QRVCameraHandle handle, QRVString name, unsigned char* buffer,
@@ -157,7 +158,8 @@ QRVACQ_API int SetParamStr(QRVCameraHandle handle, QRVString name, QRVString val
 
 QRVACQ_API int SetRegisterData(QRVCameraHandle handle, QRVString name, const unsigned char* data,
                                int count) {
-    return OnSession(handle, [&](CGenICamCamera& s) { return s.SetRegisterData(name, data, count); });
+    return OnSession(handle,
+                     [&](CGenICamCamera& s) { return s.SetRegisterData(name, data, count); });
 }
 
 QRVACQ_API int StartAcquire(QRVCameraHandle handle, int start, int unused) {

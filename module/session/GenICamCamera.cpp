@@ -26,7 +26,9 @@ CGenICamCamera::~CGenICamCamera() {
     }
 }
 
-bool CGenICamCamera::CameraReady() { return m_camera && m_camera->isOpen(); }
+bool CGenICamCamera::CameraReady() {
+    return m_camera && m_camera->isOpen();
+}
 
 bool CGenICamCamera::IsOpen() {
     if (!m_camera) return false;

@@ -87,7 +87,8 @@ private:
     int OnDeviceNode(const QRVString& name, ENeed need, Prologue&& prologue, Body&& body);
     template <class Ptr, class Body>
     int OnDeviceNode(const QRVString& name, ENeed need, Body&& body) {
-        return OnDeviceNode<Ptr>(name, need, [] {}, std::forward<Body>(body));
+        return OnDeviceNode<Ptr>(
+            name, need, [] {}, std::forward<Body>(body));
     }
 
     bool CameraReady();

@@ -51,8 +51,8 @@ bool ReadPng(const std::string& path, DecodedPng& png) {
 
 const KZRSIM::CameraSpec& DemoSpec(const std::string& serial) {
     static const KZRSIM::Scenario demo = KZRSIM::DemoScenario();
-    for (const KZRSIM::CameraSpec& spec : demo.cameras) {
-        if (spec.serial == serial) return spec;
+    for (const KZRSIM::CameraSpec& desc : demo.cameras) {
+        if (desc.serial == serial) return desc;
     }
     throw std::runtime_error(serial + " is not in the demo set");
 }
@@ -72,11 +72,11 @@ class GrabPattern : public ::testing::TestWithParam<PatternCase> {};
 
 TEST_P(GrabPattern, PngPixelsAreTheCameraPattern) {
     const PatternCase& param = GetParam();
-    const KZRSIM::CameraSpec& spec = DemoSpec(param.serial);
+    const KZRSIM::CameraSpec& desc = DemoSpec(param.serial);
     TempDir dir;
     const auto result = RunSim({"grab", param.serial, "-n", "3", "-o", dir.Path().string()});
     ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
-    const std::string layout = std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+    const std::string layout = std::to_string(desc.width) + "x" + std::to_string(desc.height) +
                                "x" + std::to_string(param.channels) + "x" +
                                std::to_string(param.bits);
     EXPECT_EQ(tooltest::LinesStartingWith(result.out, "frame 3: 0 QRV_OK " + layout).size(), 1u)
@@ -88,8 +88,8 @@ TEST_P(GrabPattern, PngPixelsAreTheCameraPattern) {
         std::snprintf(name, sizeof(name), "frame_%04d.png", index);
         DecodedPng png;
         ASSERT_TRUE(ReadPng((dir.Path() / name).string(), png)) << name;
-        ASSERT_EQ(png.width, static_cast<png_uint_32>(spec.width));
-        ASSERT_EQ(png.height, static_cast<png_uint_32>(spec.height));
+        ASSERT_EQ(png.width, static_cast<png_uint_32>(desc.width));
+        ASSERT_EQ(png.height, static_cast<png_uint_32>(desc.height));
         ASSERT_EQ(png.channels, param.channels);
         ASSERT_EQ(png.bits, param.bits);
         // Back to the image's own (little-endian) byte order.
@@ -103,7 +103,7 @@ TEST_P(GrabPattern, PngPixelsAreTheCameraPattern) {
         previousId = frameId;
         std::size_t mismatches = 0;
         for (std::size_t offset = 0; offset < image.size(); ++offset) {
-            if (image[offset] != KZRSIM::PatternByte(spec, frameId, offset)) ++mismatches;
+            if (image[offset] != KZRSIM::PatternByte(desc, frameId, offset)) ++mismatches;
         }
         EXPECT_EQ(mismatches, 0u) << name << " of " << param.serial;
     }
@@ -124,9 +124,9 @@ INSTANTIATE_TEST_SUITE_P(DemoCameras, GrabPattern,
                          });
 
 TEST(GrabChunks, ChunkFilesHoldTheJoinedChunkBlocks) {
-    const KZRSIM::CameraSpec& spec = DemoSpec("SIM-CHUNK-003");
+    const KZRSIM::CameraSpec& desc = DemoSpec("SIM-CHUNK-003");
     std::vector<unsigned char> joined;
-    for (const auto& chunk : spec.chunks) joined.insert(joined.end(), chunk.begin(), chunk.end());
+    for (const auto& chunk : desc.chunks) joined.insert(joined.end(), chunk.begin(), chunk.end());
     ASSERT_EQ(joined.size(), 64u);
     TempDir dir;
     const auto result =

@@ -14,8 +14,8 @@ using nlohmann::json;
 using tooltest::RunSim;
 
 const KZRSIM::CameraSpec* FindSpec(const KZRSIM::Scenario& scenario, const std::string& serial) {
-    for (const KZRSIM::CameraSpec& spec : scenario.cameras) {
-        if (spec.serial == serial) return &spec;
+    for (const KZRSIM::CameraSpec& desc : scenario.cameras) {
+        if (desc.serial == serial) return &desc;
     }
     return nullptr;
 }
@@ -32,12 +32,12 @@ TEST(ListCommand, JsonRecordsAreTheDemoCamerasWithHostInterfaceCodes) {
     bool sawArea = false;
     for (const json& camera : cameras) {
         const std::string serial = camera.at("serial");
-        const KZRSIM::CameraSpec* spec = FindSpec(demo, serial);
-        ASSERT_NE(spec, nullptr) << serial << " is not a demo camera";
-        EXPECT_EQ(camera.at("vendor"), spec->vendor) << serial;
-        EXPECT_EQ(camera.at("model"), spec->model) << serial;
-        ASSERT_TRUE(hostInterface.count(spec->transport)) << serial;
-        EXPECT_EQ(camera.at("interface"), hostInterface.at(spec->transport)) << serial;
+        const KZRSIM::CameraSpec* desc = FindSpec(demo, serial);
+        ASSERT_NE(desc, nullptr) << serial << " is not a demo camera";
+        EXPECT_EQ(camera.at("vendor"), desc->vendor) << serial;
+        EXPECT_EQ(camera.at("model"), desc->model) << serial;
+        ASSERT_TRUE(hostInterface.count(desc->transport)) << serial;
+        EXPECT_EQ(camera.at("interface"), hostInterface.at(desc->transport)) << serial;
         sawArea = sawArea || serial == "SIM-AREA-001";
     }
     EXPECT_TRUE(sawArea);

@@ -27,9 +27,9 @@ inline std::filesystem::path MakeTempDir() {
     for (char& c : name) {
         if (c == '/') c = '_';
     }
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                      ("qrv_" + std::to_string(::getpid()) + "_" +
-                                       std::to_string(counter++) + "_" + name);
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() /
+        ("qrv_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + "_" + name);
     std::filesystem::create_directories(dir);
     return dir;
 }
@@ -94,8 +94,8 @@ protected:
             if (!line.empty() && line.back() == '\r') line.pop_back();
 #endif
             const std::size_t end = line.find("] ");
-            lines.push_back(line.rfind('[', 0) == 0 && end != std::string::npos ? line.substr(end + 2)
-                                                                                  : line);
+            lines.push_back(
+                line.rfind('[', 0) == 0 && end != std::string::npos ? line.substr(end + 2) : line);
         }
         return lines;
     }

@@ -78,12 +78,13 @@ TEST_F(ConfigFileTest, EmptyOrCommentOnlyFileSucceedsAndWritesNothing) {
 }
 
 TEST_F(ConfigFileTest, LineRules) {
-    EXPECT_TRUE(Load("[Section]\n"
-                     "Width=100\n"           // no terminator: skipped
-                     "Height = 2 0 ; note\n"  // blanks vanish, trailing comment ignored
-                     "Tap\t=\tTap 8;\r\n"     // tabs, blank inside the value, CRLF
-                     "Strobe;\n"              // no '=': skipped
-                     "=5;\n"));               // empty name: no node
+    EXPECT_TRUE(
+        Load("[Section]\n"
+             "Width=100\n"            // no terminator: skipped
+             "Height = 2 0 ; note\n"  // blanks vanish, trailing comment ignored
+             "Tap\t=\tTap 8;\r\n"     // tabs, blank inside the value, CRLF
+             "Strobe;\n"              // no '=': skipped
+             "=5;\n"));               // empty name: no node
     EXPECT_EQ(64, m_map->PeekInt("Width"));
     EXPECT_EQ(20, m_map->PeekInt("Height"));
     EXPECT_EQ("Tap8", m_map->PeekString("Tap"));
@@ -105,8 +106,7 @@ TEST_F(ConfigFileTest, IntegerValues) {
         const char* text;
         int64_t expected;
     };
-    const Case cases[] = {{"12abc", 12}, {"-25", -25}, {"+9", 9}, {"0x10", 0},
-                          {"100=5", 100}};
+    const Case cases[] = {{"12abc", 12}, {"-25", -25}, {"+9", 9}, {"0x10", 0}, {"100=5", 100}};
     for (const Case& c : cases) {
         m_map->PokeInt("Height", 1);
         EXPECT_TRUE(Load(std::string("Height=") + c.text + ";\n")) << c.text;
@@ -144,14 +144,15 @@ TEST_F(ConfigFileTest, FloatValuesAreRoundedToSinglePrecision) {
 }
 
 TEST_F(ConfigFileTest, RefusedAndIgnoredEntriesLeaveNodesAndGoOn) {
-    EXPECT_TRUE(Load("ReadOnlyInt=9;\n"
-                     "Tap=Tap5;\n"        // no such entry
-                     "Width=999999999;\n"  // out of range
-                     "Label=new;\n"        // string nodes are not written
-                     "Reset=1;\n"          // nor commands
-                     "Reg=00;\n"           // nor registers
-                     "Nothing=1;\n"
-                     "Height=77;\n"));
+    EXPECT_TRUE(
+        Load("ReadOnlyInt=9;\n"
+             "Tap=Tap5;\n"         // no such entry
+             "Width=999999999;\n"  // out of range
+             "Label=new;\n"        // string nodes are not written
+             "Reset=1;\n"          // nor commands
+             "Reg=00;\n"           // nor registers
+             "Nothing=1;\n"
+             "Height=77;\n"));
     EXPECT_EQ(5, m_map->PeekInt("ReadOnlyInt"));
     EXPECT_EQ("Tap1", m_map->PeekString("Tap"));
     EXPECT_EQ(64, m_map->PeekInt("Width"));
@@ -187,6 +188,7 @@ TEST_F(ConfigFileTest, ApplyEntryNeedsCameraAndGrabberMap) {
     for (const char* serial : {"N", "M"}) {
         auto session = OpenSession(serial);
         EXPECT_EQ(-1, session->ApplyConfigEntry("Width", "1")) << serial;
-        EXPECT_TRUE(session->LoadCameraConfigFile(WriteFile("x.cam", "Width=1;\n").string().c_str()));
+        EXPECT_TRUE(
+            session->LoadCameraConfigFile(WriteFile("x.cam", "Width=1;\n").string().c_str()));
     }
 }

@@ -72,7 +72,8 @@ TEST_F(ParamTest, FallbackSkipsCategoriesAndNonFeatures) {
 }
 
 TEST_F(ParamTest, NoCandidateOrOtherCaseFindsNothing) {
-    CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) { m.AddFloat("exposuretime", 1, 0, 10); });
+    CGenICamCamera& s =
+        With([](GenApi::CMemoryNodeMap& m) { m.AddFloat("exposuretime", 1, 0, 10); });
     EXPECT_EQ(101022, s.SetParamFloat("TriggerDelay", 1));
     EXPECT_EQ(-1, s.GetNodeType("TriggerDelay"));
     float f = 0;
@@ -99,7 +100,7 @@ TEST_F(ParamTest, NodeTypeCodes) {
         m.AddInteger("Hidden", 1, 0, 10).Feature(false);
     });
     const std::pair<const char*, int> expected[] = {
-        {"B", 1},  {"I", 2},   {"F", 3},  {"S", 4},    {"E", 4},      {"C", 5},       {"R", -1},
+        {"B", 1},  {"I", 2},    {"F", 3},  {"S", 4},     {"E", 4},       {"C", 5},       {"R", -1},
         {"IR", 2}, {"Cat", -1}, {"V", -1}, {"Port", -1}, {"Hidden", -1}, {"Missing", -1}};
     for (const auto& [name, code] : expected) EXPECT_EQ(code, s.GetNodeType(name)) << name;
 }
@@ -115,9 +116,8 @@ class SetParamIntGrid : public ParamTest, public ::testing::WithParamInterface<S
 
 TEST_P(SetParamIntGrid, ClampsAndAlignsDownwards) {
     const SIntCase c = GetParam();
-    CGenICamCamera& s = With([c](GenApi::CMemoryNodeMap& m) {
-        m.AddInteger("N", c.min, c.min, c.max, c.inc);
-    });
+    CGenICamCamera& s =
+        With([c](GenApi::CMemoryNodeMap& m) { m.AddInteger("N", c.min, c.min, c.max, c.inc); });
     const int64_t before = m_map->PeekInt("N");
     EXPECT_EQ(c.result, s.SetParamInt("N", c.value));
     EXPECT_EQ(c.result == 0 ? c.written : before, m_map->PeekInt("N"));
@@ -228,9 +228,12 @@ TEST_F(ParamTest, NullOutPointersAreSkipped) {
 
 TEST_F(ParamTest, FaultsGiveGenICamOrOtherCodes) {
     CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) {
-        m.AddInteger("G", 1, 0, 10).InjectFault({GenApi::EFaultOp::GetValue, GenApi::EFaultKind::GenICam, 0});
-        m.AddInteger("S", 1, 0, 10).InjectFault({GenApi::EFaultOp::GetValue, GenApi::EFaultKind::Std, 0});
-        m.AddInteger("W", 1, 0, 10).InjectFault({GenApi::EFaultOp::SetValue, GenApi::EFaultKind::Std, 0});
+        m.AddInteger("G", 1, 0, 10)
+            .InjectFault({GenApi::EFaultOp::GetValue, GenApi::EFaultKind::GenICam, 0});
+        m.AddInteger("S", 1, 0, 10)
+            .InjectFault({GenApi::EFaultOp::GetValue, GenApi::EFaultKind::Std, 0});
+        m.AddInteger("W", 1, 0, 10)
+            .InjectFault({GenApi::EFaultOp::SetValue, GenApi::EFaultKind::Std, 0});
     });
     int v = -3;
     EXPECT_EQ(101040, s.GetParamInt("G", &v, nullptr, nullptr, nullptr));
@@ -305,9 +308,13 @@ TEST_F(ParamTest, EnumerationAndStringParameters) {
 }
 
 TEST_F(ParamTest, CameraLinkTriggerReadsComeFromTheGrabber) {
-    KZRSIM::CameraSpec desc = Camera("CL-KZRCL-P01", [](GenApi::CMemoryNodeMap& m) {
-        m.AddEnumeration("FrameTriggerSource", {{"Software", 0}, {"DeviceSide", 1}}, "DeviceSide");
-    }, KZRGENICAM::TransportCameraLink);
+    KZRSIM::CameraSpec desc = Camera(
+        "CL-KZRCL-P01",
+        [](GenApi::CMemoryNodeMap& m) {
+            m.AddEnumeration("FrameTriggerSource", {{"Software", 0}, {"DeviceSide", 1}},
+                             "DeviceSide");
+        },
+        KZRGENICAM::TransportCameraLink);
     desc.grabberModule = true;
     desc.buildGrabber = [](GenApi::CMemoryNodeMap& m) {
         m.AddEnumeration("FrameTriggerSource", {{"Software", 0}, {"CC1", 1}}, "CC1");

@@ -16,7 +16,9 @@ KZRSIM::CameraSpec ClCamera(const std::string& serial, const std::string& link =
     KZRSIM::CameraSpec desc = Camera(serial, {}, KZRGENICAM::TransportCameraLink);
     desc.link = link;
     desc.grabberModule = true;
-    desc.buildGrabber = [](GenApi::CMemoryNodeMap& map) { map.AddInteger("Width", 64, 0, 4096, 1); };
+    desc.buildGrabber = [](GenApi::CMemoryNodeMap& map) {
+        map.AddInteger("Width", 64, 0, 4096, 1);
+    };
     return desc;
 }
 
@@ -93,8 +95,7 @@ TEST_F(OpenTest, CameraLinkWithoutConfigurationFileGives100009AndClosesOnDestruc
 }
 
 TEST_F(OpenTest, CameraLinkSerialNumberChoosesLastMatchingPortAndProtocol) {
-    Use({ClCamera("CAM-KZRCL-P01")},
-        {"ZOZIR_A_P01", "COM_P01", "ZOZIR_B_P01", "ZOZIR_P02"},
+    Use({ClCamera("CAM-KZRCL-P01")}, {"ZOZIR_A_P01", "COM_P01", "ZOZIR_B_P01", "ZOZIR_P02"},
         {"Base", "ZOZIR_1", "Other", "ZOZIR_2"});
     const auto cam = WriteFile("grabber.cam", "Width=100;\n");
     auto session = OpenSession("CAM-KZRCL-P01", cam.string());
@@ -333,7 +334,8 @@ TEST_F(ErrorLogTest, ModuleLogIsSwitchedOffAndWritesNoFile) {
 TEST_F(ErrorLogTest, MultiByteColonIsWrittenAsIs) {
     m_log.reset(new CErrorLog(m_logPath.string().c_str(), true));
     SetModuleLogForTesting(m_log.get());
-    *m_log << LogBegin << "GetParamInt\xA3\xBA" << "x" << LogEnd;
+    *m_log << LogBegin << "GetParamInt\xA3\xBA"
+           << "x" << LogEnd;
     EXPECT_EQ(std::vector<std::string>{"GetParamInt\xA3\xBAx"}, LogMessages());
 }
 
