@@ -360,3 +360,46 @@ TEST_F(ErrorLogThreads, LinesFromSeveralThreadsNeverInterleave) {
         EXPECT_TRUE(std::regex_match(line, pattern)) << line;
     }
 }
+
+class SessionRobustnessTest : public SimFixture {};
+
+TEST_F(SessionRobustnessTest, DestructionSurvivesACameraThatThrowsOnClose) {
+    KZRSIM::CameraSpec desc = Camera("T");
+    desc.faults["close"] = "std";
+    Use({desc});
+    {
+        auto session = OpenSession("T");
+        EXPECT_THROW(session->Close(), std::runtime_error);
+    }  // the destructor closes again, swallows the exception and still releases
+    EXPECT_EQ(1, KZRSIM::Counters("T").release);
+    EXPECT_EQ(0, KZRSIM::Library().camerasOut);
+}
+
+TEST_F(SessionRobustnessTest, ReopeningALostCameraGivesTheOldObjectBack) {
+    KZRSIM::CameraSpec desc = Camera("L");
+    desc.connected = false;  // open, but the connection is gone
+    Use({desc});
+    {
+        auto session = OpenSession("L");
+        EXPECT_FALSE(session->IsOpen());
+        EXPECT_EQ(0, session->Open("L", ""));
+        EXPECT_EQ(2, KZRSIM::Counters("L").create);
+        EXPECT_EQ(1, KZRSIM::Counters("L").release);
+    }
+    EXPECT_EQ(0, KZRSIM::Library().camerasOut);
+    EXPECT_EQ(0, KZRSIM::Library().doubleReleases);
+}
+
+TEST_F(SessionRobustnessTest, GrabsWithoutHostObjectsStillGiveTheFrameBack) {
+    KZRSIM::CameraSpec desc = Camera("N");
+    desc.chunks = {std::vector<uint8_t>(8, 1)};
+    Use({desc});
+    auto session = OpenSession("N");
+    ASSERT_EQ(0, session->StartAcquire(0, 0));
+    EXPECT_EQ(0, session->GrabImage(nullptr, 1000));
+    QRVImage image;
+    EXPECT_EQ(0, session->GrabImageEx(&image, nullptr, 1000));
+    EXPECT_EQ(0, session->GrabImageEx(nullptr, nullptr, 1000));
+    EXPECT_EQ(3, KZRSIM::Counters("N").framesDelivered);
+    EXPECT_EQ(0, KZRSIM::Library().framesOut);
+}
