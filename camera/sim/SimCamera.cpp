@@ -257,11 +257,7 @@ void CSimCamera::release() {
     State& g = Global();
     {
         std::lock_guard<std::mutex> lock(g.mutex);
-        if (m_released) {
-            ++g.library.doubleReleases;
-            return;
-        }
-        m_released = true;
+        if (!FirstReleaseLocked(g, m_released)) return;
         ++g.counters[Desc().serial].release;
         if (m_epoch == g.epoch) --g.library.camerasOut;
     }

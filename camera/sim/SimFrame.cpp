@@ -63,11 +63,7 @@ void CSimFrame::release() {
     State& g = Global();
     {
         std::lock_guard<std::mutex> lock(g.mutex);
-        if (m_released) {
-            ++g.library.doubleReleases;
-            return;
-        }
-        m_released = true;
+        if (!FirstReleaseLocked(g, m_released)) return;
         if (m_epoch == g.epoch) {
             --g.library.framesOut;
             --g.counters[m_serial].framesOut;

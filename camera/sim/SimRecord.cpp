@@ -27,11 +27,12 @@ void CSimCameraInfo::release() {
     std::unique_ptr<CGraveItem> evicted;
     State& g = Global();
     std::lock_guard<std::mutex> lock(g.mutex);
-    if (m_ownedByCamera || m_released) {
+    // A record its camera owns is never the caller's to give back.
+    if (m_ownedByCamera) {
         ++g.library.doubleReleases;
         return;
     }
-    m_released = true;
+    if (!FirstReleaseLocked(g, m_released)) return;
     if (m_epoch == g.epoch) --g.library.recordsOut;
     evicted = BuryLocked(this);
 }

@@ -109,6 +109,17 @@ constexpr std::size_t kGraveyardLimit = 65536;
 
 State& Global();
 
+/// The first release() of a handed-out object marks it and answers true; any
+/// later one only counts as a double release (caller holds Global().mutex).
+inline bool FirstReleaseLocked(State& g, bool& released) {
+    if (released) {
+        ++g.library.doubleReleases;
+        return false;
+    }
+    released = true;
+    return true;
+}
+
 /// Moves a given-back object into the graveyard (caller holds Global().mutex);
 /// returns what fell out of it, to be destroyed after unlocking.
 std::unique_ptr<CGraveItem> BuryLocked(CGraveItem* item);
