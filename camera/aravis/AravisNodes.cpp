@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <vector>
 
+#include "AravisNodeRules.h"
 #include "GObjectPtr.h"
 
 namespace KZRGENICAM::detail {
@@ -97,26 +99,12 @@ GenApi::EAccessMode CArvNode::AccessLocked() const {
     // A failed probe (device gone) leaves the node unusable rather than throwing
     // from an access query.
     CGError error;
-    ArvGcFeatureNode* feature = Feature(m_node);
-    if (!arv_gc_feature_node_is_implemented(feature, error.Out())) {
+    const GenApi::EAccessMode mode = CombinedAccess(m_node, error.Out());
+    if (error) {
         m_map->NoteError(error.Get());
-        return error ? GenApi::NA : GenApi::NI;
+        return GenApi::NA;
     }
-    const bool available = arv_gc_feature_node_is_available(feature, error.Out()) != FALSE;
-    const bool locked = available && arv_gc_feature_node_is_locked(feature, error.Out()) != FALSE;
-    if (error) m_map->NoteError(error.Get());
-    if (!available || error) return GenApi::NA;
-    switch (arv_gc_feature_node_get_actual_access_mode(feature)) {
-        case ARV_GC_ACCESS_MODE_RO:
-            return GenApi::RO;
-        case ARV_GC_ACCESS_MODE_WO:
-            return locked ? GenApi::NA : GenApi::WO;
-        case ARV_GC_ACCESS_MODE_RW:
-            return locked ? GenApi::RO : GenApi::RW;
-        default:
-            // Categories and entries carry no access mode of their own.
-            return GenApi::RO;
-    }
+    return mode;
 }
 
 void CArvNode::RequireReadable() const {
@@ -174,9 +162,28 @@ GenApi::gcstring CValuePart::ToString(bool /*verify*/, bool /*ignoreCache*/) {
         }
         return text;
     }
+    if (m_type == GenApi::intfIEnumeration) return CurrentSymbolic(ARV_GC_ENUMERATION(m_node));
     std::string text = Copy(arv_gc_feature_node_get_value_as_string(Feature(m_node), error.Out()));
     if (error) Fail(error.Get());
     return text;
+}
+
+std::string CValuePart::CurrentSymbolic(ArvGcEnumeration* enumeration) const {
+    CGError error;
+    const gint64 value = arv_gc_enumeration_get_int_value(enumeration, error.Out());
+    if (error) Fail(error.Get());
+    for (const GSList* item = arv_gc_enumeration_get_entries(enumeration); item;
+         item = item->next) {
+        auto* entry = static_cast<ArvGcNode*>(item->data);
+        if (!ARV_IS_GC_ENUM_ENTRY(entry)) continue;
+        const gint64 entryValue =
+            arv_gc_enum_entry_get_value(ARV_GC_ENUM_ENTRY(entry), error.Out());
+        if (error) Fail(error.Get());
+        if (entryValue == value) return Copy(arv_gc_feature_node_get_name(Feature(entry)));
+    }
+    // GenApi refuses a value no entry stands for; "" would read as a valid answer.
+    GENICAM_THROW(AccessException,
+                  (m_name + ": value " + std::to_string(value) + " matches no entry").c_str());
 }
 
 void CValuePart::FromString(const GenApi::gcstring& value, bool /*verify*/) {
@@ -196,12 +203,9 @@ void CIntegerPart::SetValue(int64_t value, bool verify) {
     CGError error;
     if (verify) {
         // Aravis checks min and max but not the increment.
-        const gint64 min = arv_gc_integer_get_min(node, error.Out());
-        if (error) Fail(error.Get());
-        const gint64 max = arv_gc_integer_get_max(node, error.Out());
-        if (error) Fail(error.Get());
-        const gint64 inc = arv_gc_integer_get_inc(node, error.Out());
-        if (error) Fail(error.Get());
+        const int64_t min = GetMin();
+        const int64_t max = GetMax();
+        const int64_t inc = GetInc();
         if (value < min || value > max)
             GENICAM_THROW(OutOfRangeException, (m_name + ": value outside [min, max]").c_str());
         if (inc > 1 && (value - min) % inc != 0)
@@ -225,6 +229,7 @@ int64_t CIntegerPart::GetMin() {
     m_map->Tree();
     CGError error;
     const gint64 v = arv_gc_integer_get_min(ARV_GC_INTEGER(m_node), error.Out());
+    if (IsUndefinedProperty(error.Get())) return std::numeric_limits<int64_t>::min();
     if (error) Fail(error.Get());
     return v;
 }
@@ -234,6 +239,7 @@ int64_t CIntegerPart::GetMax() {
     m_map->Tree();
     CGError error;
     const gint64 v = arv_gc_integer_get_max(ARV_GC_INTEGER(m_node), error.Out());
+    if (IsUndefinedProperty(error.Get())) return std::numeric_limits<int64_t>::max();
     if (error) Fail(error.Get());
     return v;
 }
@@ -243,6 +249,7 @@ int64_t CIntegerPart::GetInc() {
     m_map->Tree();
     CGError error;
     const gint64 v = arv_gc_integer_get_inc(ARV_GC_INTEGER(m_node), error.Out());
+    if (IsUndefinedProperty(error.Get())) return 1;
     if (error) Fail(error.Get());
     return v > 0 ? v : 1;
 }
@@ -271,6 +278,7 @@ double CFloatPart::GetMin() {
     m_map->Tree();
     CGError error;
     const double v = arv_gc_float_get_min(ARV_GC_FLOAT(m_node), error.Out());
+    if (IsUndefinedProperty(error.Get())) return std::numeric_limits<double>::lowest();
     if (error) Fail(error.Get());
     return v;
 }
@@ -280,6 +288,7 @@ double CFloatPart::GetMax() {
     m_map->Tree();
     CGError error;
     const double v = arv_gc_float_get_max(ARV_GC_FLOAT(m_node), error.Out());
+    if (IsUndefinedProperty(error.Get())) return std::numeric_limits<double>::max();
     if (error) Fail(error.Get());
     return v;
 }
@@ -289,6 +298,7 @@ double CFloatPart::GetInc() {
     m_map->Tree();
     CGError error;
     const double v = arv_gc_float_get_inc(ARV_GC_FLOAT(m_node), error.Out());
+    if (IsUndefinedProperty(error.Get())) return 0.0;
     if (error) Fail(error.Get());
     // Aravis answers G_MINDOUBLE for a float without an increment.
     return v > G_MINDOUBLE ? v : 0.0;
@@ -316,6 +326,23 @@ bool CBooleanPart::GetValue(bool /*verify*/, bool /*ignoreCache*/) const {
     auto lock = m_map->Lock();
     RequireReadable();
     CGError error;
+    // Aravis reads "not OnValue" as false; GenApi refuses a value that is neither.
+    ArvGcNode* value = LinkedNode(m_node, ARV_GC_PROPERTY_NODE_TYPE_P_VALUE);
+    if (value && ARV_IS_GC_INTEGER(value)) {
+        const int64_t on = PropertyInt(m_node, ARV_GC_PROPERTY_NODE_TYPE_ON_VALUE,
+                                       ARV_GC_PROPERTY_NODE_TYPE_UNKNOWN, 1, error.Out());
+        if (error) Fail(error.Get());
+        const int64_t off = PropertyInt(m_node, ARV_GC_PROPERTY_NODE_TYPE_OFF_VALUE,
+                                        ARV_GC_PROPERTY_NODE_TYPE_UNKNOWN, 0, error.Out());
+        if (error) Fail(error.Get());
+        const gint64 raw = arv_gc_integer_get_value(ARV_GC_INTEGER(value), error.Out());
+        if (error) Fail(error.Get());
+        if (raw == on) return true;
+        if (raw == off) return false;
+        GENICAM_THROW(
+            AccessException,
+            (m_name + ": value " + std::to_string(raw) + " is neither on nor off").c_str());
+    }
     const gboolean v = arv_gc_boolean_get_value(ARV_GC_BOOLEAN(m_node), error.Out());
     if (error) Fail(error.Get());
     return v != FALSE;
@@ -422,7 +449,7 @@ GenApi::IEnumEntry* CEnumerationPart::GetEntryByName(const GenApi::gcstring& sym
 
 GenApi::IEnumEntry* CEnumerationPart::GetCurrentEntry(bool verify, bool ignoreCache) {
     auto lock = m_map->Lock();
-    return GetEntryByName(ToString(verify, ignoreCache));
+    return GetEntryByName(ToString(verify, ignoreCache));  // throws for a value without entry
 }
 
 // ---- CCommandPart ----
@@ -438,7 +465,20 @@ void CCommandPart::Execute(bool /*verify*/) {
 bool CCommandPart::IsDone(bool /*verify*/) {
     auto lock = m_map->Lock();
     m_map->Tree();
-    return true;
+    // As GenApi: pending while the value register still reads the command value;
+    // a register that cannot be read back (write-only) is done at once.
+    ArvGcNode* value = LinkedNode(m_node, ARV_GC_PROPERTY_NODE_TYPE_P_VALUE);
+    if (!value || !ARV_IS_GC_INTEGER(value)) return true;
+    CGError error;
+    const GenApi::EAccessMode access = CombinedAccess(value, error.Out());
+    if (error) Fail(error.Get());
+    if (!GenApi::IsReadable(access)) return true;
+    const int64_t command = PropertyInt(m_node, ARV_GC_PROPERTY_NODE_TYPE_COMMAND_VALUE,
+                                        ARV_GC_PROPERTY_NODE_TYPE_P_COMMAND_VALUE, 1, error.Out());
+    if (error) Fail(error.Get());
+    const gint64 current = arv_gc_integer_get_value(ARV_GC_INTEGER(value), error.Out());
+    if (error) Fail(error.Get());
+    return current != command;
 }
 
 // ---- CRegisterPart ----

@@ -61,6 +61,11 @@ public:
     void FromString(const GenApi::gcstring& value, bool verify = true) override;
     /// Aravis's register cache stays off: every read goes to the device.
     bool IsValueCacheValid() const override { return false; }
+
+protected:
+    /// The symbolic name of the entry whose value the enumeration holds;
+    /// AccessException when none has it.
+    std::string CurrentSymbolic(ArvGcEnumeration* enumeration) const;
 };
 
 class CIntegerPart : public virtual GenApi::IInteger, public virtual CValuePart {
@@ -115,8 +120,8 @@ public:
 class CCommandPart : public virtual GenApi::ICommand, public virtual CValuePart {
 public:
     void Execute(bool verify = true) override;
-    /// Aravis offers no way to read a pending command back, and the commands it
-    /// writes complete on the device's side of the write: always done.
+    /// Done once the value register no longer reads the command value (at once
+    /// for a register that cannot be read).
     bool IsDone(bool verify = true) override;
 };
 

@@ -1,0 +1,18 @@
+// An ArvDevice whose registers are a byte array in memory: Aravis's GenICam tree
+// runs over it exactly as over a camera, without a network.
+#pragma once
+
+#include <arv.h>
+
+#include <cstdint>
+#include <string>
+
+/// A new device serving the description; its memory is size bytes of zeros.
+/// The caller owns the returned reference (g_object_unref).
+ArvDevice* KzrMemoryDeviceNew(const std::string& xml, std::size_t size);
+
+/// Writes a 32-bit value big-endian, as a GigE Vision register holds it.
+void KzrMemoryDevicePoke(ArvDevice* device, uint64_t address, uint32_t value);
+
+/// Reads and writes from now on fail with a time-out, as from a camera that is gone.
+void KzrMemoryDeviceSetGone(ArvDevice* device, bool gone);
