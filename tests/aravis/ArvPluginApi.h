@@ -12,7 +12,7 @@
 #define QRV_ARV_ENTRY_POINTS(X)                                                      \
     X(Close) X(ExecuteCMD) X(GetCameraList) X(GetNodeType) X(GetParamBool)           \
     X(GetParamFloat) X(GetParamInt) X(GetParamStr) X(GetRegisterData) X(GrabImage)   \
-    X(IsOpen) X(Open) X(SetParamFloat) X(SetParamInt) X(SetParamStr)                 \
+    X(IsOpen) X(Open) X(SetParamBool) X(SetParamFloat) X(SetParamInt) X(SetParamStr)                 \
     X(SetRegisterData) X(StartAcquire) X(StopAcquire)
 // clang-format on
 

@@ -21,8 +21,9 @@ public:
     CFakeGvCamera(const CFakeGvCamera&) = delete;
     CFakeGvCamera& operator=(const CFakeGvCamera&) = delete;
 
-    /// Starts the camera; false with the reason when it cannot run.
-    bool Start(std::string& why) {
+    /// Starts the camera, serving the GenICam description in the file given (its
+    /// own built-in one when empty); false with the reason when it cannot run.
+    bool Start(std::string& why, const std::string& description = std::string()) {
         const std::string binary = KZR_FAKE_GV_CAMERA;
         if (binary.empty() || access(binary.c_str(), X_OK) != 0) {
             why = "arv-fake-gv-camera-0.8 not installed (package aravis-tools)";
@@ -35,7 +36,9 @@ public:
         char arg0[] = "arv-fake-gv-camera-0.8";
         char arg1[] = "-i";
         char arg2[] = "127.0.0.1";
-        char* argv[] = {arg0, arg1, arg2, nullptr};
+        char arg3[] = "-g";
+        std::string file = description;
+        char* argv[] = {arg0, arg1, arg2, description.empty() ? nullptr : arg3, &file[0], nullptr};
         const int rc = posix_spawn(&m_pid, binary.c_str(), &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0) {

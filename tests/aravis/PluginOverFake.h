@@ -19,7 +19,7 @@ protected:
         api = ArvPlugin(error);
         ASSERT_NE(api, nullptr) << error;
         std::string why;
-        if (!fake.Start(why)) GTEST_SKIP() << why;
+        if (!fake.Start(why, Description())) GTEST_SKIP() << why;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         for (int attempt = 0; attempt < 5 && std::chrono::steady_clock::now() < deadline;
              ++attempt) {
@@ -37,6 +37,9 @@ protected:
         }
         GTEST_SKIP() << "the fake camera did not appear on 127.0.0.1 within 5 s";
     }
+
+    /// The GenICam description the fake camera serves; empty: its own.
+    virtual std::string Description() const { return std::string(); }
 
     void TearDown() override {
         if (handle) api->Close(handle);

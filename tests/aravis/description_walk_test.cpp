@@ -1,0 +1,248 @@
+// Our test description served by the fake GigE Vision camera: every node Aravis
+// reads reads the same through the plug-in's entry points, every writable one
+// takes back the value just read, and read-only and write-only features give
+// 101022 for the access they lack.
+#include <arv.h>
+
+#include <algorithm>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "PluginOverFake.h"
+
+namespace {
+
+enum class EKind { Integer, Float, Boolean, Enumeration, String, Register };
+
+struct SAravisReading {
+    std::string name;
+    EKind kind;
+    gint64 integer = 0;
+    double real = 0;
+    std::string text;
+    std::vector<unsigned char> bytes;
+};
+
+// Access of the description's nodes where it is not read-write; the rest read
+// and write.
+const std::map<std::string, bool> kReadable = {
+    {"AccessWOOverRO", false}, {"AccessROOverWO", false}, {"AccessWOOverWO", false},
+    {"AccessRWOverWO", false}, {"AccessWOOverRW", false}, {"KeyUpload", false},
+    {"EnumNoMatch", false},
+};
+
+std::string Fixture(const char* name) {
+    return std::string(KZR_GENICAM_FIXTURES) + "/" + name;
+}
+
+void Collect(ArvDomNode* parent, std::vector<ArvGcNode*>& out) {
+    for (ArvDomNode* child = arv_dom_node_get_first_child(parent); child;
+         child = arv_dom_node_get_next_sibling(child)) {
+        if (ARV_IS_GC_FEATURE_NODE(child) && !ARV_IS_GC_ENUM_ENTRY(child) &&
+            !ARV_IS_GC_CATEGORY(child) && !ARV_IS_GC_PORT(child) && !ARV_IS_GC_COMMAND(child) &&
+            arv_gc_feature_node_get_name(ARV_GC_FEATURE_NODE(child)))
+            out.push_back(ARV_GC_NODE(child));
+        Collect(child, out);
+    }
+}
+
+/// Seeds the registers and reads every node with Aravis alone, before the
+/// plug-in opens the camera.
+std::vector<SAravisReading> ReadWithAravis(const std::string& deviceId, std::string& why) {
+    std::vector<SAravisReading> readings;
+    GError* error = nullptr;
+    ArvCamera* camera = arv_camera_new(deviceId.c_str(), &error);
+    if (!camera) {
+        why = error ? error->message : "arv_camera_new failed";
+        g_clear_error(&error);
+        return readings;
+    }
+    ArvDevice* device = arv_camera_get_device(camera);
+    std::ifstream seeds(Fixture("kzr_test_camera.seeds"));
+    std::string address, value;
+    while (seeds >> address >> value) {
+        const uint32_t v = static_cast<uint32_t>(std::stoull(value, nullptr, 16));
+        unsigned char big[4] = {static_cast<unsigned char>(v >> 24),
+                                static_cast<unsigned char>(v >> 16),
+                                static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
+        arv_device_write_memory(device, std::stoull(address, nullptr, 16), 4, big, nullptr);
+    }
+    ArvGc* gc = arv_device_get_genicam(device);
+    // Aravis then refuses what the description's registers refuse.
+    arv_gc_set_access_check_policy(gc, ARV_ACCESS_CHECK_POLICY_ENABLE);
+    std::vector<ArvGcNode*> nodes;
+    Collect(ARV_DOM_NODE(gc), nodes);
+    for (ArvGcNode* node : nodes) {
+        // Aravis reads nodes it calls unimplemented or unavailable; GenApi does not.
+        auto* feature = ARV_GC_FEATURE_NODE(node);
+        const bool usable = arv_gc_feature_node_is_implemented(feature, nullptr) &&
+                            arv_gc_feature_node_is_available(feature, nullptr);
+        if (!usable) continue;
+        SAravisReading r;
+        r.name = arv_gc_feature_node_get_name(ARV_GC_FEATURE_NODE(node));
+        if (ARV_IS_GC_ENUMERATION(node)) {
+            r.kind = EKind::Enumeration;
+            const char* text =
+                arv_gc_enumeration_get_string_value(ARV_GC_ENUMERATION(node), &error);
+            r.text = text ? text : "";
+        } else if (ARV_IS_GC_BOOLEAN(node)) {
+            r.kind = EKind::Boolean;
+            r.integer = arv_gc_boolean_get_value(ARV_GC_BOOLEAN(node), &error);
+        } else if (ARV_IS_GC_INTEGER(node)) {
+            r.kind = EKind::Integer;
+            r.integer = arv_gc_integer_get_value(ARV_GC_INTEGER(node), &error);
+        } else if (ARV_IS_GC_FLOAT(node)) {
+            r.kind = EKind::Float;
+            r.real = arv_gc_float_get_value(ARV_GC_FLOAT(node), &error);
+        } else if (ARV_IS_GC_STRING(node)) {
+            r.kind = EKind::String;
+            const char* text = arv_gc_string_get_value(ARV_GC_STRING(node), &error);
+            r.text = text ? text : "";
+        } else if (ARV_IS_GC_REGISTER(node)) {
+            r.kind = EKind::Register;
+            r.bytes.resize(arv_gc_register_get_length(ARV_GC_REGISTER(node), nullptr));
+            arv_gc_register_get(ARV_GC_REGISTER(node), r.bytes.data(), r.bytes.size(), &error);
+        } else {
+            continue;
+        }
+        if (error) {
+            g_clear_error(&error);
+            continue;  // Aravis cannot read it either
+        }
+        readings.push_back(std::move(r));
+    }
+    g_object_unref(camera);
+    return readings;
+}
+
+class DescriptionOverFake : public FakeCameraTest {
+protected:
+    std::string Description() const override { return Fixture("kzr_test_camera.xml"); }
+};
+
+TEST_F(DescriptionOverFake, EveryNodeReadsAsAravisReadsItAndTakesItsValueBack) {
+    std::string why;
+    const std::vector<SAravisReading> readings = ReadWithAravis(id.toUtf8().str(), why);
+    ASSERT_GT(readings.size(), 150u) << why;
+    OpenCamera();
+    int compared = 0;
+    for (const SAravisReading& r : readings) {
+        SCOPED_TRACE(r.name);
+        const QRVString name(r.name.c_str());
+        const auto access = kReadable.find(r.name);
+        const bool readable = access == kReadable.end() || access->second;
+        int code = -1;
+        switch (r.kind) {
+            case EKind::Integer: {
+                int value = 0, min = 0, max = 0, inc = 0;
+                code = api->GetParamInt(handle, name, &value, &min, &max, &inc);
+                if (code != QRV_OK) break;
+                // The plug-in saturates what does not fit its 32 bits.
+                EXPECT_EQ(value, static_cast<int>(
+                                     std::clamp<gint64>(r.integer, std::numeric_limits<int>::min(),
+                                                        std::numeric_limits<int>::max())));
+                const int back = api->SetParamInt(handle, name, value);
+                EXPECT_TRUE(back == QRV_OK || back == QRV_ERR_PARAMETER_ACCESS) << back;
+                if (back == QRV_OK) {
+                    int again = 0;
+                    EXPECT_EQ(api->GetParamInt(handle, name, &again, &min, &max, &inc), QRV_OK);
+                    EXPECT_EQ(again, value);
+                }
+                break;
+            }
+            case EKind::Float: {
+                float value = 0, min = 0, max = 0, inc = 0;
+                code = api->GetParamFloat(handle, name, &value, &min, &max, &inc);
+                if (code != QRV_OK) break;
+                EXPECT_FLOAT_EQ(value, static_cast<float>(r.real));
+                const int back = api->SetParamFloat(handle, name, value);
+                EXPECT_TRUE(back == QRV_OK || back == QRV_ERR_PARAMETER_ACCESS) << back;
+                break;
+            }
+            case EKind::Boolean: {
+                bool value = false;
+                code = api->GetParamBool(handle, name, &value);
+                if (code != QRV_OK) break;
+                EXPECT_EQ(value, r.integer != 0);
+                EXPECT_EQ(api->SetParamBool(handle, name, value), QRV_OK);
+                break;
+            }
+            case EKind::Enumeration:
+            case EKind::String: {
+                QRVString value;
+                QRVStringArray entries;
+                code = api->GetParamStr(handle, name, &value, &entries);
+                if (code != QRV_OK) break;
+                EXPECT_EQ(value.toUtf8().str(), r.text);
+                const int back = api->SetParamStr(handle, name, value);
+                // Only enumerations are written by text.
+                if (r.kind == EKind::String)
+                    EXPECT_EQ(back, QRV_ERR_PARAMETER_ACCESS);
+                else
+                    EXPECT_TRUE(back == QRV_OK || back == QRV_ERR_PARAMETER_ACCESS) << back;
+                break;
+            }
+            case EKind::Register: {
+                std::vector<unsigned char> bytes(r.bytes.size());
+                code = api->GetRegisterData(handle, name, bytes.data(),
+                                            static_cast<int>(bytes.size()));
+                if (code != QRV_OK) break;
+                EXPECT_EQ(bytes, r.bytes);
+                const int back = api->SetRegisterData(handle, name, bytes.data(),
+                                                      static_cast<int>(bytes.size()));
+                EXPECT_TRUE(back == QRV_OK || back == QRV_ERR_PARAMETER_ACCESS) << back;
+                break;
+            }
+        }
+        if (readable) {
+            EXPECT_EQ(code, QRV_OK);
+            ++compared;
+        } else {
+            // Write-only or unavailable: refused as an unusable node; no entry
+            // stands for the value: a GenICam error.
+            EXPECT_TRUE(code == QRV_ERR_PARAMETER_ACCESS || code == QRV_ERR_GENICAM_EXCEPTION)
+                << code;
+        }
+    }
+    EXPECT_GT(compared, 150);
+}
+
+TEST_F(DescriptionOverFake, AccessTheFeatureLacksGives101022) {
+    OpenCamera();
+    int value = 0, min = 0, max = 0, inc = 0;
+    // Read-only through the register behind it, or imposed.
+    for (const char* name : {"AccessRWOverRO", "AccessROOverRW", "AccessLocked", "PayloadSize",
+                             "WidthMax", "SensorWidth"})
+        EXPECT_EQ(api->SetParamInt(handle, QRVString(name), 0), QRV_ERR_PARAMETER_ACCESS) << name;
+    EXPECT_EQ(api->SetParamFloat(handle, QRVString("DeviceTemperature"), 1.0f),
+              QRV_ERR_PARAMETER_ACCESS);
+    // Write-only through the register, or imposed; unavailable; unimplemented.
+    for (const char* name :
+         {"AccessRWOverWO", "AccessWOOverRW", "AccessUnavailable", "AccessUnimplemented"})
+        EXPECT_EQ(api->GetParamInt(handle, QRVString(name), &value, &min, &max, &inc),
+                  QRV_ERR_PARAMETER_ACCESS)
+            << name;
+    unsigned char key[8] = {};
+    EXPECT_EQ(api->GetRegisterData(handle, QRVString("KeyUpload"), key, 8),
+              QRV_ERR_PARAMETER_ACCESS);
+    EXPECT_EQ(api->SetRegisterData(handle, QRVString("KeyUpload"), key, 8), QRV_OK);
+    // The value matches no entry: an error, not "".
+    QRVString text("untouched");
+    QRVStringArray entries;
+    EXPECT_EQ(api->GetParamStr(handle, QRVString("EnumNoMatch"), &text, &entries),
+              QRV_ERR_GENICAM_EXCEPTION);
+    EXPECT_EQ(text, QRVString("untouched"));
+    // PayloadSize, a formula: readable with GenApi's default range.
+    ASSERT_EQ(api->SetParamStr(handle, QRVString("PixelFormat"), QRVString("Mono16")), QRV_OK);
+    ASSERT_EQ(api->SetParamInt(handle, QRVString("Width"), 640), QRV_OK);
+    ASSERT_EQ(api->SetParamInt(handle, QRVString("Height"), 480), QRV_OK);
+    ASSERT_EQ(api->GetParamInt(handle, QRVString("PayloadSize"), &value, &min, &max, &inc), QRV_OK);
+    EXPECT_EQ(value, 640 * 480 * 2);
+    EXPECT_EQ(max, 2147483647);
+    EXPECT_EQ(inc, 1);
+}
+
+}  // namespace
