@@ -68,12 +68,14 @@ int CAravisCamera::open(int /*mode*/) {
     m_camera.reset(camera);
 
     ArvDevice* device = arv_camera_get_device(camera);
+    m_lost->store(false);
+    m_control =
+        std::make_unique<CControlChannel>(device, m_lost, SControlSettings::FromEnvironment());
     ArvGc* tree = arv_device_get_genicam(device);
     // Aravis checks neither by default; GenApi callers expect both.
     arv_gc_set_range_check_policy(tree, ARV_RANGE_CHECK_POLICY_ENABLE);
     arv_gc_set_access_check_policy(tree, ARV_ACCESS_CHECK_POLICY_ENABLE);
 
-    m_lost->store(false);
     // The signal comes from Aravis's heartbeat thread; the handler owns its own
     // reference of the flag, so a late emission never touches a freed camera.
     m_lostHandler = g_signal_connect_data(device, "control-lost", G_CALLBACK(OnControlLost),
@@ -92,6 +94,10 @@ int CAravisCamera::close() {
     if (m_lostHandler)
         g_signal_handler_disconnect(arv_camera_get_device(m_camera.get()), m_lostHandler);
     m_lostHandler = 0;
+    // Dropping a lost device waits out Aravis's own resends and heartbeat: the
+    // control channel's worker does it, after the transactions still in flight.
+    if (m_lost->load()) m_control->RetireLater(std::move(m_camera));
+    m_control.reset();
     m_camera.reset();
     m_open.store(false);
     return 0;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "AravisControl.h"
 #include "AravisNodeMap.h"
 #include "AravisStream.h"
 #include "AravisSystem.h"
@@ -97,6 +98,7 @@ private:
     CAravisDeviceModule m_module;
     GObjectPtr<ArvCamera> m_camera;
     std::shared_ptr<std::atomic<bool>> m_lost = std::make_shared<std::atomic<bool>>(false);
+    std::unique_ptr<CControlChannel> m_control;  // while open
     gulong m_lostHandler = 0;
     std::shared_ptr<CStreamSession> m_session;
     std::atomic<bool> m_open{false};

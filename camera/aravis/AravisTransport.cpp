@@ -31,11 +31,12 @@ class CAravisTransport final : public ITransport {
 public:
     const char* name() const override { return "aravis"; }
 
-    void start() override {}
+    void start() override { CControlChannel::Install(); }
 
     void stop() override {
         std::lock_guard<std::mutex> system(AravisSystemMutex());
         m_cache.clear();
+        CControlChannel::JoinRetired();
         // Shutting down under a live camera would pull its device away.
         if (CAravisCamera::Alive() == 0) arv_shutdown();
     }

@@ -179,7 +179,7 @@ TEST_F(FakeCameraTest, HardwareTriggerWithoutPulseTimesOutAndStopEndsAWait) {
     EXPECT_LT(Clock::now() - stopAt, std::chrono::seconds(10));
 }
 
-TEST_F(FakeCameraTest, CameraKilledDuringGrabGivesAnErrorAndCloseReturns) {
+TEST_F(FakeCameraTest, ALostCameraFailsEveryCallAndOpensAgainOnceBack) {
     OpenCamera();
     ASSERT_EQ(api->StartAcquire(handle, 0, 0), QRV_OK);
     QRVImage first;
@@ -189,13 +189,32 @@ TEST_F(FakeCameraTest, CameraKilledDuringGrabGivesAnErrorAndCloseReturns) {
     for (int i = 0; i < 5; ++i) {
         QRVImage image;
         // A frame or two may still be in flight; after that every grab fails.
-        const int code = api->GrabImage(handle, &image, 500);
-        if (code != QRV_OK) ++failures;
+        if (api->GrabImage(handle, &image, 500) == QRV_ERR_GRAB_FAILED) ++failures;
     }
     EXPECT_GE(failures, 3);
-    // Once the device stopped answering, grabs fail at once instead of each
-    // waiting out the network, and the plug-in no longer calls it open.
+    // Once the control channel went unanswered, the camera is lost: features
+    // are unavailable, the stream stops and the camera closes without asking it.
     EXPECT_FALSE(api->IsOpen(handle));
+    int value = 0;
+    EXPECT_EQ(api->GetParamInt(handle, QRVString("Width"), &value, nullptr, nullptr, nullptr),
+              QRV_ERR_PARAMETER_ACCESS);
+    EXPECT_EQ(api->SetParamStr(handle, QRVString("TriggerMode"), QRVString("On")),
+              QRV_ERR_PARAMETER_ACCESS);
+    EXPECT_EQ(api->StopAcquire(handle), QRV_OK);
     EXPECT_EQ(api->Close(handle), QRV_OK);
     handle = nullptr;
+
+    // The same camera back: the plug-in opens and streams it again.
+    std::string why;
+    ASSERT_TRUE(fake.Start(why)) << why;
+    int code = -1;
+    for (int attempt = 0; attempt < 50 && code != QRV_OK; ++attempt) {
+        code = api->Open(serial, &handle, QRVString(""), QRVString(""));
+        if (code != QRV_OK) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(code, QRV_OK);
+    EXPECT_TRUE(api->IsOpen(handle));
+    ASSERT_EQ(api->StartAcquire(handle, 0, 0), QRV_OK);
+    QRVImage again;
+    EXPECT_EQ(api->GrabImage(handle, &again, 3000), QRV_OK);
 }

@@ -1,6 +1,9 @@
 #include "MemoryDevice.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -9,7 +12,8 @@ struct SMemoryState {
     std::vector<uint8_t> memory;
     std::string xml;
     ArvGc* gc = nullptr;
-    bool gone = false;
+    std::atomic<bool> gone{false};
+    std::atomic<int> delayMs{0};
 };
 
 }  // namespace
@@ -36,6 +40,8 @@ SMemoryState* State(ArvDevice* device) {
 }
 
 bool Check(SMemoryState* s, guint64 address, guint32 size, GError** error) {
+    if (const int delay = s->delayMs.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     if (s->gone) {
         g_set_error(error, ARV_DEVICE_ERROR, ARV_DEVICE_ERROR_TIMEOUT, "device gone");
         return false;
@@ -130,4 +136,12 @@ void KzrMemoryDevicePoke(ArvDevice* device, uint64_t address, uint32_t value) {
 
 void KzrMemoryDeviceSetGone(ArvDevice* device, bool gone) {
     State(device)->gone = gone;
+}
+
+void KzrMemoryDeviceSetDelay(ArvDevice* device, int milliseconds) {
+    State(device)->delayMs = milliseconds;
+}
+
+GType KzrMemoryDeviceType() {
+    return kzr_memory_device_get_type();
 }

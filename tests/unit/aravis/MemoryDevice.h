@@ -16,3 +16,10 @@ void KzrMemoryDevicePoke(ArvDevice* device, uint64_t address, uint32_t value);
 
 /// Reads and writes from now on fail with a time-out, as from a camera that is gone.
 void KzrMemoryDeviceSetGone(ArvDevice* device, bool gone);
+
+/// Every read and write from now on takes this long first, as over a network
+/// that no longer answers.
+void KzrMemoryDeviceSetDelay(ArvDevice* device, int milliseconds);
+
+/// The device's GType, for routing its class.
+GType KzrMemoryDeviceType();
