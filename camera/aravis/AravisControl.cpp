@@ -1,5 +1,10 @@
 #include "AravisControl.h"
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -67,6 +72,44 @@ GQuark ChannelQuark() {
     return quark;
 }
 
+/// One GigE Vision READREG of the bootstrap's version register on a socket of
+/// our own: true when the device answers within the time-out. Reading needs no
+/// control privilege, so it works beside the session Aravis holds.
+bool ProbeGigE(const sockaddr_in& target, int timeoutMs) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) return true;  // cannot tell: do not call the camera lost
+    bool answered = false;
+    static std::atomic<uint16_t> s_id{0x4000};
+    uint16_t id = ++s_id;
+    if (id == 0) id = ++s_id;
+    const uint8_t command[12] = {0x42,        0x01, 0x00, 0x80, 0x00, 0x04, uint8_t(id >> 8),
+                                 uint8_t(id), 0,    0,    0,    0};
+    // Connected: a closed port on the camera's side fails the receive at once.
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0 &&
+        send(fd, command, sizeof command, 0) == static_cast<ssize_t>(sizeof command)) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
+            if (left <= 0) break;
+            pollfd in{fd, POLLIN, 0};
+            if (poll(&in, 1, static_cast<int>(left)) <= 0) break;
+            uint8_t ack[64];
+            const ssize_t got = recv(fd, ack, sizeof ack, 0);
+            if (got < 0) break;  // refused: nothing listens there any more
+            // Any acknowledge of ours, success or not, shows the device alive.
+            if (got >= 8 && ack[2] == 0x00 && ack[3] == 0x81 && ack[6] == uint8_t(id >> 8) &&
+                ack[7] == uint8_t(id)) {
+                answered = true;
+                break;
+            }
+        }
+    }
+    close(fd);
+    return answered;
+}
+
 std::mutex g_retiredMutex;
 std::vector<std::thread> g_retired;
 
@@ -88,6 +131,8 @@ struct CControlChannel::SShared {
     GObjectPtr<ArvCamera> retired;
     std::shared_ptr<std::atomic<bool>> lost;
     SControlSettings settings;
+    bool probe = false;  // GigE Vision: liveness is asked on a socket of our own
+    sockaddr_in target{};
     std::thread worker;
 
     void Work() {
@@ -111,6 +156,28 @@ struct CControlChannel::SShared {
         camera.reset();  // may wait out Aravis on a lost device
     }
 
+    /// Waits one time-out for the job; then, while the job is pending, asks a
+    /// GigE Vision device whether it is still there (up to retries attempts of a
+    /// time-out each) and goes on waiting as long as it answers: a slow command
+    /// (pending acknowledge) is not a lost camera. Without a probe the job gets
+    /// retries more time-outs. False: the camera is gone.
+    bool AwaitAnswer(std::unique_lock<std::mutex>& lock, const SJob& job) {
+        const auto slice = std::chrono::milliseconds(settings.timeoutMs);
+        if (done.wait_for(lock, slice, [&] { return job.done; })) return true;
+        if (!probe) return done.wait_for(lock, slice * settings.retries, [&] { return job.done; });
+        for (;;) {
+            bool alive = false;
+            for (int attempt = 0; attempt < settings.retries && !alive && !job.done; ++attempt) {
+                lock.unlock();
+                alive = ProbeGigE(target, settings.timeoutMs);
+                lock.lock();
+            }
+            if (job.done) return true;
+            if (!alive) return false;
+            if (done.wait_for(lock, slice, [&] { return job.done; })) return true;
+        }
+    }
+
     gboolean Run(ArvDevice* device, const std::shared_ptr<SJob>& job, GError** error) {
         std::unique_lock<std::mutex> lock(mutex);
         if (lost->load() || quit) {
@@ -121,11 +188,11 @@ struct CControlChannel::SShared {
         job->device.reset(static_cast<ArvDevice*>(g_object_ref(device)));
         jobs.push_back(job);
         wake.notify_one();
-        const auto deadline = Clock::now() + std::chrono::milliseconds(settings.BoundMs());
-        if (!done.wait_until(lock, deadline, [&] { return job->done; })) {
+        if (!AwaitAnswer(lock, *job)) {
             lost->store(true);
             g_set_error(error, ARV_DEVICE_ERROR, ARV_DEVICE_ERROR_TIMEOUT,
-                        "control channel: no answer within %d ms", settings.BoundMs());
+                        "control channel: no answer within %d ms and %d retries",
+                        settings.timeoutMs, settings.retries);
             return FALSE;
         }
         if (job->error) g_propagate_error(error, std::exchange(job->error, nullptr));
@@ -238,6 +305,13 @@ CControlChannel::CControlChannel(ArvDevice* device, std::shared_ptr<std::atomic<
     : m_device(device), m_shared(std::make_shared<SShared>()) {
     m_shared->lost = std::move(lost);
     m_shared->settings = settings;
+    if (ARV_IS_GV_DEVICE(device)) {
+        GSocketAddress* address = arv_gv_device_get_device_address(ARV_GV_DEVICE(device));
+        m_shared->probe = address &&
+                          g_socket_address_to_native(address, &m_shared->target,
+                                                     sizeof m_shared->target, nullptr) &&
+                          m_shared->target.sin_family == AF_INET;
+    }
     m_shared->worker = std::thread([shared = m_shared] { shared->Work(); });
     g_object_set_qdata(G_OBJECT(device), ChannelQuark(), m_shared.get());
 }

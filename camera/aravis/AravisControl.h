@@ -3,8 +3,10 @@
 //
 // Aravis 0.8 waits out its own resends on every register access of a camera that
 // has gone (5 x 500 ms on GigE Vision), and offers no setting for it. The camera
-// therefore runs each transaction of its device on a worker thread and waits at
-// most the bound below; past it the camera counts as lost, the caller gets a
+// therefore runs each transaction of its device on a worker thread and waits one
+// time-out for it; then it asks a GigE Vision device on a socket of its own
+// whether it is still there, up to the retry count, and keeps waiting while it
+// answers. Once nothing answers the camera counts as lost, the caller gets a
 // time-out error at once, and the transaction still in flight finishes (or fails)
 // on the worker, which keeps the device alive until then.
 #pragma once
@@ -19,13 +21,14 @@
 namespace KZRGENICAM::detail {
 
 /// KZR_ARAVIS_CONTROL_TIMEOUT_MS (default 500, Aravis's own resend interval) and
-/// KZR_ARAVIS_CONTROL_RETRIES (default 1): a transaction may take one time-out
-/// per attempt, the first and each resend.
+/// KZR_ARAVIS_CONTROL_RETRIES (default 1): how long one exchange with the camera
+/// may stay unanswered, and how many more exchanges (liveness probes on GigE
+/// Vision) are tried before the camera counts as lost.
 struct SControlSettings {
     int timeoutMs = 500;
     int retries = 1;
     static SControlSettings FromEnvironment();
-    /// The longest any transaction of the device may take.
+    /// How long a camera that no longer answers keeps a transaction waiting.
     int BoundMs() const { return timeoutMs * (retries + 1); }
 };
 
