@@ -115,6 +115,7 @@ int CAravisCamera::startGrabbing(int bufferCount, int maxFrames) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_open.load()) return 1;
     if (m_session) return 0;
+    if (m_lost->load()) return 5;
     CArvNodeMap* map = m_module.Current();
     auto tree = map->Lock();
 
