@@ -60,6 +60,13 @@ TEST_F(FakeCameraTest, TypedValuesReadBackAndAreRefusedOutsideTheirType) {
     EXPECT_LT(min, value);
     EXPECT_GE(max, 512);
     EXPECT_GE(inc, 1);
+    // A formula without a range of its own (IntSwissKnife): GenApi's full range.
+    int height = 0, payload = 0;
+    ASSERT_EQ(api->GetParamInt(handle, QRVString("Height"), &height, &min, &max, &inc), QRV_OK);
+    ASSERT_EQ(api->GetParamInt(handle, QRVString("PayloadSize"), &payload, &min, &max, &inc),
+              QRV_OK);
+    EXPECT_EQ(payload, 256 * height);
+    EXPECT_EQ(max, 2147483647);
 
     // Float through the alias, with range; a value beyond max is refused and
     // leaves the old one.

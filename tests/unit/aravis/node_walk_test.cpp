@@ -225,6 +225,20 @@ TEST_F(NodeMapOnMemory, ValuesWithoutMeaningAreRefused) {
     EXPECT_THROW(CIntegerPtr(map->GetNode("AccessRWOverWO"))->GetValue(), GenICam::AccessException);
 }
 
+TEST_F(NodeMapOnMemory, SelectorsPickTheRegisterOfTheirEntry) {
+    CEnumerationPtr selector = map->GetNode("TriggerSelector");
+    CEnumerationPtr mode = map->GetNode("TriggerMode");
+    selector->FromString("LineStart");
+    mode->FromString("On");
+    EXPECT_EQ(mode->ToString(), gcstring("On"));
+    selector->FromString("FrameStart");
+    EXPECT_EQ(mode->ToString(), gcstring("Off"));
+    selector->FromString("LineStart");
+    EXPECT_EQ(mode->ToString(), gcstring("On"));
+    // An entry that is not available cannot be selected.
+    EXPECT_THROW(selector->FromString("ExposureActive"), GenICam::GenericException);
+}
+
 TEST_F(NodeMapOnMemory, CommandsAreDoneWhenTheirRegisterSaysSo) {
     CCommandPtr save = map->GetNode("UserSetSave");
     EXPECT_TRUE(save->IsDone());
