@@ -1,6 +1,5 @@
 #include "AravisControl.h"
 
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -301,11 +300,14 @@ void CControlChannel::JoinRetired() {
 }
 
 CControlChannel::CControlChannel(ArvDevice* device, std::shared_ptr<std::atomic<bool>> lost,
-                                 SControlSettings settings)
+                                 SControlSettings settings, std::optional<sockaddr_in> probe)
     : m_device(device), m_shared(std::make_shared<SShared>()) {
     m_shared->lost = std::move(lost);
     m_shared->settings = settings;
-    if (ARV_IS_GV_DEVICE(device)) {
+    if (probe) {
+        m_shared->probe = true;
+        m_shared->target = *probe;
+    } else if (ARV_IS_GV_DEVICE(device)) {
         GSocketAddress* address = arv_gv_device_get_device_address(ARV_GV_DEVICE(device));
         m_shared->probe = address &&
                           g_socket_address_to_native(address, &m_shared->target,
@@ -322,7 +324,8 @@ void CControlChannel::RetireLater(GObjectPtr<ArvCamera> camera) {
 }
 
 CControlChannel::~CControlChannel() {
-    g_object_set_qdata(G_OBJECT(m_device), ChannelQuark(), nullptr);
+    if (g_object_get_qdata(G_OBJECT(m_device), ChannelQuark()) == m_shared.get())
+        g_object_set_qdata(G_OBJECT(m_device), ChannelQuark(), nullptr);
     std::thread worker;
     {
         std::lock_guard<std::mutex> lock(m_shared->mutex);

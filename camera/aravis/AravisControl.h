@@ -11,8 +11,11 @@
 // on the worker, which keeps the device alive until then.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "AravisSystem.h"
@@ -37,8 +40,10 @@ struct SControlSettings {
 /// Aravis's own, unbounded, calls.
 class CControlChannel {
 public:
+    /// probe: where liveness is asked (GVCP, UDP); by default a GigE Vision
+    /// device's own control address, none for other devices.
     CControlChannel(ArvDevice* device, std::shared_ptr<std::atomic<bool>> lost,
-                    SControlSettings settings);
+                    SControlSettings settings, std::optional<sockaddr_in> probe = std::nullopt);
     /// Never waits for a transaction in flight: the worker finishes it alone.
     ~CControlChannel();
     CControlChannel(const CControlChannel&) = delete;

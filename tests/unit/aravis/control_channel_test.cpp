@@ -2,11 +2,17 @@
 // transaction that meets the silence returns after the bound with a time-out and
 // marks the camera lost, every later one fails at once, and neither destroying
 // the channel nor dropping the device waits for the transaction in flight.
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <thread>
 
 #include "AravisControl.h"
 #include "MemoryDevice.h"
@@ -88,6 +94,78 @@ TEST_F(ControlChannelTest, AnAbandonedTransactionGivesItsDeviceBack) {
     CControlChannel::JoinRetired();
     // The device outlived the abandoned transaction and is ours alone again.
     EXPECT_EQ(G_OBJECT(device.get())->ref_count, 1u);
+}
+
+/// A GigE Vision control port on 127.0.0.1 that acknowledges every read.
+class CGvcpResponder {
+public:
+    CGvcpResponder() {
+        m_fd = socket(AF_INET, SOCK_DGRAM, 0);
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~CGvcpResponder() {
+        m_stop = true;
+        m_thread.join();
+        close(m_fd);
+    }
+    sockaddr_in address{};
+    std::atomic<int> answered{0};
+
+private:
+    void Serve() {
+        while (!m_stop) {
+            pollfd in{m_fd, POLLIN, 0};
+            if (poll(&in, 1, 20) <= 0) continue;
+            uint8_t command[64];
+            sockaddr_in from{};
+            socklen_t length = sizeof from;
+            const ssize_t got = recvfrom(m_fd, command, sizeof command, 0,
+                                         reinterpret_cast<sockaddr*>(&from), &length);
+            if (got < 8) continue;
+            const uint8_t ack[12] = {0, 0, 0x00, 0x81, 0, 4, command[6], command[7], 0, 0, 0, 0};
+            sendto(m_fd, ack, sizeof ack, 0, reinterpret_cast<sockaddr*>(&from), length);
+            ++answered;
+        }
+    }
+    int m_fd = -1;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+TEST_F(ControlChannelTest, ASlowButAnsweringCameraIsNotLost) {
+    CGvcpResponder responder;
+    channel.reset();
+    channel = std::make_unique<CControlChannel>(device.get(), lost, settings, responder.address);
+    KzrMemoryDeviceSetDelay(device.get(), 300);  // six time-outs of 50 ms
+    guint32 value = 0;
+    GError* error = nullptr;
+    EXPECT_TRUE(arv_device_read_register(device.get(), 0x10, &value, &error));
+    EXPECT_EQ(error, nullptr);
+    g_clear_error(&error);
+    EXPECT_FALSE(lost->load());
+    EXPECT_GT(responder.answered.load(), 0);
+}
+
+TEST_F(ControlChannelTest, AClosedControlPortMeansTheCameraIsGone) {
+    sockaddr_in closed{};
+    {
+        CGvcpResponder gone;  // a port that was just in use and is closed now
+        closed = gone.address;
+    }
+    channel.reset();
+    channel = std::make_unique<CControlChannel>(device.get(), lost, settings, closed);
+    KzrMemoryDeviceSetDelay(device.get(), 300);
+    guint32 value = 0;
+    EXPECT_FALSE(arv_device_read_register(device.get(), 0x10, &value, nullptr));
+    EXPECT_TRUE(lost->load());
+    channel.reset();
+    device.reset();
+    CControlChannel::JoinRetired();
 }
 
 }  // namespace
