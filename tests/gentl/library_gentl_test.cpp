@@ -231,3 +231,52 @@ TEST_F(GenTLTest, CameraLinkCameraHasZippedDescriptionAndGrabberModule) {
     EXPECT_TRUE(PatternHolds(*frame));
     frame->release();
 }
+
+TEST_F(GenTLTest, MisbehavingProducersAreSkippedNamingThemAndTheRestStillServes) {
+    TearDown();
+    testing::internal::CaptureStderr();
+    Start(ProducerDir("bad-version") + ":" + ProducerDir("bad-missing") + ":" +
+          ProducerDir("bad-init") + ":" + ProducerDir("producer"));
+    CListing all(nullptr);
+    const std::string messages = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(all.Records().size(), 2u);
+    EXPECT_NE(all.Find(kAreaSerial), nullptr);
+    EXPECT_NE(messages.find("KZRTestTLv2.cti: skipped: GenTL version 2"), std::string::npos)
+        << messages;
+    EXPECT_NE(messages.find("KZRTestTLNoQueue.cti: skipped: missing DSQueueBuffer"),
+              std::string::npos);
+    EXPECT_NE(messages.find("KZRTestTLInitFails.cti: skipped: GCInitLib failed"),
+              std::string::npos);
+    // Said once, not at every listing.
+    testing::internal::CaptureStderr();
+    CListing again(nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(GenTLTest, HostileProducerAnswersAreBoundedAndItsDevicesRefusedOrFailedCleanly) {
+    TearDown();
+    Start(ProducerDir("bad-hostile") + ":" + ProducerDir("producer"));
+    CListing all(nullptr);
+    // Both producers reach the same serial numbers: listed once, the first serves.
+    ASSERT_EQ(all.Records().size(), 2u);
+    const ICameraInfo* area = all.Find(kAreaSerial);
+    ASSERT_NE(area, nullptr);
+    EXPECT_STREQ(area->getLinkName(), "KZRTestTLHostile.cti/KZR-IF-GEV/KZR-DEV-AREA");
+    testing::internal::CaptureStderr();
+    CameraPtr refused(CreateCameraBySN(kAreaSerial));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->open(1), 1);
+    const std::string messages = testing::internal::GetCapturedStderr();
+    EXPECT_NE(messages.find("KZRTestTLHostile.cti: device KZR-DEV-AREA refused"), std::string::npos)
+        << messages;
+    EXPECT_NE(messages.find("Web:"), std::string::npos);
+    // Buffer facts beyond the buffer make incomplete frames, never reads past it.
+    CameraPtr line = OpenCamera(kLineSerial);
+    ASSERT_TRUE(line);
+    ASSERT_EQ(line->startGrabbing(2, -1), 0);
+    for (int i = 0; i < 3; ++i) {
+        IFrame* frame = nullptr;
+        EXPECT_EQ(line->getFrame(&frame, 2000), FrameIncomplete);
+        EXPECT_EQ(frame, nullptr);
+    }
+}

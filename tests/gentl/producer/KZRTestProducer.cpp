@@ -7,8 +7,9 @@
 //   KZR_TL_VERSION_MAJOR=2   reports another GenTL version
 //   KZR_TL_NO_QUEUE          lacks DSQueueBuffer
 //   KZR_TL_INIT_FAILS        GCInitLib fails
-//   KZR_TL_HOSTILE           unterminated and oversize strings, a Web: URL, bogus
-//                            device list, oversize buffer facts
+//   KZR_TL_HOSTILE           unterminated strings with oversize sizes, a Web: URL for
+//                            the GigE camera, device counts beyond its devices,
+//                            buffer facts (width, filled size) beyond the buffer
 #include <zlib.h>
 
 #include <atomic>
@@ -270,7 +271,7 @@ std::unique_ptr<SDevice> MakeCamera(const std::string& id, const std::string& se
     else
         ServeDescription(d->remote, "KZRAreaCamera.xml", xml);
 #if defined(KZR_TL_HOSTILE)
-    d->remote.url = "Web:http://127.0.0.1/camera.xml";
+    if (!zipped) d->remote.url = "Web:http://127.0.0.1/camera.xml";
 #endif
     SPort& r = d->remote;
     r.Set(RegWidth, 640);
