@@ -59,10 +59,6 @@ constexpr uint32_t kMono8 = 0x01080001, kMono16 = 0x01100007, kRGB8 = 0x02180014
 constexpr uint64_t kChunkIdImage = 1, kChunkIdFrameInfo = 0x4B5A5201;
 constexpr size_t kChunkInfoSize = 16;  // frame id, then timestamp (little-endian)
 
-std::mutex g_mutex;
-std::condition_variable g_cv;
-bool g_initialised = false;
-
 struct SPort {
     std::vector<uint8_t> memory;
     std::string url;
@@ -127,9 +123,28 @@ struct SSystem {
     bool open = false;
 };
 
-SSystem g_system;
 enum class EKind { System, Interface, Device, Remote, Stream, Buffer, Event };
-std::map<const void*, EKind> g_handles;  // live handles, for validation
+
+// The producer's state outlives the process's static destructors: a consumer may
+// close the library from its own exit handlers, after ours would have run.
+struct SGlobals {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool initialised = false;
+    SSystem system;
+    std::map<const void*, EKind> handles;  // live handles, for validation
+};
+
+SGlobals& Globals() {
+    static SGlobals* globals = new SGlobals();
+    return *globals;
+}
+
+std::mutex& g_mutex = Globals().mutex;
+std::condition_variable& g_cv = Globals().cv;
+bool& g_initialised = Globals().initialised;
+SSystem& g_system = Globals().system;
+std::map<const void*, EKind>& g_handles = Globals().handles;
 
 template <class T>
 T* Handle(const void* h, EKind kind) {
