@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -125,8 +126,10 @@ struct SSystem {
 
 enum class EKind { System, Interface, Device, Remote, Stream, Buffer, Event };
 
-// The producer's state outlives the process's static destructors: a consumer may
-// close the library from its own exit handlers, after ours would have run.
+// The producer's state is never destroyed: a consumer may close the library from
+// its own exit handlers, after static destructors of ours would have run. It lives
+// in the library's data, so nothing is left behind at dlclose once GCCloseLib
+// has emptied it.
 struct SGlobals {
     std::mutex mutex;
     std::condition_variable cv;
@@ -136,7 +139,8 @@ struct SGlobals {
 };
 
 SGlobals& Globals() {
-    static SGlobals* globals = new SGlobals();
+    alignas(SGlobals) static unsigned char storage[sizeof(SGlobals)];
+    static SGlobals* globals = new (storage) SGlobals();
     return *globals;
 }
 
