@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int kFrames = 1500;
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 constexpr int kBuffers = 4;
 
 struct SReference {

@@ -273,6 +273,9 @@ TEST_F(GenTLTest, HostileProducerAnswersAreBoundedAndItsDevicesRefusedOrFailedCl
     // Buffer facts beyond the buffer make incomplete frames, never reads past it.
     CameraPtr line = OpenCamera(kLineSerial);
     ASSERT_TRUE(line);
+    // The grabber's description comes from a File: URL.
+    ASSERT_NE(line->getGrabberModule(), nullptr);
+    EXPECT_NE(line->getGrabberModule()->getNodeMap()->GetNode("GrabberTimeout"), nullptr);
     ASSERT_EQ(line->startGrabbing(2, -1), 0);
     for (int i = 0; i < 3; ++i) {
         IFrame* frame = nullptr;

@@ -8,8 +8,8 @@
 //   KZR_TL_NO_QUEUE          lacks DSQueueBuffer
 //   KZR_TL_INIT_FAILS        GCInitLib fails
 //   KZR_TL_HOSTILE           unterminated strings with oversize sizes, a Web: URL for
-//                            the GigE camera, device counts beyond its devices,
-//                            buffer facts (width, filled size) beyond the buffer
+//                            the GigE camera, a File: URL for the grabber, device counts beyond its
+//                            devices, buffer facts (width, filled size) beyond the buffer
 #include <zlib.h>
 
 #include <atomic>
@@ -315,6 +315,9 @@ void BuildSystem() {
     cl->tltype = TLTypeCL;
     cl->device = MakeCamera("KZR-DEV-CL", "KZRCL0042", "KZR Line CL", TLTypeCL, true);
     ServeDescription(cl->device->local, "KZRGrabber.xml", kGrabberXml);
+#if defined(KZR_TL_HOSTILE)
+    cl->device->local.url = "File://" KZR_TL_SOURCE_DIR "/KZRGrabber.xml";
+#endif
     cl->device->local.Set(RegGrabberFirmware, 0x0102);
     g_system.interfaces.push_back(std::move(gev));
     g_system.interfaces.push_back(std::move(cl));
