@@ -37,6 +37,9 @@ bool PatternHolds(const IFrame& frame) {
 
 }  // namespace
 
+/// Tests that stream: the producer renders frames in its own thread.
+using ThreadsGenTLTest = GenTLTest;
+
 TEST_F(GenTLTest, ListsTheProducersDevicesWithTransportAndFilters) {
     {
         CListing all(nullptr);
@@ -109,7 +112,7 @@ TEST_F(GenTLTest, NodeMapReadsAndWritesTheRemoteDevice) {
     EXPECT_EQ(again->open(1), 1004);
 }
 
-TEST_F(GenTLTest, FramesFollowTheShapeAndAreQueuedAgainOnRelease) {
+TEST_F(ThreadsGenTLTest, FramesFollowTheShapeAndAreQueuedAgainOnRelease) {
     CameraPtr camera = OpenCamera(kAreaSerial);
     ASSERT_TRUE(camera);
     SetInt(*camera, "Width", 256);
@@ -150,7 +153,7 @@ TEST_F(GenTLTest, FramesFollowTheShapeAndAreQueuedAgainOnRelease) {
     EXPECT_EQ(camera->getFrame(&frame, 100), FrameNotRunning);  // maxFrames reached
 }
 
-TEST_F(GenTLTest, GetFrameCodesTimeoutAbortAndIncomplete) {
+TEST_F(ThreadsGenTLTest, GetFrameCodesTimeoutAbortAndIncomplete) {
     CameraPtr camera = OpenCamera(kAreaSerial);
     ASSERT_TRUE(camera);
     SetEnum(*camera, "TriggerMode", "On");
@@ -179,7 +182,7 @@ TEST_F(GenTLTest, GetFrameCodesTimeoutAbortAndIncomplete) {
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
 }
 
-TEST_F(GenTLTest, ChunkDataAndFramesHeldPastStopAndClose) {
+TEST_F(ThreadsGenTLTest, ChunkDataAndFramesHeldPastStopAndClose) {
     CameraPtr camera = OpenCamera(kAreaSerial);
     ASSERT_TRUE(camera);
     GenApi::CBooleanPtr chunks(DeviceMap(*camera)->GetNode("ChunkModeActive"));
@@ -253,7 +256,7 @@ TEST_F(GenTLTest, MisbehavingProducersAreSkippedNamingThemAndTheRestStillServes)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
-TEST_F(GenTLTest, HostileProducerAnswersAreBoundedAndItsDevicesRefusedOrFailedCleanly) {
+TEST_F(ThreadsGenTLTest, HostileProducerAnswersAreBoundedAndItsDevicesRefusedOrFailedCleanly) {
     TearDown();
     Start(ProducerDir("bad-hostile") + ":" + ProducerDir("producer"));
     CListing all(nullptr);
