@@ -256,6 +256,21 @@ TEST_F(GenTLTest, MisbehavingProducersAreSkippedNamingThemAndTheRestStillServes)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+TEST_F(GenTLTest, TextsWithoutTerminatorAreCutAtTheBuffer) {
+    TearDown();
+    testing::internal::CaptureStderr();
+    Start(ProducerDir("bad-text"));
+    // Every text fills the buffer without a terminator: interface ids come back cut
+    // at the buffer's end, the producer does not know them, nothing is listed.
+    EXPECT_TRUE(CListing(nullptr).Records().empty());
+    const std::string messages = testing::internal::GetCapturedStderr();
+    const size_t at = messages.find("KZRTestTLText.cti: interface KZR-IF-GEVXXX");
+    ASSERT_NE(at, std::string::npos) << messages;
+    const size_t end = messages.find(" not opened", at);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(end - at, std::string("KZRTestTLText.cti: interface ").size() + 1023);
+}
+
 TEST_F(ThreadsGenTLTest, HostileProducerAnswersAreBoundedAndItsDevicesRefusedOrFailedCleanly) {
     TearDown();
     Start(ProducerDir("bad-hostile") + ":" + ProducerDir("producer"));

@@ -7,6 +7,7 @@
 //   KZR_TL_VERSION_MAJOR=2   reports another GenTL version
 //   KZR_TL_NO_QUEUE          lacks DSQueueBuffer
 //   KZR_TL_INIT_FAILS        GCInitLib fails
+//   KZR_TL_UNTERMINATED      fills every text buffer without a terminator
 //   KZR_TL_HOSTILE           unterminated strings with oversize sizes, a Web: URL for
 //                            the GigE camera, a File: URL for the grabber, device counts beyond its
 //                            devices, buffer facts (width, filled size) beyond the buffer
@@ -160,7 +161,15 @@ T* Handle(const void* h, EKind kind) {
 GC_ERROR PutString(const std::string& text, INFO_DATATYPE* type, void* buffer, size_t* size) {
     if (!size) return GC_ERR_INVALID_PARAMETER;
     if (type) *type = INFO_DATATYPE_STRING;
-#if defined(KZR_TL_HOSTILE)
+#if defined(KZR_TL_UNTERMINATED)
+    // The whole buffer filled, no terminator anywhere, and a size beyond it.
+    if (buffer && *size >= text.size()) {
+        std::memset(buffer, 'X', *size);
+        std::memcpy(buffer, text.data(), text.size());
+    }
+    *size += 100000;
+    return GC_ERR_SUCCESS;
+#elif defined(KZR_TL_HOSTILE)
     // No terminator, and a size far beyond what was written.
     if (buffer && *size >= text.size()) std::memcpy(buffer, text.data(), text.size());
     *size = text.size() + 100000;
