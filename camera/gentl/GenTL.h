@@ -155,6 +155,9 @@ enum : PORT_INFO_CMD {
     PORT_INFO_TLTYPE = 3
 };
 
+using URL_INFO_CMD = int32_t;
+constexpr URL_INFO_CMD URL_INFO_URL = 0;
+
 using ACQ_START_FLAGS = int32_t;
 constexpr ACQ_START_FLAGS ACQ_START_FLAGS_DEFAULT = 0;
 using ACQ_STOP_FLAGS = int32_t;
@@ -233,9 +236,11 @@ constexpr const char* TLTypeCL = "CL";
     X(DSRevokeBuffer, (DS_HANDLE, BUFFER_HANDLE, void**, void**))                                    \
     X(DSQueueBuffer, (DS_HANDLE, BUFFER_HANDLE))                                                     \
     X(DSGetBufferInfo, (DS_HANDLE, BUFFER_HANDLE, BUFFER_INFO_CMD, INFO_DATATYPE*, void*, size_t*))
-// Optional (GenTL 1.3 and later): used when present.
+// Optional (later GenTL 1.x versions): used when present.
 #define KZR_GENTL_OPTIONAL_FUNCTIONS(X)                                                              \
-    X(DSGetBufferChunkData, (DS_HANDLE, BUFFER_HANDLE, SINGLE_CHUNK_DATA*, size_t*))
+    X(DSGetBufferChunkData, (DS_HANDLE, BUFFER_HANDLE, SINGLE_CHUNK_DATA*, size_t*))                 \
+    X(GCGetNumPortURLs, (PORT_HANDLE, uint32_t*))                                                    \
+    X(GCGetPortURLInfo, (PORT_HANDLE, uint32_t, URL_INFO_CMD, INFO_DATATYPE*, void*, size_t*))
 // clang-format on
 
 #define KZR_GENTL_TYPEDEF(name, params) using P##name = GC_ERROR(*) params;

@@ -179,8 +179,19 @@ std::string Unzip(const std::string& data, std::string& why) {
 std::string ReadPortDescription(const CGenTLDeviceHandle& device, PORT_HANDLE port,
                                 std::string& why) {
     const SGenTLApi& api = device.Api();
-    const std::string url =
-        GenTLText([&](char* text, size_t* size) { return api.GCGetPortURL(port, text, size); });
+    // The URL list of GenTL 1.1 and later first; GCGetPortURL, which it replaces,
+    // for older producers.
+    std::string url;
+    uint32_t urls = 0;
+    if (api.GCGetNumPortURLs && api.GCGetPortURLInfo &&
+        api.GCGetNumPortURLs(port, &urls) == GC_ERR_SUCCESS && urls > 0)
+        url = GenTLText([&](char* text, size_t* size) {
+            INFO_DATATYPE type;
+            return api.GCGetPortURLInfo(port, 0, URL_INFO_URL, &type, text, size);
+        });
+    if (url.empty())
+        url =
+            GenTLText([&](char* text, size_t* size) { return api.GCGetPortURL(port, text, size); });
     if (url.empty()) {
         why = "the port names no description";
         return std::string();

@@ -8,9 +8,10 @@
 //   KZR_TL_NO_QUEUE          lacks DSQueueBuffer
 //   KZR_TL_INIT_FAILS        GCInitLib fails
 //   KZR_TL_UNTERMINATED      fills every text buffer without a terminator
-//   KZR_TL_HOSTILE           unterminated strings with oversize sizes, a Web: URL for
-//                            the GigE camera, a File: URL for the grabber, device counts beyond its
-//                            devices, buffer facts (width, filled size) beyond the buffer
+//   KZR_TL_HOSTILE           only the old GCGetPortURL; texts without terminator and
+//                            with oversize sizes; a Web: URL for the GigE camera and
+//                            a File: URL for the grabber; device counts beyond its
+//                            devices; buffer facts (width, filled size) beyond the buffer
 #include <zlib.h>
 
 #include <atomic>
@@ -802,6 +803,29 @@ KZR_TL_EXPORT GCGetPortURL(PORT_HANDLE handle, char* url, size_t* size) {
     if (port->url.empty()) return GC_ERR_NOT_AVAILABLE;
     return PutString(port->url, nullptr, url, size);
 }
+
+#if !defined(KZR_TL_HOSTILE)
+KZR_TL_EXPORT GCGetNumPortURLs(PORT_HANDLE handle, uint32_t* count) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    SDevice* d = nullptr;
+    SPort* port = PortOf(handle, &d);
+    if (!port) return GC_ERR_INVALID_HANDLE;
+    if (!count) return GC_ERR_INVALID_PARAMETER;
+    *count = port->url.empty() ? 0 : 1;
+    return GC_ERR_SUCCESS;
+}
+
+KZR_TL_EXPORT GCGetPortURLInfo(PORT_HANDLE handle, uint32_t index, URL_INFO_CMD cmd,
+                               INFO_DATATYPE* type, void* buffer, size_t* size) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    SDevice* d = nullptr;
+    SPort* port = PortOf(handle, &d);
+    if (!port) return GC_ERR_INVALID_HANDLE;
+    if (index != 0 || port->url.empty()) return GC_ERR_INVALID_INDEX;
+    if (cmd != URL_INFO_URL) return GC_ERR_NOT_AVAILABLE;
+    return PutString(port->url, type, buffer, size);
+}
+#endif
 
 // ---- events ----
 
