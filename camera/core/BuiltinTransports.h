@@ -16,6 +16,11 @@ std::unique_ptr<ITransport> MakeSimTransport();
 std::unique_ptr<ITransport> MakeAravisTransport();
 #endif
 
+#if defined(KZR_WITH_GENTL)
+/// Cameras and frame grabbers of any maker through their GenTL producers.
+std::unique_ptr<ITransport> MakeGenTLTransport();
+#endif
+
 /// Every call of Init / UnInit, for the simulated transport's counters.
 void SimNoteInit();
 void SimNoteUnInit();

@@ -26,6 +26,9 @@ public:
 #if defined(KZR_WITH_ARAVIS)
         m_transports.push_back(detail::MakeAravisTransport());
 #endif
+#if defined(KZR_WITH_GENTL)
+        m_transports.push_back(detail::MakeGenTLTransport());
+#endif
     }
 
     void Add(std::unique_ptr<ITransport> transport) {
@@ -60,12 +63,16 @@ public:
         return out;
     }
 
-    /// KZR_ARAVIS=off leaves real cameras out, e.g. for tests that must see only
-    /// simulated ones and should not wait for a GigE Vision discovery. Read at every
-    /// query, so the setting can change while the library runs.
+    /// KZR_ARAVIS=off leaves the Aravis transport out, KZR_GENTL=off the GenTL
+    /// producers, e.g. for tests that must see only simulated cameras and should not
+    /// wait for a GigE Vision discovery. Read at every query, so the setting can
+    /// change while the library runs.
     static bool SwitchedOff(const ITransport& transport) {
-        if (std::strcmp(transport.name(), "aravis") != 0) return false;
-        const char* value = std::getenv("KZR_ARAVIS");
+        const char* variable = std::strcmp(transport.name(), "aravis") == 0  ? "KZR_ARAVIS"
+                               : std::strcmp(transport.name(), "gentl") == 0 ? "KZR_GENTL"
+                                                                             : nullptr;
+        if (!variable) return false;
+        const char* value = std::getenv(variable);
         return value && (std::strcmp(value, "off") == 0 || std::strcmp(value, "0") == 0);
     }
 
@@ -91,6 +98,13 @@ private:
     int m_initCount = 0;
 };
 
+bool Listed(const std::list<ICameraInfo*>& listed, const char* serial) {
+    if (!serial || !*serial) return false;
+    for (const ICameraInfo* info : listed)
+        if (info && std::strcmp(info->getSerialNumber(), serial) == 0) return true;
+    return false;
+}
+
 CRegistry& Registry() {
     static CRegistry registry;
     return registry;
@@ -112,7 +126,20 @@ void UnInit() {
 
 std::list<ICameraInfo*> Discovery(const char* filter) {
     std::list<ICameraInfo*> out;
-    for (ITransport* t : Registry().Snapshot()) t->discover(filter, out);
+    for (ITransport* t : Registry().Snapshot()) {
+        std::list<ICameraInfo*> found;
+        t->discover(filter, found);
+        // A real camera that two transports (or two producers) reach is listed once,
+        // by the first that reports it; CreateCameraBySN asks in the same order, so
+        // that one serves it. Simulated scenarios keep what they declare.
+        const bool real = std::strcmp(t->name(), "sim") != 0;
+        for (ICameraInfo* info : found) {
+            if (real && info && Listed(out, info->getSerialNumber()))
+                info->release();
+            else
+                out.push_back(info);
+        }
+    }
     return out;
 }
 

@@ -1,0 +1,221 @@
+#include "GenTLCamera.h"
+
+#include "GenTLStream.h"
+
+namespace KZRGENICAM::detail {
+
+using namespace gentl;
+
+namespace {
+
+constexpr int kDefaultBuffers = 8;
+constexpr uint64_t kMaxPayload = 1ull << 30;
+
+/// Sets an integer feature when the device has it (not every device has
+/// TLParamsLocked); false only when the write failed.
+bool SetFeatureIfPresent(ArvDevice* device, const char* name, gint64 value) {
+    if (!arv_device_get_feature(device, name)) return true;
+    CGError error;
+    arv_device_set_integer_feature_value(device, name, value, error.Out());
+    return !error;
+}
+
+bool Execute(ArvDevice* device, const char* name) {
+    CGError error;
+    arv_device_execute_command(device, name, error.Out());
+    return !error;
+}
+
+}  // namespace
+
+void CGenTLModule::Attach(GObjectPtr<ArvDevice> device, std::unique_ptr<CArvNodeMap> map) {
+    m_device = std::move(device);
+    m_current.store(map.get());
+    m_maps.push_back(std::move(map));
+}
+
+void CGenTLModule::Detach() {
+    if (CArvNodeMap* map = m_current.exchange(nullptr)) map->Detach();
+    m_device.reset();
+}
+
+CGenTLCamera::CGenTLCamera(std::shared_ptr<CGenTLProducer> producer, SGenTLDeviceRecord record)
+    : m_producer(std::move(producer)), m_info(std::move(record), true) {}
+
+CGenTLCamera::~CGenTLCamera() {
+    close();
+}
+
+void CGenTLCamera::release() {
+    close();
+    delete this;
+}
+
+void CGenTLCamera::Refuse(const std::string& why) const {
+    GenTLMessage(m_producer->FileName(), "device " + m_info.Record().id + " refused: " + why);
+}
+
+int CGenTLCamera::open(int /*mode*/) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_open.load()) return 0;
+    const SGenTLApi& api = m_producer->Api();
+    IF_HANDLE iface = m_producer->Interface(m_info.Record().interfaceId);
+    if (!iface) return 1;
+    DEV_HANDLE handle = nullptr;
+    const GC_ERROR rc =
+        api.IFOpenDevice(iface, m_info.Record().id.c_str(), DEVICE_ACCESS_CONTROL, &handle);
+    if (rc != GC_ERR_SUCCESS) return rc < 0 ? -rc : 1;
+    if (!handle) {
+        Refuse("IFOpenDevice gave no handle");
+        return 1;
+    }
+    auto device = std::make_shared<CGenTLDeviceHandle>(m_producer, handle);
+    PORT_HANDLE remote = nullptr;
+    if (api.DevGetPort(handle, &remote) != GC_ERR_SUCCESS || !remote) {
+        Refuse("DevGetPort gave no remote device port");
+        return 1;
+    }
+    std::string why;
+    const std::string xml = ReadPortDescription(*device, remote, why);
+    GObjectPtr<ArvDevice> arvDevice =
+        xml.empty() ? nullptr : MakeGenTLPortDevice(device, remote, xml, why);
+    if (!arvDevice) {
+        Refuse(why);
+        return 1;
+    }
+    ArvGc* tree = arv_device_get_genicam(arvDevice.get());
+    m_lost->store(false);
+    m_device.Attach(std::move(arvDevice),
+                    std::make_unique<CArvNodeMap>(tree, m_info.Record().id, m_lost));
+
+    // The local device (a frame grabber's own features) has a description only on
+    // some producers; without one there is no grabber module.
+    const std::string localXml = ReadPortDescription(*device, handle, why);
+    if (!localXml.empty()) {
+        GObjectPtr<ArvDevice> local = MakeGenTLPortDevice(device, handle, localXml, why);
+        if (local) {
+            ArvGc* localTree = arv_device_get_genicam(local.get());
+            m_grabber.Attach(std::move(local),
+                             std::make_unique<CArvNodeMap>(localTree, m_info.Record().id, m_lost));
+        }
+    }
+    m_handle = std::move(device);
+    m_open.store(true);
+    return 0;
+}
+
+int CGenTLCamera::close() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_open.load()) return 0;
+    StopLocked();
+    m_device.Detach();
+    m_grabber.Detach();
+    m_handle.reset();  // closes the device unless a frame still holds its stream
+    m_open.store(false);
+    return 0;
+}
+
+int CGenTLCamera::startGrabbing(int bufferCount, int maxFrames) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_open.load()) return 1;
+    if (m_session) return 0;
+    const SGenTLApi& api = m_producer->Api();
+    DEV_HANDLE dev = m_handle->Get();
+    uint32_t streams = 0;
+    if (api.DevGetNumDataStreams(dev, &streams) != GC_ERR_SUCCESS || streams == 0) return 2;
+    const std::string id = GenTLText(
+        [&](char* text, size_t* size) { return api.DevGetDataStreamID(dev, 0, text, size); });
+    DS_HANDLE ds = nullptr;
+    if (id.empty() || api.DevOpenDataStream(dev, id.c_str(), &ds) != GC_ERR_SUCCESS || !ds)
+        return 3;
+    auto session = std::make_shared<CGenTLSession>(m_handle, ds, maxFrames);
+
+    CArvNodeMap* map = m_device.Current();
+    auto tree = map->Lock();
+    ArvDevice* device = m_device.Device();
+    uint64_t payload = 0;
+    {
+        bool8_t defines = 0;
+        size_t size = sizeof defines;
+        INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
+        uint64_t value = 0;
+        size_t valueSize = sizeof value;
+        if (api.DSGetInfo(ds, STREAM_INFO_DEFINES_PAYLOADSIZE, &type, &defines, &size) ==
+                GC_ERR_SUCCESS &&
+            defines &&
+            api.DSGetInfo(ds, STREAM_INFO_PAYLOAD_SIZE, &type, &value, &valueSize) ==
+                GC_ERR_SUCCESS &&
+            valueSize == sizeof value)
+            payload = value;
+        if (payload == 0) {
+            CGError error;
+            const gint64 p =
+                arv_device_get_integer_feature_value(device, "PayloadSize", error.Out());
+            if (!error && p > 0) payload = static_cast<uint64_t>(p);
+        }
+    }
+    std::string why;
+    if (payload == 0 || payload > kMaxPayload) {
+        GenTLMessage(m_producer->FileName(),
+                     "no usable payload size (" + std::to_string(payload) + ")");
+        return 4;
+    }
+    const int buffers = bufferCount > 0 ? bufferCount : kDefaultBuffers;
+    if (!session->Prepare(buffers, static_cast<size_t>(payload), why)) {
+        GenTLMessage(m_producer->FileName(), why);
+        return 5;
+    }
+    // The acquisition sequence: lock the transport parameters, start the stream,
+    // then the remote device.
+    SetFeatureIfPresent(device, "TLParamsLocked", 1);
+    if (!session->StartStream(why)) {
+        GenTLMessage(m_producer->FileName(), why);
+        SetFeatureIfPresent(device, "TLParamsLocked", 0);
+        return 6;
+    }
+    if (!Execute(device, "AcquisitionStart")) {
+        session->Stop();
+        SetFeatureIfPresent(device, "TLParamsLocked", 0);
+        return 7;
+    }
+    m_session = std::move(session);
+    return 0;
+}
+
+int CGenTLCamera::stopGrabbing() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return StopLocked();
+}
+
+int CGenTLCamera::StopLocked() {
+    if (!m_session) return 0;
+    // Ends a getFrame waiting in the event at once (event kill); then the
+    // acquisition sequence backwards: remote device, stream, parameters.
+    m_session->Kill();
+    CArvNodeMap* map = m_device.Current();
+    auto tree = map->Lock();
+    Execute(m_device.Device(), "AcquisitionStop");
+    m_session->Stop();
+    SetFeatureIfPresent(m_device.Device(), "TLParamsLocked", 0);
+    // The last owner (this, or the last frame out) flushes, revokes and closes.
+    m_session.reset();
+    return 0;
+}
+
+int CGenTLCamera::getFrame(IFrame** frame, int64_t timeoutMs) {
+    if (!frame || *frame) return FrameFailed;
+    std::shared_ptr<CGenTLSession> session;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        session = m_session;
+    }
+    if (!session) return FrameNotRunning;
+    if (m_lost->load()) return FrameDeviceLost;
+    return session->GetFrame(session, frame, timeoutMs);
+}
+
+int CGenTLCamera::setSerialPort(const char* /*protocol*/, const char* /*port*/) {
+    return m_info.getInterfaceType() == TransportCameraLink ? 0 : 1;
+}
+
+}  // namespace KZRGENICAM::detail

@@ -1,0 +1,95 @@
+// A camera reached through a GenTL producer: its record, its device module (the
+// remote device) and grabber module (the producer's local device), its data
+// stream sessions and frames.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "AravisNodeMap.h"
+#include "GenTLPortDevice.h"
+#include "KZRGeniCam.h"
+
+namespace KZRGENICAM::detail {
+
+class CGenTLCameraInfo final : public ICameraInfo {
+public:
+    CGenTLCameraInfo(SGenTLDeviceRecord record, bool ownedByCamera)
+        : m_record(std::move(record)), m_ownedByCamera(ownedByCamera) {}
+    ~CGenTLCameraInfo() override = default;
+
+    int getInterfaceType() const override { return m_record.transport; }
+    const char* getId() const override { return m_record.id.c_str(); }
+    const char* getSerialNumber() const override { return m_record.serial.c_str(); }
+    const char* getManufacturer() const override { return m_record.vendor.c_str(); }
+    const char* getModelName() const override { return m_record.model.c_str(); }
+    const char* getLinkName() const override { return m_record.link.c_str(); }
+    void release() override {
+        if (!m_ownedByCamera) delete this;
+    }
+    const SGenTLDeviceRecord& Record() const { return m_record; }
+
+private:
+    SGenTLDeviceRecord m_record;
+    bool m_ownedByCamera;
+};
+
+/// A module whose node map comes and goes with the camera's opens; maps lent out
+/// are kept (detached) until the camera goes, so they never dangle.
+class CGenTLModule final : public IModule {
+public:
+    ~CGenTLModule() override = default;
+    GenApi::INodeMap* getNodeMap() override { return m_current.load(); }
+    CArvNodeMap* Current() const { return m_current.load(); }
+    void Attach(GObjectPtr<ArvDevice> device, std::unique_ptr<CArvNodeMap> map);
+    void Detach();
+    ArvDevice* Device() const { return m_device.get(); }
+
+private:
+    GObjectPtr<ArvDevice> m_device;
+    std::vector<std::unique_ptr<CArvNodeMap>> m_maps;  // guarded by the camera's mutex
+    std::atomic<CArvNodeMap*> m_current{nullptr};
+};
+
+class CGenTLSession;
+
+class CGenTLCamera final : public ICamera {
+public:
+    CGenTLCamera(std::shared_ptr<CGenTLProducer> producer, SGenTLDeviceRecord record);
+
+    /// 0 when open; the producer's error number made positive (e.g. 1004 in use),
+    /// 1 for anything else (no handle, no usable description).
+    int open(int mode) override;
+    int close() override;
+    bool isOpen() override { return m_open.load(); }
+    bool isConnected() override { return m_open.load() && !m_lost->load(); }
+    int startGrabbing(int bufferCount, int maxFrames) override;
+    int stopGrabbing() override;
+    int getFrame(IFrame** frame, int64_t timeoutMs) override;
+    ICameraInfo* getInfo() override { return &m_info; }
+    IModule* getGrabberModule() override { return m_grabber.Current() ? &m_grabber : nullptr; }
+    IModule* getDeviceModule() override { return &m_device; }
+    /// GenTL has no serial port selection: accepted for Camera Link, refused otherwise.
+    int setSerialPort(const char* protocol, const char* port) override;
+    void release() override;
+
+private:
+    ~CGenTLCamera() override;
+    int StopLocked();
+    void Refuse(const std::string& why) const;
+
+    std::mutex m_mutex;  // open, close, start, stop
+    std::shared_ptr<CGenTLProducer> m_producer;
+    CGenTLCameraInfo m_info;
+    CGenTLModule m_device;
+    CGenTLModule m_grabber;
+    std::shared_ptr<CGenTLDeviceHandle> m_handle;
+    std::shared_ptr<std::atomic<bool>> m_lost = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<CGenTLSession> m_session;
+    std::atomic<bool> m_open{false};
+};
+
+}  // namespace KZRGENICAM::detail

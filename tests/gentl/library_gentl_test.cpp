@@ -1,0 +1,303 @@
+// The GenTL transport through the camera access library, against the test producer.
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "GenTLFixture.h"
+
+using namespace KZRGENICAM;
+
+namespace {
+
+GenApi::INodeMap* DeviceMap(ICamera& camera) {
+    IModule* module = camera.getDeviceModule();
+    return module ? module->getNodeMap() : nullptr;
+}
+
+void SetInt(ICamera& camera, const char* name, int64_t value) {
+    GenApi::CIntegerPtr node(DeviceMap(camera)->GetNode(name));
+    node->SetValue(value);
+}
+
+void SetEnum(ICamera& camera, const char* name, const char* value) {
+    GenApi::CEnumerationPtr node(DeviceMap(camera)->GetNode(name));
+    node->FromString(value);
+}
+
+/// Frames are the pattern (x + y + frame number) mod 256.
+bool PatternHolds(const IFrame& frame) {
+    const auto* p = static_cast<const uint8_t*>(frame.getImageData());
+    const uint64_t id = frame.getFrameId();
+    for (int64_t y = 0; y < frame.getHeight(); y += 7)
+        for (int64_t x = 0; x < frame.getWidth(); x += 5)
+            if (p[y * frame.getWidth() + x] != static_cast<uint8_t>(x + y + id)) return false;
+    return true;
+}
+
+}  // namespace
+
+/// Tests that stream: the producer renders frames in its own thread.
+using ThreadsGenTLTest = GenTLTest;
+
+TEST_F(GenTLTest, ListsTheProducersDevicesWithTransportAndFilters) {
+    {
+        CListing all(nullptr);
+        const ICameraInfo* area = all.Find(kAreaSerial);
+        const ICameraInfo* line = all.Find(kLineSerial);
+        ASSERT_NE(area, nullptr);
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(area->getInterfaceType(), TransportGigE);
+        EXPECT_EQ(line->getInterfaceType(), TransportCameraLink);
+        EXPECT_STREQ(area->getManufacturer(), "KZR Test");
+        EXPECT_STREQ(area->getModelName(), "KZR Area GEV");
+        EXPECT_STREQ(area->getId(), "KZR-DEV-AREA");
+        EXPECT_STREQ(area->getLinkName(), "KZRTestTL.cti/KZR-IF-GEV/KZR-DEV-AREA");
+    }
+    {
+        CListing cameraLink("CLTLKZR.cti");
+        ASSERT_EQ(cameraLink.Records().size(), 1u);
+        EXPECT_NE(cameraLink.Find(kLineSerial), nullptr);
+    }
+    {
+        CListing byFile("kzrtesttl.CTI");
+        EXPECT_EQ(byFile.Records().size(), 2u);
+        CListing other("Other.cti");
+        EXPECT_TRUE(other.Records().empty());
+    }
+}
+
+TEST_F(GenTLTest, AProducerInTwoPathFoldersListsItsCamerasOnce) {
+    TearDown();
+    Start(ProducerDir("producer") + ":" + ProducerDir("producer") + "/");
+    CListing all(nullptr);
+    int area = 0;
+    for (auto* r : all.Records()) area += std::strcmp(r->getSerialNumber(), kAreaSerial) == 0;
+    EXPECT_EQ(area, 1);
+}
+
+TEST_F(GenTLTest, WithoutPathOrSwitchedOffNothingIsListed) {
+    setenv("KZR_GENTL", "off", 1);
+    EXPECT_TRUE(CListing("KZRTestTL.cti").Records().empty());
+    setenv("KZR_GENTL", "on", 1);
+    unsetenv("GENICAM_GENTL64_PATH");
+    EXPECT_TRUE(CListing("KZRTestTL.cti").Records().empty());
+    EXPECT_EQ(CreateCameraBySN(kAreaSerial), nullptr);
+}
+
+TEST_F(GenTLTest, NodeMapReadsAndWritesTheRemoteDevice) {
+    CameraPtr camera = OpenCamera(kAreaSerial);
+    ASSERT_TRUE(camera);
+    EXPECT_EQ(camera->getGrabberModule(), nullptr);  // no local description on a GigE camera
+    GenApi::INodeMap* map = DeviceMap(*camera);
+    ASSERT_NE(map, nullptr);
+    GenApi::CStringPtr serial(map->GetNode("DeviceSerialNumber"));
+    EXPECT_EQ(std::string(serial->GetValue().c_str()), kAreaSerial);
+    SetInt(*camera, "Width", 320);
+    GenApi::CIntegerPtr width(map->GetNode("Width"));
+    EXPECT_EQ(width->GetValue(), 320);
+    GenApi::CFloatPtr exposure(map->GetNode("ExposureTime"));
+    exposure->SetValue(1234.5);
+    EXPECT_DOUBLE_EQ(exposure->GetValue(), 1234.5);
+    EXPECT_ANY_THROW(width->SetValue(4096));  // above the maximum
+    GenApi::CRegisterPtr reg(map->GetNode("TestRegister"));
+    const uint8_t out[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    uint8_t in[16] = {};
+    reg->Set(out, 16);
+    reg->Get(in, 16);
+    EXPECT_EQ(std::memcmp(in, out, 16), 0);
+    // A second open of a device in use is refused with the producer's error (in use).
+    CameraPtr again(CreateCameraBySN(kAreaSerial));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->open(1), 1004);
+}
+
+TEST_F(ThreadsGenTLTest, FramesFollowTheShapeAndAreQueuedAgainOnRelease) {
+    CameraPtr camera = OpenCamera(kAreaSerial);
+    ASSERT_TRUE(camera);
+    SetInt(*camera, "Width", 256);
+    SetInt(*camera, "Height", 100);
+    ASSERT_EQ(camera->startGrabbing(3, -1), 0);
+    // Parameters that shape the payload are locked while grabbing.
+    EXPECT_ANY_THROW(SetInt(*camera, "Width", 128));
+    uint64_t last = 0;
+    for (int i = 0; i < 10; ++i) {  // more frames than buffers: each release requeues
+        IFrame* frame = nullptr;
+        ASSERT_EQ(camera->getFrame(&frame, 2000), FrameOk) << i;
+        EXPECT_TRUE(frame->isValid());
+        EXPECT_EQ(frame->getWidth(), 256);
+        EXPECT_EQ(frame->getHeight(), 100);
+        EXPECT_EQ(frame->getChannels(), 1);
+        EXPECT_EQ(frame->getBitsPerChannel(), 8);
+        EXPECT_GT(frame->getFrameId(), last);
+        last = frame->getFrameId();
+        EXPECT_TRUE(PatternHolds(*frame));
+        EXPECT_TRUE(frame->getChunkList().empty());
+        frame->release();
+    }
+    ASSERT_EQ(camera->stopGrabbing(), 0);
+    IFrame* frame = nullptr;
+    EXPECT_EQ(camera->getFrame(&frame, 100), FrameNotRunning);
+    SetInt(*camera, "Width", 128);  // unlocked again
+    SetEnum(*camera, "PixelFormat", "Mono16");
+    ASSERT_EQ(camera->startGrabbing(2, 2), 0);
+    ASSERT_EQ(camera->getFrame(&frame, 2000), FrameOk);
+    EXPECT_EQ(frame->getWidth(), 128);
+    EXPECT_EQ(frame->getBitsPerChannel(), 16);
+    EXPECT_EQ(frame->getPixelFormat(), 0x01100007u);
+    frame->release();
+    frame = nullptr;
+    ASSERT_EQ(camera->getFrame(&frame, 2000), FrameOk);
+    frame->release();
+    frame = nullptr;
+    EXPECT_EQ(camera->getFrame(&frame, 100), FrameNotRunning);  // maxFrames reached
+}
+
+TEST_F(ThreadsGenTLTest, GetFrameCodesTimeoutAbortAndIncomplete) {
+    CameraPtr camera = OpenCamera(kAreaSerial);
+    ASSERT_TRUE(camera);
+    SetEnum(*camera, "TriggerMode", "On");
+    SetInt(*camera, "TestIncompleteFrames", 1);
+    ASSERT_EQ(camera->startGrabbing(2, -1), 0);
+    IFrame* frame = nullptr;
+    EXPECT_EQ(camera->getFrame(&frame, 50), FrameTimeout);
+    GenApi::CCommandPtr trigger(DeviceMap(*camera)->GetNode("TriggerSoftware"));
+    trigger->Execute();
+    EXPECT_EQ(camera->getFrame(&frame, 2000), FrameIncomplete);
+    trigger->Execute();
+    ASSERT_EQ(camera->getFrame(&frame, 2000), FrameOk);
+    frame->release();
+
+    std::atomic<int> result{1};
+    std::thread waiter([&] {
+        IFrame* waited = nullptr;
+        result = camera->getFrame(&waited, -1);
+        if (waited) waited->release();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto before = std::chrono::steady_clock::now();
+    ASSERT_EQ(camera->stopGrabbing(), 0);
+    waiter.join();
+    EXPECT_EQ(result.load(), FrameNotRunning);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+}
+
+TEST_F(ThreadsGenTLTest, ChunkDataAndFramesHeldPastStopAndClose) {
+    CameraPtr camera = OpenCamera(kAreaSerial);
+    ASSERT_TRUE(camera);
+    GenApi::CBooleanPtr chunks(DeviceMap(*camera)->GetNode("ChunkModeActive"));
+    chunks->SetValue(true);
+    ASSERT_EQ(camera->startGrabbing(4, -1), 0);
+    IFrame* first = nullptr;
+    IFrame* second = nullptr;
+    ASSERT_EQ(camera->getFrame(&first, 2000), FrameOk);
+    ASSERT_EQ(camera->getFrame(&second, 2000), FrameOk);
+    const std::list<IChunk*> list = second->getChunkList();
+    ASSERT_EQ(list.size(), 1u);  // the frame information; the image is not repeated
+    ASSERT_EQ(list.front()->getSize(), 16u);
+    uint64_t id = 0;
+    std::memcpy(&id, list.front()->getData(), 8);
+    EXPECT_EQ(id, second->getFrameId());
+    EXPECT_TRUE(PatternHolds(*second));
+    camera->stopGrabbing();
+    first->release();
+    camera->close();
+    EXPECT_TRUE(PatternHolds(*second));  // still lent after close
+    second->release();
+    // The device was closed by the last frame: it opens again.
+    ASSERT_EQ(camera->open(1), 0);
+    ASSERT_EQ(camera->startGrabbing(2, -1), 0);
+    IFrame* again = nullptr;
+    ASSERT_EQ(camera->getFrame(&again, 2000), FrameOk);
+    again->release();
+}
+
+TEST_F(GenTLTest, CameraLinkCameraHasZippedDescriptionAndGrabberModule) {
+    CameraPtr camera = OpenCamera(kLineSerial);
+    ASSERT_TRUE(camera);
+    EXPECT_EQ(camera->getInfo()->getInterfaceType(), TransportCameraLink);
+    GenApi::CStringPtr model(DeviceMap(*camera)->GetNode("DeviceModelName"));
+    EXPECT_EQ(std::string(model->GetValue().c_str()), "KZR Line CL");
+    IModule* grabber = camera->getGrabberModule();
+    ASSERT_NE(grabber, nullptr);
+    GenApi::INodeMap* map = grabber->getNodeMap();
+    ASSERT_NE(map, nullptr);
+    GenApi::CIntegerPtr timeout(map->GetNode("GrabberTimeout"));
+    timeout->SetValue(750);
+    EXPECT_EQ(timeout->GetValue(), 750);
+    GenApi::CIntegerPtr firmware(map->GetNode("GrabberFirmware"));
+    EXPECT_EQ(firmware->GetValue(), 0x0102);
+    EXPECT_EQ(camera->setSerialPort("any", "any"), 0);
+    ASSERT_EQ(camera->startGrabbing(2, -1), 0);
+    IFrame* frame = nullptr;
+    ASSERT_EQ(camera->getFrame(&frame, 2000), FrameOk);
+    EXPECT_TRUE(PatternHolds(*frame));
+    frame->release();
+}
+
+TEST_F(GenTLTest, MisbehavingProducersAreSkippedNamingThemAndTheRestStillServes) {
+    TearDown();
+    testing::internal::CaptureStderr();
+    Start(ProducerDir("bad-version") + ":" + ProducerDir("bad-missing") + ":" +
+          ProducerDir("bad-init") + ":" + ProducerDir("producer"));
+    CListing all(nullptr);
+    const std::string messages = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(all.Records().size(), 2u);
+    EXPECT_NE(all.Find(kAreaSerial), nullptr);
+    EXPECT_NE(messages.find("KZRTestTLv2.cti: skipped: GenTL version 2"), std::string::npos)
+        << messages;
+    EXPECT_NE(messages.find("KZRTestTLNoQueue.cti: skipped: missing DSQueueBuffer"),
+              std::string::npos);
+    EXPECT_NE(messages.find("KZRTestTLInitFails.cti: skipped: GCInitLib failed"),
+              std::string::npos);
+    // Said once, not at every listing.
+    testing::internal::CaptureStderr();
+    CListing again(nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(GenTLTest, TextsWithoutTerminatorAreCutAtTheBuffer) {
+    TearDown();
+    testing::internal::CaptureStderr();
+    Start(ProducerDir("bad-text"));
+    // Every text fills the buffer without a terminator: interface ids come back cut
+    // at the buffer's end, the producer does not know them, nothing is listed.
+    EXPECT_TRUE(CListing(nullptr).Records().empty());
+    const std::string messages = testing::internal::GetCapturedStderr();
+    const size_t at = messages.find("KZRTestTLText.cti: interface KZR-IF-GEVXXX");
+    ASSERT_NE(at, std::string::npos) << messages;
+    const size_t end = messages.find(" not opened", at);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(end - at, std::string("KZRTestTLText.cti: interface ").size() + 1023);
+}
+
+TEST_F(ThreadsGenTLTest, HostileProducerAnswersAreBoundedAndItsDevicesRefusedOrFailedCleanly) {
+    TearDown();
+    Start(ProducerDir("bad-hostile") + ":" + ProducerDir("producer"));
+    CListing all(nullptr);
+    // Both producers reach the same serial numbers: listed once, the first serves.
+    ASSERT_EQ(all.Records().size(), 2u);
+    const ICameraInfo* area = all.Find(kAreaSerial);
+    ASSERT_NE(area, nullptr);
+    EXPECT_STREQ(area->getLinkName(), "KZRTestTLHostile.cti/KZR-IF-GEV/KZR-DEV-AREA");
+    testing::internal::CaptureStderr();
+    CameraPtr refused(CreateCameraBySN(kAreaSerial));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->open(1), 1);
+    const std::string messages = testing::internal::GetCapturedStderr();
+    EXPECT_NE(messages.find("KZRTestTLHostile.cti: device KZR-DEV-AREA refused"), std::string::npos)
+        << messages;
+    EXPECT_NE(messages.find("Web:"), std::string::npos);
+    // Buffer facts beyond the buffer make incomplete frames, never reads past it.
+    CameraPtr line = OpenCamera(kLineSerial);
+    ASSERT_TRUE(line);
+    // The grabber's description comes from a File: URL.
+    ASSERT_NE(line->getGrabberModule(), nullptr);
+    EXPECT_NE(line->getGrabberModule()->getNodeMap()->GetNode("GrabberTimeout"), nullptr);
+    ASSERT_EQ(line->startGrabbing(2, -1), 0);
+    for (int i = 0; i < 3; ++i) {
+        IFrame* frame = nullptr;
+        EXPECT_EQ(line->getFrame(&frame, 2000), FrameIncomplete);
+        EXPECT_EQ(frame, nullptr);
+    }
+}

@@ -1,0 +1,166 @@
+// The plug-in's entry points against the test producer: listing, cards, Open (with
+// a .cam file for the Camera Link camera), parameters and both grabs.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "GenTLPluginApi.h"
+#include "KZRGeniCam.h"
+
+namespace {
+
+constexpr const char* kAreaSerial = "KZRGEV0001";
+constexpr const char* kLineSerial = "KZRCL0042";
+
+class PluginGenTLTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("KZR_ARAVIS", "off", 1);
+        setenv("KZR_GENTL", "on", 1);
+        setenv("GENICAM_GENTL64_PATH", KZR_TEST_PRODUCER_DIR "/producer", 1);
+        std::string error;
+        api = Plugin(error);
+        ASSERT_NE(api, nullptr) << error;
+    }
+    void TearDown() override {
+        if (handle) api->Close(handle);
+    }
+    void OpenArea() {
+        ASSERT_EQ(api->Open(QRVString(kAreaSerial), &handle, QRVString(""), QRVString("")), QRV_OK);
+        // The producer keeps its registers while the plug-in holds the library.
+        ASSERT_EQ(api->SetParamInt(handle, QRVString("Width"), 640), QRV_OK);
+        ASSERT_EQ(api->SetParamInt(handle, QRVString("Height"), 480), QRV_OK);
+        ASSERT_EQ(api->SetParamStr(handle, QRVString("PixelFormat"), QRVString("Mono8")), QRV_OK);
+        ASSERT_EQ(api->SetParamStr(handle, QRVString("TriggerMode"), QRVString("Off")), QRV_OK);
+    }
+
+    const SPluginApi* api = nullptr;
+    QRVCameraHandle handle = nullptr;
+};
+
+bool PatternAt(const QRVImage& image, int x, int y, int& frameOffset) {
+    const unsigned char v = image.Data()[y * image.Width() + x];
+    const int offset = static_cast<unsigned char>(v - x - y);
+    if (frameOffset < 0) frameOffset = offset;
+    return offset == frameOffset;
+}
+
+}  // namespace
+
+TEST_F(PluginGenTLTest, CameraListHasTheGigECameraAndCardListTheCameraLinkOne) {
+    QRVCameraInfoArray cameras;
+    const int count = api->GetCameraList(&cameras);
+    ASSERT_EQ(count, 1);  // the Camera Link camera is a card
+    EXPECT_EQ(cameras.At(0).GetSerialNumber(), QRVString(kAreaSerial));
+    EXPECT_EQ(cameras.At(0).GetInterface(), QRV_INTERFACE_GIGE);
+    EXPECT_EQ(cameras.At(0).GetManufacturerInfo(), QRVString("KZR Test"));
+
+    QRVCardInfoArray cards;
+    ASSERT_EQ(api->GetCardList(&cards), 1);
+    EXPECT_EQ(cards.At(0).GetInterface(), QRV_INTERFACE_CAMERALINK);
+    ASSERT_EQ(cards.At(0).GetServers().size(), 1u);
+    EXPECT_EQ(cards.At(0).GetServers()[0].GetServerName(), QRVString("KZR-DEV-CL"));
+    ASSERT_EQ(cards.At(0).GetServers()[0].GetDevices().size(), 1u);
+    EXPECT_EQ(cards.At(0).GetServers()[0].GetDevices()[0], QRVString(kLineSerial));
+}
+
+TEST_F(PluginGenTLTest, ParametersOfEveryTypeReadBack) {
+    OpenArea();
+    EXPECT_TRUE(api->IsOpen(handle));
+    EXPECT_EQ(api->GetNodeType(handle, QRVString("Width")), 2);
+    EXPECT_EQ(api->GetNodeType(handle, QRVString("ExposureTime")), 3);
+    EXPECT_EQ(api->GetNodeType(handle, QRVString("PixelFormat")), 4);
+    EXPECT_EQ(api->GetNodeType(handle, QRVString("TriggerSoftware")), 5);
+    ASSERT_EQ(api->SetParamInt(handle, QRVString("Width"), 320), QRV_OK);
+    int value = 0, min = 0, max = 0, inc = 0;
+    ASSERT_EQ(api->GetParamInt(handle, QRVString("Width"), &value, &min, &max, &inc), QRV_OK);
+    EXPECT_EQ(value, 320);
+    EXPECT_EQ(min, 16);
+    EXPECT_EQ(max, 2048);
+    EXPECT_EQ(inc, 4);
+    ASSERT_EQ(api->SetParamFloat(handle, QRVString("ExposureTime"), 2500.0f), QRV_OK);
+    float f = 0;
+    ASSERT_EQ(api->GetParamFloat(handle, QRVString("ExposureTime"), &f, nullptr, nullptr, nullptr),
+              QRV_OK);
+    EXPECT_FLOAT_EQ(f, 2500.0f);
+    ASSERT_EQ(api->SetParamBool(handle, QRVString("ReverseX"), true), QRV_OK);
+    bool b = false;
+    ASSERT_EQ(api->GetParamBool(handle, QRVString("ReverseX"), &b), QRV_OK);
+    EXPECT_TRUE(b);
+    QRVString text;
+    QRVStringArray entries;
+    ASSERT_EQ(api->GetParamStr(handle, QRVString("PixelFormat"), &text, &entries), QRV_OK);
+    EXPECT_EQ(text, QRVString("Mono8"));
+    EXPECT_EQ(entries.size(), 3);
+    ASSERT_EQ(api->GetParamStr(handle, QRVString("DeviceSerialNumber"), &text, nullptr), QRV_OK);
+    EXPECT_EQ(text, QRVString(kAreaSerial));
+}
+
+TEST_F(PluginGenTLTest, GrabImageAndGrabImageExDeliverThePatternAndChunks) {
+    OpenArea();
+    ASSERT_EQ(api->SetParamBool(handle, QRVString("ChunkModeActive"), true), QRV_OK);
+    ASSERT_EQ(api->StartAcquire(handle, 4, 0), QRV_OK);
+    for (int i = 0; i < 3; ++i) {
+        QRVImage image;
+        ASSERT_EQ(api->GrabImage(handle, &image, 2000), QRV_OK) << i;
+        ASSERT_EQ(image.Width(), 640);
+        ASSERT_EQ(image.Height(), 480);
+        int offset = -1;
+        EXPECT_TRUE(PatternAt(image, 0, 0, offset) && PatternAt(image, 639, 0, offset) &&
+                    PatternAt(image, 17, 479, offset));
+    }
+    QRVImage image;
+    ZelChunkData chunks;
+    ASSERT_EQ(api->GrabImageEx(handle, &image, &chunks, 2000), QRV_OK);
+    ASSERT_EQ(chunks.getSize(), 16u);
+    uint64_t frameId = 0;
+    std::memcpy(&frameId, chunks.getData(), 8);
+    EXPECT_EQ(image.Data()[0], static_cast<unsigned char>(frameId));
+    ASSERT_EQ(api->StopAcquire(handle), QRV_OK);
+    QRVImage after;
+    EXPECT_EQ(api->GrabImage(handle, &after, 200), QRV_ERR_GRAB_ABORTED);
+    ASSERT_EQ(api->SetParamBool(handle, QRVString("ChunkModeActive"), false), QRV_OK);
+
+    // Software trigger: the grab fires it.
+    ASSERT_EQ(api->SetParamStr(handle, QRVString("TriggerMode"), QRVString("On")), QRV_OK);
+    ASSERT_EQ(api->StartAcquire(handle, 2, 0), QRV_OK);
+    QRVImage triggered;
+    EXPECT_EQ(api->GrabImage(handle, &triggered, 2000), QRV_OK);
+    EXPECT_EQ(api->StopAcquire(handle), QRV_OK);
+}
+
+TEST_F(PluginGenTLTest, CameraLinkOpenWritesTheCamFileIntoTheGrabber) {
+    const std::string cam = ::testing::TempDir() + "gentl_grabber.cam";
+    {
+        std::ofstream file(cam);
+        file << "; grabber settings\nGrabberTimeout = 4321;\nClTapGeometry=Geometry_1X2_1Y;\n"
+                "GrabberInvert=True;\nGrabberFirmware=7;\n";
+    }
+    ASSERT_EQ(api->Open(QRVString(kLineSerial), &handle, QRVString(""), QRVString(cam.c_str())),
+              QRV_OK);
+    api->Close(handle);
+    handle = nullptr;
+    std::remove(cam.c_str());
+
+    // The grabber keeps its registers: read them back through the library.
+    KZRGENICAM::ICamera* camera = KZRGENICAM::CreateCameraBySN(kLineSerial);
+    ASSERT_NE(camera, nullptr);
+    ASSERT_EQ(camera->open(1), 0);
+    GenApi::INodeMap* map = camera->getGrabberModule()->getNodeMap();
+    GenApi::CIntegerPtr timeout(map->GetNode("GrabberTimeout"));
+    GenApi::CEnumerationPtr geometry(map->GetNode("ClTapGeometry"));
+    GenApi::CBooleanPtr invert(map->GetNode("GrabberInvert"));
+    GenApi::CIntegerPtr firmware(map->GetNode("GrabberFirmware"));
+    EXPECT_EQ(timeout->GetValue(), 4321);
+    EXPECT_EQ(std::string(geometry->ToString().c_str()), "Geometry_1X2_1Y");
+    EXPECT_TRUE(invert->GetValue());
+    EXPECT_EQ(firmware->GetValue(), 0x0102);  // read-only: the entry was ignored
+    camera->release();
+
+    QRVCameraHandle refused = nullptr;
+    EXPECT_EQ(api->Open(QRVString(kLineSerial), &refused, QRVString(""), QRVString("")),
+              QRV_ERR_CAMERA_CONFIG_FILE);
+}
