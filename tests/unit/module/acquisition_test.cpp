@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -99,7 +100,7 @@ std::function<void(GenApi::CMemoryNodeMap&)> Build(const STriggerNodes& t) {
             map.AddEnumeration("TriggerSelector", {{"FrameStart", 0}, {"LineStart", 1}},
                                t.selector);
         }
-        if (t.height >= 0) map.AddInteger("Height", t.height, 0, int64_t{1} << 30);
+        if (t.height >= 0) map.AddInteger("Height", t.height, 0, INT64_MAX);
         map.AddCommand("TriggerSoftware", t.completion, t.completionParam);
     };
 }
@@ -467,6 +468,144 @@ TEST_F(AcqTrigger, IdleStopAbortsNextExLineLoopButNotNextGrabImage) {
     EXPECT_EQ(Counters().stopGrabbing, 0);
 }
 
+TEST_F(AcqTrigger, CameraLinkSendsTheTriggerOnTheGrabbersNodeMap) {
+    // Both maps could trigger; only the grabber's selector and Height give 5 lines.
+    const std::filesystem::path cam = std::filesystem::path(::testing::TempDir()) / "acq_cl.cam";
+    std::ofstream(cam).put('\n');
+    KZRSIM::CameraSpec desc = Cam();
+    desc.transport = KZRGENICAM::TransportCameraLink;
+    desc.grabberModule = true;
+    STriggerNodes device;
+    device.selector = "FrameStart";
+    device.height = 7;
+    desc.buildDevice = Build(device);
+    desc.buildGrabber = [](GenApi::CMemoryNodeMap& map) {
+        map.AddEnumeration("FrameTriggerCtrl", {{"Disable", 0}, {"Enable", 1}}, "Enable");
+        map.AddEnumeration("FrameTriggerSource", {{"Software", 0}, {"CC1", 1}}, "Software");
+        map.AddEnumeration("TriggerSelector", {{"FrameStart", 0}, {"LineStart", 1}}, "LineStart");
+        map.AddInteger("Height", 5, 0, 100);
+        map.AddCommand("TriggerSoftware");
+    };
+    desc.script = Frames(1);
+    Use(desc);
+    m_session = std::make_unique<CGenICamCamera>();
+    ASSERT_EQ(m_session->Open(QRVString(kSerial), QRVString(cam.string().c_str())), 0);
+    ASSERT_TRUE(m_session->CameraLink());
+    ASSERT_EQ(m_session->StartAcquire(0, 0), 0);
+    QRVImage image;
+    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
+    EXPECT_EQ(KZRSIM::GrabberNodeMap(kSerial)->ExecuteCount("TriggerSoftware"), 5);
+    EXPECT_EQ(Executions(), 0);
+}
+
+TEST_F(AcqTrigger, GrabImageExKeepsTheModeTheLastGrabImageRead) {
+    KZRSIM::CameraSpec desc = Cam();
+    desc.buildDevice = Build(STriggerNodes{});
+    desc.script = Frames(2);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    QRVImage image;
+    ASSERT_EQ(m_session->GrabImage(&image, kWait), 0);
+    Device().PokeString("TriggerMode", "Off");
+    const int64_t modeReads = Device().CallCount("TriggerMode", GenApi::EFaultOp::Any);
+    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
+    EXPECT_EQ(Executions(), 2);
+    EXPECT_EQ(m_session->TriggerMode(), 1);
+    EXPECT_EQ(Device().CallCount("TriggerMode", GenApi::EFaultOp::Any), modeReads);
+}
+
+TEST_F(AcqTrigger, PendingStopDoesNotAbortASingleTrigger) {
+    KZRSIM::CameraSpec desc = Cam();
+    desc.buildDevice = Build(STriggerNodes{});
+    desc.script = Frames(1);
+    ASSERT_NO_FATAL_FAILURE(OpenSession(desc));
+    ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
+    ASSERT_EQ(m_session->StopAcquire(), 0);
+    ASSERT_EQ(m_session->StartAcquire(0, 0), 0);
+    QRVImage image;
+    // GrabImageEx does not lower the flag, so the stop is still pending here.
+    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
+    EXPECT_EQ(Executions(), 1);
+    EXPECT_TRUE(m_session->AbortRaised());
+}
+
+TEST_F(AcqTrigger, LineCountIsTheLow32BitsOfHeight) {
+    KZRSIM::CameraSpec desc = Cam();
+    STriggerNodes nodes;
+    nodes.selector = "LineStart";
+    nodes.height = (int64_t{1} << 32) + 3;
+    desc.buildDevice = Build(nodes);
+    desc.script = Frames(1);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    // A saturated count would run for ages: stop it early with an exception.
+    GenApi::CMemoryNodeMap* map = &Device();
+    map->Ref("TriggerSoftware").OnExecute([map] {
+        if (map->ExecuteCount("TriggerSoftware") > 1000) throw std::runtime_error("too many lines");
+    });
+    QRVImage image;
+    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
+    EXPECT_EQ(Executions(), 3);
+}
+
+TEST_F(AcqTrigger, TriggerWaitPollsAboutOncePerMillisecond) {
+    // Ticks advance 1 ms per reading, so the wait makes kTimeout + 1 polls with a
+    // sleep after each: a spin takes far less time, a coarse sleep far more.
+    constexpr int kTimeout = 50;
+    KZRSIM::CameraSpec desc = Cam();
+    STriggerNodes nodes;
+    nodes.completion = ECommandCompletion::Never;
+    desc.buildDevice = Build(nodes);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    std::atomic<std::uint32_t> tick{0};
+    qrv::platform::SetTickSourceForTesting([&tick] { return tick++; });
+    QRVImage image;
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(m_session->GrabImage(&image, kTimeout), QRV_ERR_GRAB_TIMEOUT);
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    qrv::platform::SetTickSourceForTesting({});
+    EXPECT_EQ(Device().CallCount("TriggerSoftware", GenApi::EFaultOp::IsDone), kTimeout + 1);
+    EXPECT_GE(waited, kTimeout) << "the wait does not sleep between polls";
+    EXPECT_LT(waited, 8 * kTimeout) << "the wait sleeps far longer than 1 ms per poll";
+}
+
+// The host's time-out bounds the trigger wait as an unsigned number and then
+// goes, whole, to each fetch.
+struct STimeoutCase {
+    const char* name;
+    int timeout;
+};
+
+class AcqTimeout : public AcqFixture, public ::testing::WithParamInterface<STimeoutCase> {};
+
+TEST_P(AcqTimeout, TriggerWaitDoesNotExpireAndFetchGetsTheWholeTimeout) {
+    const int timeout = GetParam().timeout;
+    KZRSIM::CameraSpec desc = Cam();
+    STriggerNodes nodes;
+    nodes.completion = ECommandCompletion::AfterPolls;
+    nodes.completionParam = 2;
+    desc.buildDevice = Build(nodes);
+    desc.script = Frames(3);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    // 30 ms per reading: the later grabs wait 60 ms for the command.
+    std::atomic<std::uint32_t> tick{1000};
+    qrv::platform::SetTickSourceForTesting([&tick] { return tick += 30; });
+    QRVImage image;
+    EXPECT_EQ(m_session->GrabImage(&image, timeout), 0);
+    EXPECT_EQ(m_session->GrabImage(&image, timeout), 0);
+    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, timeout), 0);
+    qrv::platform::SetTickSourceForTesting({});
+    EXPECT_EQ(Executions(), 3);
+    EXPECT_EQ(Counters().getFrameTimeouts, std::vector<int64_t>(3, timeout));
+}
+
+INSTANTIATE_TEST_SUITE_P(HostTimeouts, AcqTimeout,
+                         ::testing::Values(STimeoutCase{"Positive", 100},
+                                           STimeoutCase{"MinusOne", -1},
+                                           STimeoutCase{"IntMin", INT_MIN}),
+                         [](const ::testing::TestParamInfo<STimeoutCase>& param) {
+                             return std::string(param.param.name);
+                         });
+
 // ---------------------------------------------------------------------------
 // StopAcquire from another thread ends a running line loop.
 
@@ -629,6 +768,56 @@ TEST_F(AcqFrameLockThreads, TriggerTimeoutInGrabImageExLeavesLockFree) {
     ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
     EXPECT_EQ(m_session->GrabImageEx(nullptr, nullptr, 0), QRV_ERR_GRAB_TIMEOUT);
     EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
+}
+
+TEST_F(AcqFrameLockThreads, GrabImageExTriggersAndFetchesUnderTheLock) {
+    KZRSIM::CameraSpec desc = Cam();
+    desc.buildDevice = Build(STriggerNodes{});
+    KZRSIM::FrameStep slow;
+    slow.delayMs = 200;
+    desc.script = {slow, KZRSIM::FrameStep{}};
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
+    // Frames delivered when each trigger goes out: the second grab may trigger
+    // only once the first one's slow fetch has returned.
+    std::mutex seenMutex;
+    std::vector<int> deliveredAtTrigger;
+    Device().Ref("TriggerSoftware").OnExecute([&] {
+        const int delivered = KZRSIM::Counters(kSerial).framesDelivered;
+        std::lock_guard<std::mutex> lock(seenMutex);
+        deliveredAtTrigger.push_back(delivered);
+    });
+    std::atomic<int> results[2] = {{-1}, {-1}};
+    auto grab = [&](int i) {
+        QRVImage image;
+        results[i] = m_session->GrabImageEx(&image, nullptr, kWait);
+    };
+    std::thread first(grab, 0);
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+    while (Executions() == 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::thread second(grab, 1);
+    first.join();
+    second.join();
+    EXPECT_EQ(results[0].load(), 0);
+    EXPECT_EQ(results[1].load(), 0);
+    std::lock_guard<std::mutex> lock(seenMutex);
+    EXPECT_EQ(deliveredAtTrigger, (std::vector<int>{0, 1}));
+}
+
+TEST_F(AcqFrameLockThreads, GrabImageTakesNoFrameLock) {
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
+    qrv::platform::FrameMutex& mutex = m_session->FrameMutexForTesting();
+    mutex.lock();
+    std::future<int> grab = std::async(std::launch::async, [this] {
+        QRVImage image;
+        return m_session->GrabImage(&image, kWait);
+    });
+    const bool finished = grab.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    mutex.unlock();
+    EXPECT_TRUE(finished) << "GrabImage waited for the frame lock";
+    EXPECT_EQ(grab.get(), 0);
 }
 
 // ---------------------------------------------------------------------------

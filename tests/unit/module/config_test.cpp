@@ -15,6 +15,7 @@ namespace {
 void BuildGrabber(GenApi::CMemoryNodeMap& map) {
     map.AddInteger("Width", 64, 0, 100000, 1);
     map.AddInteger("Height", 48, -1000, 100000, 1);
+    map.AddInteger("Offset", 0, INT64_MIN, INT64_MAX, 1);
     map.AddInteger("ReadOnlyInt", 5, 0, 100, 1).Access(GenApi::RO);
     map.AddBoolean("Strobe", false);
     map.AddFloat("Exposure", 1.0, 0.0, 1e6);
@@ -66,6 +67,15 @@ TEST_F(ConfigFileTest, OnlyTheLowerCaseCamExtensionIsAccepted) {
     EXPECT_EQ(7, m_map->PeekInt("Width"));
 }
 
+TEST_F(ConfigFileTest, OpenAppliesTheFileToCameraLinkCamerasOnly) {
+    // Camera G has a grabber node map, but it is a GigE camera.
+    m_session.reset();
+    CGenICamCamera session;
+    EXPECT_EQ(0, session.Open("G", WriteFile("g.cam", "Width=7;\n").string().c_str()));
+    EXPECT_EQ(64, m_map->PeekInt("Width"));
+    EXPECT_EQ(0, m_map->CallCount("Width", GenApi::EFaultOp::Any));
+}
+
 TEST_F(ConfigFileTest, MissingFileIsRefused) {
     EXPECT_FALSE(m_session->LoadCameraConfigFile((m_dir / "none.cam").string().c_str()));
 }
@@ -112,11 +122,14 @@ TEST_F(ConfigFileTest, IntegerValues) {
         EXPECT_TRUE(Load(std::string("Height=") + c.text + ";\n")) << c.text;
         EXPECT_EQ(c.expected, m_map->PeekInt("Height")) << c.text;
     }
-    for (const char* bad : {"abc", "", "3000000000", "-2147483649"}) {
-        m_map->PokeInt("Height", 1);
-        EXPECT_TRUE(Load(std::string("Height=") + bad + ";\n")) << bad;
-        EXPECT_EQ(1, m_map->PeekInt("Height")) << bad;
+    // Offset takes any 64-bit value: only the reader's own range check refuses these.
+    for (const char* bad : {"abc", "", "2147483648", "-2147483649", "4294967297"}) {
+        m_map->PokeInt("Offset", 1);
+        EXPECT_TRUE(Load(std::string("Offset=") + bad + ";\n")) << bad;
+        EXPECT_EQ(1, m_map->PeekInt("Offset")) << bad;
     }
+    EXPECT_TRUE(Load("Offset=-2147483648;\n"));
+    EXPECT_EQ(INT32_MIN, m_map->PeekInt("Offset"));
 }
 
 TEST_F(ConfigFileTest, BooleanValues) {

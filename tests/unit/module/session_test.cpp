@@ -94,48 +94,88 @@ TEST_F(OpenTest, CameraLinkWithoutConfigurationFileGives100009AndClosesOnDestruc
     EXPECT_EQ(std::vector<std::string>{"Open camera failed, error = 100009"}, LogMessages());
 }
 
-TEST_F(OpenTest, CameraLinkSerialNumberChoosesLastMatchingPortAndProtocol) {
-    Use({ClCamera("CAM-KZRCL-P01")}, {"ZOZIR_A_P01", "COM_P01", "ZOZIR_B_P01", "ZOZIR_P02"},
-        {"Base", "ZOZIR_1", "Other", "ZOZIR_2"});
+// How a Camera Link open picks its serial port and protocol. The camera reports
+// itself not connected: a Camera Link session is open all the same.
+struct SPortCase {
+    const char* name;
+    const char* serial;
+    std::string link;
+    std::vector<std::string> ports;
+    std::vector<std::string> protocols;
+    const char* port;  ///< expected; null: setSerialPort is not called
+    const char* protocol;
+};
+
+class CameraLinkPortTest : public SimFixture, public ::testing::WithParamInterface<SPortCase> {};
+
+TEST_P(CameraLinkPortTest, ChoosesTheLastMatchingPortAndProtocol) {
+    const SPortCase& c = GetParam();
+    KZRSIM::CameraSpec desc = ClCamera(c.serial, c.link);
+    desc.connected = false;
+    Use({desc}, c.ports, c.protocols);
     const auto cam = WriteFile("grabber.cam", "Width=100;\n");
-    auto session = OpenSession("CAM-KZRCL-P01", cam.string());
-    EXPECT_TRUE(session->CameraLink());
-    const KZRSIM::CameraCounters counters = KZRSIM::Counters("CAM-KZRCL-P01");
-    ASSERT_EQ(1u, counters.serialPortArgs.size());
-    EXPECT_EQ("ZOZIR_2", counters.serialPortArgs[0].first);
-    EXPECT_EQ("ZOZIR_B_P01", counters.serialPortArgs[0].second);
-    EXPECT_EQ(100, KZRSIM::GrabberNodeMap("CAM-KZRCL-P01")->PeekInt("Width"));
+    {
+        auto session = OpenSession(c.serial, cam.string());
+        EXPECT_TRUE(session->CameraLink());
+        EXPECT_TRUE(session->IsOpen());
+        EXPECT_EQ(100, KZRSIM::GrabberNodeMap(c.serial)->PeekInt("Width"));
+        using Args = std::vector<std::pair<std::string, std::string>>;
+        const Args expected = c.port ? Args{{c.protocol, c.port}} : Args{};
+        EXPECT_EQ(expected, KZRSIM::Counters(c.serial).serialPortArgs);
+    }
+    // The record the camera lends through getInfo stays the camera's.
+    EXPECT_EQ(0, KZRSIM::Library().doubleReleases);
+    EXPECT_EQ(0, KZRSIM::Library().camerasOut);
 }
 
-TEST_F(OpenTest, CameraLinkLinkNameGivesThePortKeyFromPosition30) {
-    // Characters 30..32 of the link text are "X7Y".
-    const std::string link = std::string(30, '-') + "X7Y" + "tail";
-    Use({ClCamera("CAM-1", link)}, {"ZOZIR_X7Y", "ZOZIR_X7Z", "X7Y_only"}, {"ZOZIR_P"});
-    const auto cam = WriteFile("g.cam", "");
-    auto session = OpenSession("CAM-1", cam.string());
-    const auto args = KZRSIM::Counters("CAM-1").serialPortArgs;
-    ASSERT_EQ(1u, args.size());
-    EXPECT_EQ("ZOZIR_X7Y", args[0].second);
-}
+const std::string kLink30 = std::string(30, '-');
 
-TEST_F(OpenTest, ShortLinkNameGivesEmptyKeyAndTheLastZozirPort) {
-    Use({ClCamera("CAM-2", "short")}, {"ZOZIR_1", "PLAIN", "ZOZIR_2", "OTHER"}, {"ZOZIR_P"});
-    const auto cam = WriteFile("g.cam", "");
-    auto session = OpenSession("CAM-2", cam.string());
-    const auto args = KZRSIM::Counters("CAM-2").serialPortArgs;
-    ASSERT_EQ(1u, args.size());
-    EXPECT_EQ("ZOZIR_2", args[0].second);
-}
-
-TEST_F(OpenTest, NoMatchingPortStillOpensWithoutSettingThePort) {
-    KZRSIM::CameraSpec desc = ClCamera("CAM-KZRCL-P09");
-    desc.connected = false;  // a Camera Link session does not ask the camera
-    Use({desc}, {"ZOZIR_P01", "COM_P09"}, {"ZOZIR_P"});
-    const auto cam = WriteFile("g.cam", "");
-    auto session = OpenSession("CAM-KZRCL-P09", cam.string());
-    EXPECT_TRUE(session->IsOpen());
-    EXPECT_EQ(0, KZRSIM::Counters("CAM-KZRCL-P09").setSerialPort);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Open, CameraLinkPortTest,
+    ::testing::Values(SPortCase{"SerialKey",
+                                "CAM-KZRCL-P01",
+                                "",
+                                {"ZOZIR_A_P01", "COM_P01", "ZOZIR_B_P01", "ZOZIR_P02"},
+                                {"Base", "ZOZIR_1", "Other", "ZOZIR_2"},
+                                "ZOZIR_B_P01",
+                                "ZOZIR_2"},
+                      SPortCase{"LinkNameKeyAt30",
+                                "CAM-1",
+                                kLink30 + "X7Ytail",
+                                {"ZOZIR_X7Y", "ZOZIR_X7Z", "X7Y_only"},
+                                {"ZOZIR_P"},
+                                "ZOZIR_X7Y",
+                                "ZOZIR_P"},
+                      SPortCase{"ShortLinkNameEmptyKey",
+                                "CAM-2",
+                                "short",
+                                {"ZOZIR_1", "PLAIN", "ZOZIR_2", "OTHER"},
+                                {"ZOZIR_P"},
+                                "ZOZIR_2",
+                                "ZOZIR_P"},
+                      // The key is three characters of the serial number, not three bytes.
+                      SPortCase{"KeyCountsCharacters",
+                                "CAM-KZRCL-\xC3\x84\xC3\x96\xC3\x9C",
+                                "",
+                                {"ZOZIR_\xC3\x84\xC3\x96\xC3\x9C", "ZOZIR_X\xC3\x96\xC3\x9C"},
+                                {"ZOZIR_P"},
+                                "ZOZIR_\xC3\x84\xC3\x96\xC3\x9C",
+                                "ZOZIR_P"},
+                      SPortCase{"KzrclIsCaseSensitive",
+                                "CAM-kzrcl-P01",
+                                kLink30 + "L77",
+                                {"ZOZIR_L77", "ZOZIR_P01"},
+                                {"ZOZIR_P"},
+                                "ZOZIR_L77",
+                                "ZOZIR_P"},
+                      SPortCase{"NoMatchingPort",
+                                "CAM-KZRCL-P09",
+                                "",
+                                {"ZOZIR_P01", "COM_P09"},
+                                {"ZOZIR_P"},
+                                nullptr,
+                                nullptr}),
+    [](const ::testing::TestParamInfo<SPortCase>& param) { return std::string(param.param.name); });
 
 class ListTest : public SimFixture {};
 
