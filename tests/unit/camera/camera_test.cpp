@@ -130,4 +130,7 @@ TEST_P(CameraFaultTest, NamedOperationRaisesEachKind) {
 INSTANTIATE_TEST_SUITE_P(Operations, CameraFaultTest,
                          ::testing::Values("open", "close", "isOpen", "isConnected",
                                            "startGrabbing", "stopGrabbing", "getFrame", "getInfo",
-                                           "getDeviceModule", "getGrabberModule", "setSerialPort"));
+                                           "getDeviceModule", "getGrabberModule", "setSerialPort"),
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                             return std::string(param.param);
+                         });

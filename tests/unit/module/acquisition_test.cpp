@@ -23,6 +23,7 @@
 #include "KZRSim.h"
 #include "MemoryNodeMap.h"
 #include "QRVAcqGenIcam.h"
+#include "SimFixture.h"
 #include "log/ErrorLog.h"
 #include "platform/Platform.h"
 #include "session/GenICamCamera.h"
@@ -34,53 +35,6 @@ using GenApi::ECommandCompletion;
 
 constexpr char kSerial[] = "ACQ-0001";
 constexpr int kWait = 1000;  // grab time-out for frames that are ready at once
-
-/// The module log redirected to a fresh file; Messages() gives each line
-/// without its time stamp.
-class CCapturedLog {
-public:
-    CCapturedLog() {
-        static std::atomic<int> serial{0};
-        m_path = std::filesystem::path(::testing::TempDir()) /
-                 ("acq_log_" + std::to_string(Clock::now().time_since_epoch().count()) + "_" +
-                  std::to_string(++serial) + ".txt");
-        m_log = std::make_unique<CErrorLog>(m_path.string().c_str(), true);
-        SetModuleLogForTesting(m_log.get());
-    }
-    ~CCapturedLog() {
-        SetModuleLogForTesting(nullptr);
-        m_log.reset();
-        std::error_code ignored;
-        std::filesystem::remove(m_path, ignored);
-    }
-    CCapturedLog(const CCapturedLog&) = delete;
-    CCapturedLog& operator=(const CCapturedLog&) = delete;
-
-    std::vector<std::string> Messages() const {
-        static const std::regex stamp(R"(^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] )");
-        std::ifstream in(m_path, std::ios::binary);
-        std::vector<std::string> out;
-        std::string line;
-        while (std::getline(in, line)) {
-#if defined(_WIN32)
-            // The log is written in text mode: CRLF line ends on Windows.
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-#endif
-            std::smatch m;
-            if (!std::regex_search(line, m, stamp)) {
-                ADD_FAILURE() << "log line without time stamp: " << line;
-                out.push_back(line);
-                continue;
-            }
-            out.push_back(line.substr(static_cast<std::size_t>(m.length(0))));
-        }
-        return out;
-    }
-
-private:
-    std::filesystem::path m_path;
-    std::unique_ptr<CErrorLog> m_log;
-};
 
 /// Trigger-related nodes of a device node map.
 struct STriggerNodes {
@@ -128,10 +82,8 @@ bool FreeForOtherThreads(qrv::platform::FrameMutex& mutex) {
 
 /// Every test starts from an empty transport, with the log captured and the
 /// platform hooks in their normal state, and ends with nothing left out.
-class AcqFixture : public ::testing::Test {
+class AcqFixture : public qrvtest::SimFixture {
 protected:
-    void SetUp() override { KZRSIM::Reset(); }
-
     void TearDown() override {
         m_session.reset();
         qrv::platform::SetTickSourceForTesting({});
@@ -140,26 +92,17 @@ protected:
         EXPECT_EQ(lib.framesOut, 0);
         EXPECT_EQ(lib.camerasOut, 0);
         EXPECT_EQ(lib.doubleReleases, 0);
-        KZRSIM::Reset();
+        SimFixture::TearDown();
     }
 
-    static KZRSIM::CameraSpec Cam() {
-        KZRSIM::CameraSpec desc;
-        desc.serial = kSerial;
-        desc.frameRate = 0;
-        return desc;
-    }
+    static KZRSIM::CameraSpec Cam() { return qrvtest::Camera(kSerial); }
 
-    static void Use(const KZRSIM::CameraSpec& desc) {
-        KZRSIM::Scenario scenario;
-        scenario.cameras.push_back(desc);
-        KZRSIM::SetScenario(scenario);
-    }
+    static void Use(const KZRSIM::CameraSpec& desc) { SimFixture::Use({desc}); }
 
-    void OpenSession(const KZRSIM::CameraSpec& desc) {
+    void OpenSession(const KZRSIM::CameraSpec& desc, const std::string& configPath = "") {
         Use(desc);
         m_session = std::make_unique<CGenICamCamera>();
-        ASSERT_EQ(m_session->Open(QRVString(kSerial), QRVString("")), 0);
+        ASSERT_EQ(m_session->Open(QRVString(kSerial), QRVString(configPath.c_str())), 0);
     }
 
     void OpenAndStart(const KZRSIM::CameraSpec& desc) {
@@ -177,7 +120,11 @@ protected:
         EXPECT_EQ(lib.doubleReleases, 0);
     }
 
-    CCapturedLog m_log;
+    /// The captured log, one message per line without the time stamp.
+    struct SLog {
+        const AcqFixture* fixture;
+        std::vector<std::string> Messages() const { return fixture->LogMessages(); }
+    } m_log{this};
     std::unique_ptr<CGenICamCamera> m_session;
 };
 
@@ -186,27 +133,17 @@ protected:
 
 using AcqStartStop = AcqFixture;
 
-TEST_F(AcqStartStop, SecondStartIsIgnoredAndKeepsFirstArguments) {
+TEST_F(AcqStartStop, CameraIsAskedOncePerChangeOfState) {
     ASSERT_NO_FATAL_FAILURE(OpenSession(Cam()));
-    EXPECT_EQ(m_session->StartAcquire(7, 3), 0);
-    EXPECT_EQ(m_session->StartAcquire(9, 9), 0);
-    const KZRSIM::CameraCounters c = Counters();
-    EXPECT_EQ(c.startGrabbing, 1);
-    ASSERT_EQ(c.startArgs.size(), 1u);
-    EXPECT_EQ(c.startArgs[0], std::make_pair(7, -1));
-    EXPECT_TRUE(m_session->Grabbing());
-}
-
-TEST_F(AcqStartStop, StopWhileIdleOnlyRaisesTheAbort) {
-    ASSERT_NO_FATAL_FAILURE(OpenSession(Cam()));
-    EXPECT_FALSE(m_session->AbortRaised());
+    // Idle: the stop only raises the abort flag.
     EXPECT_EQ(m_session->StopAcquire(), 0);
     EXPECT_EQ(Counters().stopGrabbing, 0);
     EXPECT_TRUE(m_session->AbortRaised());
-}
-
-TEST_F(AcqStartStop, StopEndsStreamOnceAndAllowsRestart) {
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
+    // A second start is ignored with its arguments.
+    EXPECT_EQ(m_session->StartAcquire(7, 3), 0);
+    EXPECT_EQ(m_session->StartAcquire(9, 9), 0);
+    EXPECT_EQ(Counters().startArgs, (std::vector<std::pair<int, int>>{{7, -1}}));
+    EXPECT_TRUE(m_session->Grabbing());
     EXPECT_EQ(m_session->StopAcquire(), 0);
     EXPECT_EQ(m_session->StopAcquire(), 0);
     EXPECT_EQ(Counters().stopGrabbing, 1);
@@ -282,36 +219,66 @@ TEST_F(AcqStartStop, CloseWhileGrabbingStopsTheStreamFirst) {
 
 using AcqTrigger = AcqFixture;
 
-TEST_F(AcqTrigger, TriggerOffFetchesWithoutTriggering) {
-    KZRSIM::CameraSpec desc = Cam();
+// What each trigger setup makes of two grabs, one of each kind.
+struct STriggerCase {
+    const char* name;
     STriggerNodes nodes;
-    nodes.mode = "Off";
-    desc.buildDevice = Build(nodes);
+    int mode;                   ///< m_triggerMode after GrabImage
+    int64_t executionsPerGrab;  ///< TriggerSoftware executions
+};
+
+void PrintTo(const STriggerCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+STriggerNodes Nodes(const char* mode, const char* source, const char* selector = "",
+                    int64_t height = -1) {
+    STriggerNodes nodes;
+    nodes.mode = mode;
+    nodes.source = source;
+    nodes.selector = selector;
+    nodes.height = height;
+    return nodes;
+}
+
+class AcqTriggerModes : public AcqFixture, public ::testing::WithParamInterface<STriggerCase> {};
+
+TEST_P(AcqTriggerModes, EachGrabTriggersAsTheModeSays) {
+    const STriggerCase& c = GetParam();
+    KZRSIM::CameraSpec desc = Cam();
+    desc.buildDevice = Build(c.nodes);
     desc.script = Frames(2);
     ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    // A line count taken as saturated would run for ages: cut it off.
+    GenApi::CMemoryNodeMap* map = &Device();
+    map->Ref("TriggerSoftware").OnExecute([map] {
+        if (map->ExecuteCount("TriggerSoftware") > 5000) throw std::runtime_error("too many lines");
+    });
     QRVImage image;
     EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
-    EXPECT_EQ(m_session->TriggerMode(), 0);
+    EXPECT_EQ(m_session->TriggerMode(), c.mode);
+    EXPECT_EQ(Executions(), c.executionsPerGrab);
     EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
-    EXPECT_EQ(Executions(), 0);
+    EXPECT_EQ(Executions(), 2 * c.executionsPerGrab);
     EXPECT_EQ(Counters().getFrame, 2);
     EXPECT_FALSE(image.IsEmpty());
 }
 
-TEST_F(AcqTrigger, HardwareSourceIsModeTwoAndNeverTriggers) {
-    KZRSIM::CameraSpec desc = Cam();
-    STriggerNodes nodes;
-    nodes.source = "Line0";
-    desc.buildDevice = Build(nodes);
-    desc.script = Frames(2);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
-    QRVImage image;
-    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
-    EXPECT_EQ(m_session->TriggerMode(), 2);
-    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
-    EXPECT_EQ(Executions(), 0);
-    EXPECT_EQ(Counters().getFrame, 2);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Setups, AcqTriggerModes,
+    ::testing::Values(
+        STriggerCase{"TriggerOff", Nodes("Off", "Software"), 0, 0},
+        STriggerCase{"HardwareSource", Nodes("On", "Line0"), 2, 0},
+        STriggerCase{"SoftwareOnce", Nodes("On", "Software", "FrameStart", 7), 1, 1},
+        STriggerCase{"LinePerRow", Nodes("On", "Software", "LineStart", 1000), 1, 1000},
+        STriggerCase{"LinesWithoutHeight", Nodes("On", "Software", "LineStart"), 1, 0},
+        STriggerCase{"LinesHeightZero", Nodes("On", "Software", "LineStart", 0), 1, 0},
+        // The line count is the low 32 bits of Height.
+        STriggerCase{"LinesHeightLow32Bits",
+                     Nodes("On", "Software", "LineStart", (int64_t{1} << 32) + 3), 1, 3}),
+    [](const ::testing::TestParamInfo<STriggerCase>& param) {
+        return std::string(param.param.name);
+    });
 
 TEST_F(AcqTrigger, SoftwareTriggerFiresOncePerGrabAfterCommandIsDone) {
     constexpr int64_t kPolls = 3;
@@ -345,41 +312,6 @@ TEST_F(AcqTrigger, SoftwareTriggerFiresOncePerGrabAfterCommandIsDone) {
     EXPECT_EQ(pollsAtExecute[2] - pollsAtExecute[1], kPolls + 1);
 }
 
-TEST_F(AcqTrigger, LineStartFiresOncePerLine) {
-    KZRSIM::CameraSpec desc = Cam();
-    STriggerNodes nodes;
-    nodes.selector = "LineStart";
-    nodes.height = 1000;
-    desc.buildDevice = Build(nodes);
-    desc.script = Frames(2);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
-    QRVImage image;
-    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
-    EXPECT_EQ(Executions(), 1000);
-    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
-    EXPECT_EQ(Executions(), 2000);
-    EXPECT_EQ(Counters().getFrame, 2);
-}
-
-TEST_F(AcqTrigger, LineStartWithoutLinesStillFetches) {
-    for (const int64_t height : {int64_t{0}, int64_t{-1}}) {
-        SCOPED_TRACE(height < 0 ? "no Height node" : "Height 0");
-        KZRSIM::Reset();
-        KZRSIM::CameraSpec desc = Cam();
-        STriggerNodes nodes;
-        nodes.selector = "LineStart";
-        nodes.height = height;
-        desc.buildDevice = Build(nodes);
-        desc.script = Frames(1);
-        ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
-        QRVImage image;
-        EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
-        EXPECT_EQ(Executions(), 0);
-        EXPECT_EQ(Counters().getFrame, 1);
-        m_session.reset();
-    }
-}
-
 TEST_F(AcqTrigger, CommandThatNeverCompletesTimesOutWithoutFetching) {
     KZRSIM::CameraSpec desc = Cam();
     STriggerNodes nodes;
@@ -395,6 +327,7 @@ TEST_F(AcqTrigger, CommandThatNeverCompletesTimesOutWithoutFetching) {
     EXPECT_EQ(Counters().getFrame, 0);
     EXPECT_EQ(Executions(), 0);
     EXPECT_TRUE(image.IsEmpty());
+    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
 }
 
 TEST_F(AcqTrigger, TriggerWaitIsMeasuredAcrossTheTickWrapAround) {
@@ -470,15 +403,10 @@ TEST_F(AcqTrigger, IdleStopAbortsNextExLineLoopButNotNextGrabImage) {
 
 TEST_F(AcqTrigger, CameraLinkSendsTheTriggerOnTheGrabbersNodeMap) {
     // Both maps could trigger; only the grabber's selector and Height give 5 lines.
-    const std::filesystem::path cam = std::filesystem::path(::testing::TempDir()) / "acq_cl.cam";
-    std::ofstream(cam).put('\n');
     KZRSIM::CameraSpec desc = Cam();
     desc.transport = KZRGENICAM::TransportCameraLink;
     desc.grabberModule = true;
-    STriggerNodes device;
-    device.selector = "FrameStart";
-    device.height = 7;
-    desc.buildDevice = Build(device);
+    desc.buildDevice = Build(Nodes("On", "Software", "FrameStart", 7));
     desc.buildGrabber = [](GenApi::CMemoryNodeMap& map) {
         map.AddEnumeration("FrameTriggerCtrl", {{"Disable", 0}, {"Enable", 1}}, "Enable");
         map.AddEnumeration("FrameTriggerSource", {{"Software", 0}, {"CC1", 1}}, "Software");
@@ -487,9 +415,7 @@ TEST_F(AcqTrigger, CameraLinkSendsTheTriggerOnTheGrabbersNodeMap) {
         map.AddCommand("TriggerSoftware");
     };
     desc.script = Frames(1);
-    Use(desc);
-    m_session = std::make_unique<CGenICamCamera>();
-    ASSERT_EQ(m_session->Open(QRVString(kSerial), QRVString(cam.string().c_str())), 0);
+    ASSERT_NO_FATAL_FAILURE(OpenSession(desc, WriteFile("acq.cam", "").string()));
     ASSERT_TRUE(m_session->CameraLink());
     ASSERT_EQ(m_session->StartAcquire(0, 0), 0);
     QRVImage image;
@@ -528,24 +454,6 @@ TEST_F(AcqTrigger, PendingStopDoesNotAbortASingleTrigger) {
     EXPECT_TRUE(m_session->AbortRaised());
 }
 
-TEST_F(AcqTrigger, LineCountIsTheLow32BitsOfHeight) {
-    KZRSIM::CameraSpec desc = Cam();
-    STriggerNodes nodes;
-    nodes.selector = "LineStart";
-    nodes.height = (int64_t{1} << 32) + 3;
-    desc.buildDevice = Build(nodes);
-    desc.script = Frames(1);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
-    // A saturated count would run for ages: stop it early with an exception.
-    GenApi::CMemoryNodeMap* map = &Device();
-    map->Ref("TriggerSoftware").OnExecute([map] {
-        if (map->ExecuteCount("TriggerSoftware") > 1000) throw std::runtime_error("too many lines");
-    });
-    QRVImage image;
-    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
-    EXPECT_EQ(Executions(), 3);
-}
-
 TEST_F(AcqTrigger, TriggerWaitPollsAboutOncePerMillisecond) {
     // Ticks advance 1 ms per reading, so the wait makes kTimeout + 1 polls with a
     // sleep after each: a spin takes far less time, a coarse sleep far more.
@@ -574,6 +482,10 @@ struct STimeoutCase {
     const char* name;
     int timeout;
 };
+
+void PrintTo(const STimeoutCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class AcqTimeout : public AcqFixture, public ::testing::WithParamInterface<STimeoutCase> {};
 
@@ -759,17 +671,6 @@ INSTANTIATE_TEST_SUITE_P(FrameResults, AcqGrabFailureThreads, ::testing::ValuesI
 
 using AcqFrameLockThreads = AcqFixture;
 
-TEST_F(AcqFrameLockThreads, TriggerTimeoutInGrabImageExLeavesLockFree) {
-    KZRSIM::CameraSpec desc = Cam();
-    STriggerNodes nodes;
-    nodes.completion = ECommandCompletion::Never;
-    desc.buildDevice = Build(nodes);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
-    ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
-    EXPECT_EQ(m_session->GrabImageEx(nullptr, nullptr, 0), QRV_ERR_GRAB_TIMEOUT);
-    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
-}
-
 TEST_F(AcqFrameLockThreads, GrabImageExTriggersAndFetchesUnderTheLock) {
     KZRSIM::CameraSpec desc = Cam();
     desc.buildDevice = Build(STriggerNodes{});
@@ -842,14 +743,6 @@ TEST_F(AcqGrab, RefusedLayoutLeavesHostImageUnchanged) {
     EXPECT_EQ(std::vector<unsigned char>(image.Data(), image.Data() + 8),
               std::vector<unsigned char>(pixels, pixels + 8));
     ExpectNothingOut();
-}
-
-TEST_F(AcqGrab, NegativeTimeOutReachesTheCameraSignExtended) {
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
-    QRVImage image;
-    EXPECT_EQ(m_session->GrabImage(&image, -1), 0);
-    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, INT_MIN), 0);
-    EXPECT_EQ(Counters().getFrameTimeouts, (std::vector<int64_t>{-1, INT_MIN}));
 }
 
 TEST_F(AcqGrab, GrabsCopyConsecutiveFrames) {

@@ -110,11 +110,16 @@ TEST_F(ParamTest, NodeTypeCodes) {
 }
 
 struct SIntCase {
+    const char* name;
     int64_t min, max, inc;
     int value;
     int result;
     int64_t written;
 };
+
+void PrintTo(const SIntCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class SetParamIntGrid : public ParamTest, public ::testing::WithParamInterface<SIntCase> {};
 
@@ -129,16 +134,19 @@ TEST_P(SetParamIntGrid, ClampsAndAlignsDownwards) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SetParamIntGrid,
-    ::testing::Values(SIntCase{0, 100, 4, 10, 0, 8}, SIntCase{0, 100, 4, 100, 0, 100},
-                      SIntCase{0, 100, 4, 103, 0, 100},
-                      SIntCase{0, kInt64Max, 1, 2147483647, 0, 2147483647},
-                      SIntCase{10, 100, 4, 8, 0, 10}, SIntCase{10, 100, 4, 5, 101040, 0},
-                      // Ranges beyond 32 bits saturate instead of wrapping.
-                      SIntCase{0, int64_t{1} << 32, 1, 5, 0, 5},
-                      SIntCase{0, int64_t{1} << 32, 1, 2147483647, 0, 2147483647},
-                      SIntCase{kInt64Min, 100, 1, -5, 0, -5},
-                      SIntCase{-2147483648LL, 2147483647LL, 3, 2147483647, 0, 2147483647},
-                      SIntCase{-2147483648LL, 2147483647LL, 3, 2147483646, 0, 2147483644}));
+    ::testing::Values(
+        SIntCase{"OffGridDown", 0, 100, 4, 10, 0, 8}, SIntCase{"AtMax", 0, 100, 4, 100, 0, 100},
+        SIntCase{"AboveMaxClamps", 0, 100, 4, 103, 0, 100},
+        SIntCase{"IntMaxInHugeRange", 0, kInt64Max, 1, 2147483647, 0, 2147483647},
+        SIntCase{"BelowMinMovesUp", 10, 100, 4, 8, 0, 10},
+        SIntCase{"FarBelowMinRefused", 10, 100, 4, 5, 101040, 0},
+        // Ranges beyond 32 bits saturate instead of wrapping.
+        SIntCase{"MaxBeyond32Bits", 0, int64_t{1} << 32, 1, 5, 0, 5},
+        SIntCase{"IntMaxBelowMaxBeyond32Bits", 0, int64_t{1} << 32, 1, 2147483647, 0, 2147483647},
+        SIntCase{"MinBeyond32Bits", kInt64Min, 100, 1, -5, 0, -5},
+        SIntCase{"IntMaxOnGridOf3", -2147483648LL, 2147483647LL, 3, 2147483647, 0, 2147483647},
+        SIntCase{"OffGridOf3", -2147483648LL, 2147483647LL, 3, 2147483646, 0, 2147483644}),
+    [](const ::testing::TestParamInfo<SIntCase>& param) { return std::string(param.param.name); });
 
 TEST_F(ParamTest, GetParamIntSaturatesAndLogs) {
     CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) {
@@ -332,6 +340,10 @@ struct SSourceCase {
     const char* feature;
     const char* expected;  ///< "Dev" from the camera, "Grab" from the grabber
 };
+
+void PrintTo(const SSourceCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class TriggerSourceMapTest : public ParamTest, public ::testing::WithParamInterface<SSourceCase> {};
 

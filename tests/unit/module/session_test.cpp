@@ -106,6 +106,10 @@ struct SPortCase {
     const char* protocol;
 };
 
+void PrintTo(const SPortCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class CameraLinkPortTest : public SimFixture, public ::testing::WithParamInterface<SPortCase> {};
 
 TEST_P(CameraLinkPortTest, ChoosesTheLastMatchingPortAndProtocol) {
