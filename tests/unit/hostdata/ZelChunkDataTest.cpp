@@ -23,17 +23,12 @@ void expectContent(const ZelChunkData& chunk, const std::vector<unsigned char>& 
     EXPECT_EQ(std::memcmp(chunk.getData(), bytes.data(), bytes.size()), 0);
 }
 
-TEST(ZelChunkData, StartsEmptyAndUntouched) {
-    const ZelChunkData chunk;
-    EXPECT_EQ(chunk.getSize(), 0u);
-    EXPECT_EQ(chunk.getData(), nullptr);
-    EXPECT_EQ(chunk.getUpdateCount(), 0u);
-}
-
-TEST(ZelChunkData, SetDataCopiesAndCountsUpdates) {
+TEST(ZelChunkData, StartsEmptyThenCopiesAndCountsUpdates) {
     std::vector<unsigned char> first = pattern(40, 1);
     const std::vector<unsigned char> firstCopy = first;
     ZelChunkData chunk;
+    EXPECT_EQ(chunk.getData(), nullptr);
+    EXPECT_EQ(chunk.getUpdateCount(), 0u);
     chunk.setData(first.size(), first.data());
     EXPECT_EQ(chunk.getUpdateCount(), 1u);
     EXPECT_NE(chunk.getData(), first.data());

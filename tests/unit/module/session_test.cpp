@@ -304,16 +304,6 @@ TEST_F(ListTest, DestructorReleasesHeldRecordsOnce) {
     EXPECT_EQ(0, KZRSIM::Library().doubleReleases);
 }
 
-TEST(InterfaceFromTransport, MapsEveryCode) {
-    EXPECT_EQ(QRV_INTERFACE_GIGE, CGenICamCamera::InterfaceFromTransport(1));
-    EXPECT_EQ(QRV_INTERFACE_USB3, CGenICamCamera::InterfaceFromTransport(2));
-    EXPECT_EQ(QRV_INTERFACE_CAMERALINK, CGenICamCamera::InterfaceFromTransport(4));
-    EXPECT_EQ(QRV_INTERFACE_GENTL, CGenICamCamera::InterfaceFromTransport(8));
-    for (int other : {0, 3, 5, 16, -1}) {
-        EXPECT_EQ(QRV_INTERFACE_UNKNOWN, CGenICamCamera::InterfaceFromTransport(other));
-    }
-}
-
 class ErrorLogTest : public SimFixture {};
 
 TEST_F(ErrorLogTest, TimeStampIsZeroPadded) {
@@ -373,14 +363,6 @@ TEST_F(ErrorLogTest, ModuleLogIsSwitchedOffAndWritesNoFile) {
     }
     std::filesystem::current_path(cwd);
     EXPECT_FALSE(std::filesystem::exists(m_dir / "ErrorLog"));
-}
-
-TEST_F(ErrorLogTest, MultiByteColonIsWrittenAsIs) {
-    m_log.reset(new CErrorLog(m_logPath.string().c_str(), true));
-    SetModuleLogForTesting(m_log.get());
-    *m_log << LogBegin << "GetParamInt\xA3\xBA"
-           << "x" << LogEnd;
-    EXPECT_EQ(std::vector<std::string>{"GetParamInt\xA3\xBAx"}, LogMessages());
 }
 
 class ErrorLogThreads : public SimFixture {};
