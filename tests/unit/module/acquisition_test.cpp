@@ -330,7 +330,7 @@ TEST_F(AcqTrigger, CommandThatNeverCompletesTimesOutWithoutFetching) {
     EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
 }
 
-TEST_F(AcqTrigger, TriggerWaitIsMeasuredAcrossTheTickWrapAround) {
+TEST_F(AcqTrigger, TriggerWaitPollsOncePerMillisecondAcrossTheTickWrap) {
     constexpr int kTimeout = 40;
     constexpr std::uint32_t kStart = 0xFFFFFFF0u;
     KZRSIM::CameraSpec desc = Cam();
@@ -339,8 +339,10 @@ TEST_F(AcqTrigger, TriggerWaitIsMeasuredAcrossTheTickWrapAround) {
     desc.buildDevice = Build(nodes);
     ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
 
-    // One millisecond per reading; a wait that misreads the wrap would end at once
-    // or never, so the clock gives up (throws) long after the right answer.
+    // One millisecond per reading, so the wait makes kTimeout + 1 polls with a
+    // sleep after each: a spin takes far less time, a coarse sleep far more. A
+    // wait that misreads the wrap would end at once or never, so the clock gives
+    // up (throws) long after the right answer.
     std::atomic<std::uint32_t> calls{0};
     qrv::platform::SetTickSourceForTesting([&calls]() -> std::uint32_t {
         const std::uint32_t n = calls++;
@@ -348,8 +350,13 @@ TEST_F(AcqTrigger, TriggerWaitIsMeasuredAcrossTheTickWrapAround) {
         return kStart + n;
     });
     QRVImage image;
+    const Clock::time_point start = Clock::now();
     EXPECT_EQ(m_session->GrabImage(&image, kTimeout), QRV_ERR_GRAB_TIMEOUT);
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     qrv::platform::SetTickSourceForTesting({});
+    EXPECT_GE(waited, kTimeout) << "the wait does not sleep between polls";
+    EXPECT_LT(waited, 8 * kTimeout) << "the wait sleeps far longer than 1 ms per poll";
 
     // The start reading, then one per poll until more than kTimeout has passed.
     EXPECT_EQ(calls.load(), static_cast<std::uint32_t>(kTimeout + 2));
@@ -454,30 +461,6 @@ TEST_F(AcqTrigger, PendingStopDoesNotAbortASingleTrigger) {
     EXPECT_TRUE(m_session->AbortRaised());
 }
 
-TEST_F(AcqTrigger, TriggerWaitPollsAboutOncePerMillisecond) {
-    // Ticks advance 1 ms per reading, so the wait makes kTimeout + 1 polls with a
-    // sleep after each: a spin takes far less time, a coarse sleep far more.
-    constexpr int kTimeout = 50;
-    KZRSIM::CameraSpec desc = Cam();
-    STriggerNodes nodes;
-    nodes.completion = ECommandCompletion::Never;
-    desc.buildDevice = Build(nodes);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
-    std::atomic<std::uint32_t> tick{0};
-    qrv::platform::SetTickSourceForTesting([&tick] { return tick++; });
-    QRVImage image;
-    const Clock::time_point start = Clock::now();
-    EXPECT_EQ(m_session->GrabImage(&image, kTimeout), QRV_ERR_GRAB_TIMEOUT);
-    const auto waited =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    qrv::platform::SetTickSourceForTesting({});
-    EXPECT_EQ(Device().CallCount("TriggerSoftware", GenApi::EFaultOp::IsDone), kTimeout + 1);
-    EXPECT_GE(waited, kTimeout) << "the wait does not sleep between polls";
-    EXPECT_LT(waited, 8 * kTimeout) << "the wait sleeps far longer than 1 ms per poll";
-}
-
-// The host's time-out bounds the trigger wait as an unsigned number and then
-// goes, whole, to each fetch.
 struct STimeoutCase {
     const char* name;
     int timeout;
@@ -563,27 +546,21 @@ protected:
     std::atomic<int64_t> m_executed{0};
 };
 
-TEST_F(AcqLineLoopThreads, StopEndsGrabImageLineLoop) {
+TEST_F(AcqLineLoopThreads, StopEndsTheLineLoopOfEitherGrab) {
     ASSERT_NO_FATAL_FAILURE(OpenLineScan());
-    QRVImage image;
-    EXPECT_EQ(StopDuring([&] { return m_session->GrabImage(&image, kWait); }),
-              QRV_ERR_GRAB_ABORTED);
-    EXPECT_LT(m_executed.load(), int64_t{1} << 30);
-    EXPECT_EQ(Counters().getFrame, 0);
-    EXPECT_EQ(Counters().stopGrabbing, 1);
-    EXPECT_TRUE(image.IsEmpty());
-    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
-}
-
-TEST_F(AcqLineLoopThreads, StopEndsGrabImageExLineLoop) {
-    ASSERT_NO_FATAL_FAILURE(OpenLineScan());
-    ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
     QRVImage image;
     ZelChunkData chunks;
+    EXPECT_EQ(StopDuring([&] { return m_session->GrabImage(&image, kWait); }),
+              QRV_ERR_GRAB_ABORTED);
+    EXPECT_EQ(Counters().stopGrabbing, 1);
+    EXPECT_FALSE(m_session->AbortRaised());  // the loop lowered it
+
+    ASSERT_EQ(m_session->StartAcquire(0, 0), 0);
+    m_executed = 0;
     EXPECT_EQ(StopDuring([&] { return m_session->GrabImageEx(&image, &chunks, kWait); }),
               QRV_ERR_GRAB_TIMEOUT);
-    EXPECT_LT(m_executed.load(), int64_t{1} << 30);
     EXPECT_EQ(Counters().getFrame, 0);
+    EXPECT_TRUE(image.IsEmpty());
     EXPECT_EQ(chunks.getUpdateCount(), 0u);
     EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
 }
