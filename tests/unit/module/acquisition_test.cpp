@@ -6,14 +6,11 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <ostream>
-#include <regex>
 #include <set>
 #include <stdexcept>
 #include <string>
