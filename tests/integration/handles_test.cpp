@@ -119,7 +119,7 @@ TEST_F(PluginHandles, ListsWithoutArrayFail) {
     Use({Cam()});
     EXPECT_EQ(api->GetCameraList(nullptr), QRV_ERR_PARAMETER_ACCESS);
     EXPECT_EQ(api->GetCardList(nullptr), QRV_ERR_PARAMETER_ACCESS);
-    EXPECT_EQ(KZRSIM::Library().recordsOut, 0);
+    EXPECT_EQ(KZRSIM::Library().discovery, 0);
 }
 
 TEST_F(PluginHandles, FailedOpenClearsTheHandle) {
