@@ -76,6 +76,31 @@ TEST_F(ConfigFileTest, OpenAppliesTheFileToCameraLinkCamerasOnly) {
     EXPECT_EQ(0, m_map->CallCount("Width", GenApi::EFaultOp::Any));
 }
 
+TEST_F(ConfigFileTest, DemoCameraLinkGrabberTakesEveryEntryOfTheExampleFile) {
+    const std::string path = std::string(QRV_SOURCE_DIR) + "/examples/sim-cl-camera.cam";
+    std::ifstream in(path);
+    int entries = 0;
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t end = line.find(';');
+        entries += end != std::string::npos && line.find('=') < end;
+    }
+    m_session.reset();
+    KZRSIM::SetScenario(KZRSIM::DemoScenario());
+    GenApi::CMemoryNodeMap* grabber = KZRSIM::GrabberNodeMap("SIM-KZRCL-P01");
+    ASSERT_NE(nullptr, grabber);
+    int writes = 0;
+    GenApi::NodeList_t nodes;
+    grabber->GetNodes(nodes);
+    for (GenApi::INode* node : nodes) {
+        if (node->IsFeature())
+            grabber->Ref(node->GetName().c_str()).OnWrite([&writes] { ++writes; });
+    }
+    auto session = OpenSession("SIM-KZRCL-P01", path);
+    EXPECT_TRUE(session->CameraLink());
+    EXPECT_GE(entries, 6);
+    EXPECT_EQ(entries, writes);
+}
+
 TEST_F(ConfigFileTest, MissingFileIsRefused) {
     EXPECT_FALSE(m_session->LoadCameraConfigFile((m_dir / "none.cam").string().c_str()));
 }

@@ -221,16 +221,6 @@ TEST_F(ListTest, CameraListAdmitsGigEUsb3AndGenTLOnly) {
     EXPECT_EQ(0, KZRSIM::Library().doubleReleases);
 }
 
-TEST_F(ListTest, EmptyDiscoveryLogsZeroAndEmptiesTheList) {
-    QRVCameraInfoArray list;
-    QRVCameraInfo stale;
-    list.Append(stale);
-    CGenICamCamera session;
-    EXPECT_EQ(0, session.GetCameraList(&list));
-    EXPECT_EQ(0, list.Length());
-    EXPECT_EQ(std::vector<std::string>{"Find Camera count =  0"}, LogMessages());
-}
-
 TEST_F(ListTest, FailureHalfWayReleasesEveryRecordExactlyOnce) {
     for (const char* kind : {"std", "genicam"}) {
         KZRSIM::ResetCounters();
