@@ -63,6 +63,11 @@ TEST_F(OpenTest, NonCameraLinkCameraIgnoresTheConfigurationPath) {
 TEST_F(OpenTest, SessionClosesAndReleasesItsCameraExactlyOnce) {
     Use({Camera("A")});
     {
+        CGenICamCamera fresh;
+        EXPECT_FALSE(fresh.IsOpen());
+        EXPECT_EQ(101007, fresh.Close());
+    }
+    {
         auto session = OpenSession("A");
         EXPECT_EQ(0, session->Close());
         EXPECT_EQ(101007, session->Close());
@@ -73,12 +78,6 @@ TEST_F(OpenTest, SessionClosesAndReleasesItsCameraExactlyOnce) {
     EXPECT_EQ(1, counters.release);
     EXPECT_EQ(0, KZRSIM::Library().camerasOut);
     EXPECT_EQ(0, KZRSIM::Library().doubleReleases);
-}
-
-TEST_F(OpenTest, FreshSessionIsNotOpenAndCloseGives101007) {
-    CGenICamCamera session;
-    EXPECT_FALSE(session.IsOpen());
-    EXPECT_EQ(101007, session.Close());
 }
 
 TEST_F(OpenTest, CameraLinkWithoutConfigurationFileGives100009AndClosesOnDestruction) {
