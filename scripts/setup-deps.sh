@@ -8,7 +8,7 @@ packages=(
   build-essential cmake pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev libopencv-core-dev libpng-dev
-  clang-format file binutils
+  clang-format file binutils gcovr
   libaravis-dev libusb-1.0-0-dev aravis-tools
   zlib1g-dev
 )

@@ -10,6 +10,10 @@
 
 #include "PluginLibrary.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace {
 
 std::set<std::string> EntryPointNames() {
@@ -60,17 +64,29 @@ TEST(PluginExports, LoadStartsAndUnloadStopsTheCameraLibrary) {
     std::filesystem::copy_file(QRV_PLUGIN_PATH, copy,
                                std::filesystem::copy_options::overwrite_existing);
     KZRSIM::Reset();
+    KZRSIM::CameraSpec camera;
+    camera.serial = "LEFT-OPEN";
+    KZRSIM::SetScenario(KZRSIM::Scenario{{camera}, {}, {}});
     {
+#if defined(__SANITIZE_ADDRESS__)
+        // The session the host leaves open is let go with the module, on purpose.
+        __lsan::ScopedDisabler leftOpen;
+#endif
         CPluginLibrary plugin(copy.string());
         ASSERT_TRUE(plugin.Ready()) << plugin.Error();
         EXPECT_EQ(KZRSIM::Library().init, 1);
         EXPECT_EQ(KZRSIM::Library().uninit, 0);
+        QRVCameraHandle handle = 0;
+        EXPECT_EQ(plugin.Api().Open("LEFT-OPEN", &handle, "", ""), 0);
         EXPECT_EQ(plugin.Unload(), 0);
     }
-    // Gone from the process, and the library was shut down exactly once.
+    // Gone from the process, and the library was shut down exactly once; the
+    // camera the host left open was neither closed nor given back.
     EXPECT_FALSE(qrvtest::IsLibraryLoaded(copy.string())) << "unloading left the plug-in mapped";
     EXPECT_EQ(KZRSIM::Library().init, 1);
     EXPECT_EQ(KZRSIM::Library().uninit, 1);
+    EXPECT_EQ(KZRSIM::Counters("LEFT-OPEN").close, 0);
+    EXPECT_EQ(KZRSIM::Counters("LEFT-OPEN").release, 0);
     std::error_code ignored;
     std::filesystem::remove(copy, ignored);
     KZRSIM::Reset();

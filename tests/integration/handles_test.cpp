@@ -107,19 +107,13 @@ TEST_F(PluginHandles, NeverIssuedHandleIsRefusedEverywhere) {
     EXPECT_EQ(notASession, 0);
 }
 
-TEST_F(PluginHandles, OpenWithoutHandleSlotFailsAndLeaksNothing) {
+TEST_F(PluginHandles, MissingOutputSlotIsRefusedBeforeTheCameraLibrary) {
     Use({Cam()});
     EXPECT_NE(api->Open(kSerial, nullptr, "", ""), 0);
-    const KZRSIM::LibraryCounters lib = KZRSIM::Library();
-    EXPECT_EQ(lib.camerasOut, 0);
-    EXPECT_EQ(lib.doubleReleases, 0);
-}
-
-TEST_F(PluginHandles, ListsWithoutArrayFail) {
-    Use({Cam()});
     EXPECT_EQ(api->GetCameraList(nullptr), QRV_ERR_PARAMETER_ACCESS);
     EXPECT_EQ(api->GetCardList(nullptr), QRV_ERR_PARAMETER_ACCESS);
-    EXPECT_EQ(KZRSIM::Library().recordsOut, 0);
+    EXPECT_EQ(KZRSIM::Counters(kSerial).create, 0);
+    EXPECT_EQ(KZRSIM::Library().discovery, 0);
 }
 
 TEST_F(PluginHandles, FailedOpenClearsTheHandle) {
@@ -129,7 +123,10 @@ TEST_F(PluginHandles, FailedOpenClearsTheHandle) {
     KZRSIM::CameraSpec throwing = Cam();
     throwing.serial = "HND-THROW";
     throwing.faults["open"] = "std";
-    Use({Cam(), refusing, throwing});
+    KZRSIM::CameraSpec genicam = Cam();
+    genicam.serial = "HND-GENICAM";
+    genicam.faults["open"] = "genicam";
+    Use({Cam(), refusing, throwing, genicam});
 
     int sentinel = 0;
     const struct {
@@ -139,6 +136,7 @@ TEST_F(PluginHandles, FailedOpenClearsTheHandle) {
         {"HND-UNKNOWN", QRV_ERR_CAMERA_NOT_FOUND},
         {"HND-REFUSE", QRV_ERR_CAMERA_OPEN_FAILED},
         {"HND-THROW", QRV_ERR_EXCEPTION},
+        {"HND-GENICAM", QRV_ERR_GENICAM_EXCEPTION},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.serial);
@@ -150,5 +148,54 @@ TEST_F(PluginHandles, FailedOpenClearsTheHandle) {
         EXPECT_EQ(lib.doubleReleases, 0);
     }
 }
+
+// What the camera library raises inside an entry point comes back as a code.
+struct SThrowCase {
+    const char* name;
+    const char* operation;  ///< the camera operation that raises
+    const char* kind;
+    int (*call)(const SPluginApi&, QRVCameraHandle);
+    int expected;
+};
+
+void PrintTo(const SThrowCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class PluginExceptions : public PluginTest, public ::testing::WithParamInterface<SThrowCase> {};
+
+TEST_P(PluginExceptions, StopAtTheEntryPoint) {
+    const SThrowCase& c = GetParam();
+    KZRSIM::CameraSpec desc = Cam();
+    desc.faults[c.operation] = c.kind;
+    Use({desc});
+    QRVCameraHandle handle = nullptr;
+    ASSERT_EQ(api->Open(kSerial, &handle, "", ""), 0);
+    EXPECT_EQ(c.call(*api, handle), c.expected);
+    api->Close(handle);
+    EXPECT_EQ(KZRSIM::Library().camerasOut, 0);
+    EXPECT_EQ(KZRSIM::Library().doubleReleases, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, PluginExceptions,
+    ::testing::Values(
+        SThrowCase{"StartAcquire", "startGrabbing", "genicam",
+                   [](const SPluginApi& a, QRVCameraHandle h) { return a.StartAcquire(h, 0, 0); },
+                   QRV_ERR_GENICAM_EXCEPTION},
+        SThrowCase{"StopAcquire", "stopGrabbing", "std",
+                   [](const SPluginApi& a, QRVCameraHandle h) {
+                       a.StartAcquire(h, 0, 0);
+                       return a.StopAcquire(h);
+                   },
+                   QRV_ERR_EXCEPTION},
+        SThrowCase{"Close", "close", "genicam",
+                   [](const SPluginApi& a, QRVCameraHandle h) { return a.Close(h); },
+                   QRV_ERR_GENICAM_EXCEPTION},
+        SThrowCase{"IsOpen", "isConnected", "std",
+                   [](const SPluginApi& a, QRVCameraHandle h) { return a.IsOpen(h) ? 1 : 0; }, 0}),
+    [](const ::testing::TestParamInfo<SThrowCase>& param) {
+        return std::string(param.param.name);
+    });
 
 }  // namespace

@@ -229,6 +229,10 @@ struct FormatCase {
     uint32_t pfnc;
 };
 
+void PrintTo(const FormatCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class PatternTest : public StreamTest, public ::testing::WithParamInterface<FormatCase> {};
 
 TEST_P(PatternTest, PixelsMatchPatternByteAndShiftPerFrame) {

@@ -57,7 +57,10 @@ TEST_P(ThreadsStreamTest, StopOrCloseWakesAnUnlimitedWaiter) {
     EXPECT_EQ(w.result.get(), FrameNotRunning);
 }
 
-INSTANTIATE_TEST_SUITE_P(ThreadsStopOrClose, ThreadsStreamTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(ThreadsStopOrClose, ThreadsStreamTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                             return std::string(param.param ? "Close" : "StopGrabbing");
+                         });
 
 class ThreadsScriptTest : public SimTest {};
 

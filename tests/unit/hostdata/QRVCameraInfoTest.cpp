@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(QRVCameraInfoArray, AppendStoresIndependentCopy) {
+TEST(QRVCameraInfoArray, AppendStoresIndependentCopyAndAtChecksTheRange) {
     QRVCameraInfo info;
     info.SetID("sim-0001");
     info.SetModelName("SimCam \xE7\x9B\xB8\xE6\x9C\xBA");
@@ -25,18 +25,12 @@ TEST(QRVCameraInfoArray, AppendStoresIndependentCopy) {
     EXPECT_EQ(list.At(1).GetID(), QRVString("changed"));
     EXPECT_EQ(list.At(1).GetInterface(), QRV_INTERFACE_USB3);
 
+    EXPECT_THROW(list.At(2), std::out_of_range);
+    EXPECT_THROW(list.At(-1), std::out_of_range);
+
     list.Clear();
     EXPECT_EQ(list.Length(), 0);
-}
-
-TEST(QRVCameraInfoArray, AtOutsideRangeThrows) {
-    QRVCameraInfoArray list;
     EXPECT_THROW(list.At(0), std::out_of_range);
-    QRVCameraInfo info;
-    list.Append(info);
-    EXPECT_NO_THROW(list.At(0));
-    EXPECT_THROW(list.At(1), std::out_of_range);
-    EXPECT_THROW(list.At(-1), std::out_of_range);
 }
 
 TEST(QRVCardInfoArray, AppendAndPushCopy) {

@@ -104,7 +104,7 @@ TEST(QRVStringConversion, LoneSurrogatesEncodeAsReplacementCharacter) {
     EXPECT_EQ(QRVString::fromUtf16(u"\xD83D\xD83D\xDE00").toUtf8().str(), r + kGrinning);
 }
 
-TEST(QRVStringAccess, AtCountsCodeUnits) {
+TEST(QRVStringAccess, AtCountsCodeUnitsAndGivesNullOutside) {
     const QRVString text(kGroesse);
     EXPECT_EQ(text.length(), 12);
     EXPECT_EQ(text.at(0).unicode(), u'K');
@@ -117,16 +117,13 @@ TEST(QRVStringAccess, AtCountsCodeUnits) {
     EXPECT_EQ(emoji.at(1).unicode(), 0xD83D);
     EXPECT_EQ(emoji.at(2).unicode(), 0xDE00);
     EXPECT_EQ(QRVString(kXiangji).at(0).toLatin1(), '?');
-}
-
-TEST(QRVStringAccess, AtOutsideTextGivesNullChar) {
-    const QRVString text("abc");
+    // Outside the text: the null character.
     EXPECT_EQ(text.at(-1), QRVChar(0));
-    EXPECT_EQ(text.at(3), QRVChar(0));
+    EXPECT_EQ(text.at(12), QRVChar(0));
     EXPECT_EQ(QRVString().at(0), QRVChar(0));
 }
 
-TEST(QRVStringAccess, MidOnNonAsciiText) {
+TEST(QRVStringAccess, MidCountsCodeUnitsAndIsEmptyOutside) {
     const QRVString text(kGroesse);
     EXPECT_EQ(text.mid(7).toUtf8().str(),
               "Gr\xC3\xB6\xC3\x9F"
@@ -138,21 +135,16 @@ TEST(QRVStringAccess, MidOnNonAsciiText) {
               "e");
     EXPECT_EQ(text.mid(0), text);
     EXPECT_EQ(QRVString(kXiangji).mid(1).toUtf8().str(), "\xE6\x9C\xBA");
-}
-
-TEST(QRVStringAccess, MidOutsideTextIsEmpty) {
-    const QRVString text(kGroesse);
+    // Outside the text: empty.
     EXPECT_TRUE(text.mid(12).isEmpty());
     EXPECT_TRUE(text.mid(100, 3).isEmpty());
     EXPECT_TRUE(text.mid(-1).isEmpty());
     EXPECT_TRUE(text.mid(3, 0).isEmpty());
     EXPECT_TRUE(QRVString().mid(0).isEmpty());
-}
-
-TEST(QRVStringAccess, MidSplitsSurrogatePairsByCodeUnit) {
-    const QRVString text(std::string("a").append(kGrinning).append("b").c_str());
-    EXPECT_EQ(text.mid(1, 2).toUtf8().str(), kGrinning);
-    EXPECT_EQ(text.mid(2, 1).utf16(), u"\xDE00");
+    // Surrogate pairs are split by code unit.
+    const QRVString pair(std::string("a").append(kGrinning).append("b").c_str());
+    EXPECT_EQ(pair.mid(1, 2).toUtf8().str(), kGrinning);
+    EXPECT_EQ(pair.mid(2, 1).utf16(), u"\xDE00");
 }
 
 struct ContainsCase {

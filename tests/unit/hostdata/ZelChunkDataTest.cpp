@@ -23,17 +23,12 @@ void expectContent(const ZelChunkData& chunk, const std::vector<unsigned char>& 
     EXPECT_EQ(std::memcmp(chunk.getData(), bytes.data(), bytes.size()), 0);
 }
 
-TEST(ZelChunkData, StartsEmptyAndUntouched) {
-    const ZelChunkData chunk;
-    EXPECT_EQ(chunk.getSize(), 0u);
-    EXPECT_EQ(chunk.getData(), nullptr);
-    EXPECT_EQ(chunk.getUpdateCount(), 0u);
-}
-
-TEST(ZelChunkData, SetDataCopiesAndCountsUpdates) {
+TEST(ZelChunkData, StartsEmptyThenCopiesAndCountsUpdates) {
     std::vector<unsigned char> first = pattern(40, 1);
     const std::vector<unsigned char> firstCopy = first;
     ZelChunkData chunk;
+    EXPECT_EQ(chunk.getData(), nullptr);
+    EXPECT_EQ(chunk.getUpdateCount(), 0u);
     chunk.setData(first.size(), first.data());
     EXPECT_EQ(chunk.getUpdateCount(), 1u);
     EXPECT_NE(chunk.getData(), first.data());
@@ -51,22 +46,7 @@ TEST(ZelChunkData, SetDataCopiesAndCountsUpdates) {
     expectContent(chunk, smaller);
 }
 
-TEST(ZelChunkData, ZeroSizeEmptiesContent) {
-    const std::vector<unsigned char> bytes = pattern(16, 4);
-    ZelChunkData chunk;
-    chunk.setData(bytes.size(), bytes.data());
-
-    chunk.setData(0, nullptr);
-    EXPECT_EQ(chunk.getSize(), 0u);
-    EXPECT_EQ(chunk.getData(), nullptr);
-    EXPECT_EQ(chunk.getUpdateCount(), 2u);
-
-    chunk.setData(0, bytes.data());
-    EXPECT_EQ(chunk.getSize(), 0u);
-    EXPECT_EQ(chunk.getUpdateCount(), 3u);
-}
-
-TEST(ZelChunkData, RefusedDataLeavesContentAndCount) {
+TEST(ZelChunkData, RefusedDataLeavesContentAndCountButZeroSizeEmpties) {
     const std::vector<unsigned char> bytes = pattern(16, 5);
     ZelChunkData chunk;
     chunk.setData(bytes.size(), bytes.data());
@@ -80,6 +60,14 @@ TEST(ZelChunkData, RefusedDataLeavesContentAndCount) {
                  std::bad_alloc);
     expectContent(chunk, bytes);
     EXPECT_EQ(chunk.getUpdateCount(), 1u);
+
+    chunk.setData(0, nullptr);
+    EXPECT_EQ(chunk.getSize(), 0u);
+    EXPECT_EQ(chunk.getData(), nullptr);
+    EXPECT_EQ(chunk.getUpdateCount(), 2u);
+    chunk.setData(0, bytes.data());
+    EXPECT_EQ(chunk.getSize(), 0u);
+    EXPECT_EQ(chunk.getUpdateCount(), 3u);
 }
 
 }  // namespace

@@ -6,14 +6,11 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <ostream>
-#include <regex>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -22,6 +19,7 @@
 #include "KZRSim.h"
 #include "MemoryNodeMap.h"
 #include "QRVAcqGenIcam.h"
+#include "SimFixture.h"
 #include "log/ErrorLog.h"
 #include "platform/Platform.h"
 #include "session/GenICamCamera.h"
@@ -33,53 +31,6 @@ using GenApi::ECommandCompletion;
 
 constexpr char kSerial[] = "ACQ-0001";
 constexpr int kWait = 1000;  // grab time-out for frames that are ready at once
-
-/// The module log redirected to a fresh file; Messages() gives each line
-/// without its time stamp.
-class CCapturedLog {
-public:
-    CCapturedLog() {
-        static std::atomic<int> serial{0};
-        m_path = std::filesystem::path(::testing::TempDir()) /
-                 ("acq_log_" + std::to_string(Clock::now().time_since_epoch().count()) + "_" +
-                  std::to_string(++serial) + ".txt");
-        m_log = std::make_unique<CErrorLog>(m_path.string().c_str(), true);
-        SetModuleLogForTesting(m_log.get());
-    }
-    ~CCapturedLog() {
-        SetModuleLogForTesting(nullptr);
-        m_log.reset();
-        std::error_code ignored;
-        std::filesystem::remove(m_path, ignored);
-    }
-    CCapturedLog(const CCapturedLog&) = delete;
-    CCapturedLog& operator=(const CCapturedLog&) = delete;
-
-    std::vector<std::string> Messages() const {
-        static const std::regex stamp(R"(^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] )");
-        std::ifstream in(m_path, std::ios::binary);
-        std::vector<std::string> out;
-        std::string line;
-        while (std::getline(in, line)) {
-#if defined(_WIN32)
-            // The log is written in text mode: CRLF line ends on Windows.
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-#endif
-            std::smatch m;
-            if (!std::regex_search(line, m, stamp)) {
-                ADD_FAILURE() << "log line without time stamp: " << line;
-                out.push_back(line);
-                continue;
-            }
-            out.push_back(line.substr(static_cast<std::size_t>(m.length(0))));
-        }
-        return out;
-    }
-
-private:
-    std::filesystem::path m_path;
-    std::unique_ptr<CErrorLog> m_log;
-};
 
 /// Trigger-related nodes of a device node map.
 struct STriggerNodes {
@@ -99,19 +50,13 @@ std::function<void(GenApi::CMemoryNodeMap&)> Build(const STriggerNodes& t) {
             map.AddEnumeration("TriggerSelector", {{"FrameStart", 0}, {"LineStart", 1}},
                                t.selector);
         }
-        if (t.height >= 0) map.AddInteger("Height", t.height, 0, int64_t{1} << 30);
+        if (t.height >= 0) map.AddInteger("Height", t.height, 0, INT64_MAX);
         map.AddCommand("TriggerSoftware", t.completion, t.completionParam);
     };
 }
 
 std::vector<KZRSIM::FrameStep> Frames(std::size_t count) {
     return std::vector<KZRSIM::FrameStep>(count);
-}
-
-uint64_t FrameIdOf(const QRVImage& image) {
-    uint64_t id = 0;
-    for (int i = 7; i >= 0; --i) id = (id << 8) | image.Data()[i];
-    return id;
 }
 
 /// True when another thread can take the lock at once.
@@ -127,10 +72,8 @@ bool FreeForOtherThreads(qrv::platform::FrameMutex& mutex) {
 
 /// Every test starts from an empty transport, with the log captured and the
 /// platform hooks in their normal state, and ends with nothing left out.
-class AcqFixture : public ::testing::Test {
+class AcqFixture : public qrvtest::SimFixture {
 protected:
-    void SetUp() override { KZRSIM::Reset(); }
-
     void TearDown() override {
         m_session.reset();
         qrv::platform::SetTickSourceForTesting({});
@@ -139,26 +82,17 @@ protected:
         EXPECT_EQ(lib.framesOut, 0);
         EXPECT_EQ(lib.camerasOut, 0);
         EXPECT_EQ(lib.doubleReleases, 0);
-        KZRSIM::Reset();
+        SimFixture::TearDown();
     }
 
-    static KZRSIM::CameraSpec Cam() {
-        KZRSIM::CameraSpec desc;
-        desc.serial = kSerial;
-        desc.frameRate = 0;
-        return desc;
-    }
+    static KZRSIM::CameraSpec Cam() { return qrvtest::Camera(kSerial); }
 
-    static void Use(const KZRSIM::CameraSpec& desc) {
-        KZRSIM::Scenario scenario;
-        scenario.cameras.push_back(desc);
-        KZRSIM::SetScenario(scenario);
-    }
+    static void Use(const KZRSIM::CameraSpec& desc) { SimFixture::Use({desc}); }
 
-    void OpenSession(const KZRSIM::CameraSpec& desc) {
+    void OpenSession(const KZRSIM::CameraSpec& desc, const std::string& configPath = "") {
         Use(desc);
         m_session = std::make_unique<CGenICamCamera>();
-        ASSERT_EQ(m_session->Open(QRVString(kSerial), QRVString("")), 0);
+        ASSERT_EQ(m_session->Open(QRVString(kSerial), QRVString(configPath.c_str())), 0);
     }
 
     void OpenAndStart(const KZRSIM::CameraSpec& desc) {
@@ -176,7 +110,11 @@ protected:
         EXPECT_EQ(lib.doubleReleases, 0);
     }
 
-    CCapturedLog m_log;
+    /// The captured log, one message per line without the time stamp.
+    struct SLog {
+        const AcqFixture* fixture;
+        std::vector<std::string> Messages() const { return fixture->LogMessages(); }
+    } m_log{this};
     std::unique_ptr<CGenICamCamera> m_session;
 };
 
@@ -185,27 +123,17 @@ protected:
 
 using AcqStartStop = AcqFixture;
 
-TEST_F(AcqStartStop, SecondStartIsIgnoredAndKeepsFirstArguments) {
+TEST_F(AcqStartStop, CameraIsAskedOncePerChangeOfState) {
     ASSERT_NO_FATAL_FAILURE(OpenSession(Cam()));
-    EXPECT_EQ(m_session->StartAcquire(7, 3), 0);
-    EXPECT_EQ(m_session->StartAcquire(9, 9), 0);
-    const KZRSIM::CameraCounters c = Counters();
-    EXPECT_EQ(c.startGrabbing, 1);
-    ASSERT_EQ(c.startArgs.size(), 1u);
-    EXPECT_EQ(c.startArgs[0], std::make_pair(7, -1));
-    EXPECT_TRUE(m_session->Grabbing());
-}
-
-TEST_F(AcqStartStop, StopWhileIdleOnlyRaisesTheAbort) {
-    ASSERT_NO_FATAL_FAILURE(OpenSession(Cam()));
-    EXPECT_FALSE(m_session->AbortRaised());
+    // Idle: the stop only raises the abort flag.
     EXPECT_EQ(m_session->StopAcquire(), 0);
     EXPECT_EQ(Counters().stopGrabbing, 0);
     EXPECT_TRUE(m_session->AbortRaised());
-}
-
-TEST_F(AcqStartStop, StopEndsStreamOnceAndAllowsRestart) {
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
+    // A second start is ignored with its arguments.
+    EXPECT_EQ(m_session->StartAcquire(7, 3), 0);
+    EXPECT_EQ(m_session->StartAcquire(9, 9), 0);
+    EXPECT_EQ(Counters().startArgs, (std::vector<std::pair<int, int>>{{7, -1}}));
+    EXPECT_TRUE(m_session->Grabbing());
     EXPECT_EQ(m_session->StopAcquire(), 0);
     EXPECT_EQ(m_session->StopAcquire(), 0);
     EXPECT_EQ(Counters().stopGrabbing, 1);
@@ -281,103 +209,66 @@ TEST_F(AcqStartStop, CloseWhileGrabbingStopsTheStreamFirst) {
 
 using AcqTrigger = AcqFixture;
 
-TEST_F(AcqTrigger, TriggerOffFetchesWithoutTriggering) {
-    KZRSIM::CameraSpec desc = Cam();
+// What each trigger setup makes of two grabs, one of each kind.
+struct STriggerCase {
+    const char* name;
     STriggerNodes nodes;
-    nodes.mode = "Off";
-    desc.buildDevice = Build(nodes);
+    int mode;                   ///< m_triggerMode after GrabImage
+    int64_t executionsPerGrab;  ///< TriggerSoftware executions
+};
+
+void PrintTo(const STriggerCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+STriggerNodes Nodes(const char* mode, const char* source, const char* selector = "",
+                    int64_t height = -1) {
+    STriggerNodes nodes;
+    nodes.mode = mode;
+    nodes.source = source;
+    nodes.selector = selector;
+    nodes.height = height;
+    return nodes;
+}
+
+class AcqTriggerModes : public AcqFixture, public ::testing::WithParamInterface<STriggerCase> {};
+
+TEST_P(AcqTriggerModes, EachGrabTriggersAsTheModeSays) {
+    const STriggerCase& c = GetParam();
+    KZRSIM::CameraSpec desc = Cam();
+    desc.buildDevice = Build(c.nodes);
     desc.script = Frames(2);
     ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    // A line count taken as saturated would run for ages: cut it off.
+    GenApi::CMemoryNodeMap* map = &Device();
+    map->Ref("TriggerSoftware").OnExecute([map] {
+        if (map->ExecuteCount("TriggerSoftware") > 5000) throw std::runtime_error("too many lines");
+    });
     QRVImage image;
     EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
-    EXPECT_EQ(m_session->TriggerMode(), 0);
+    EXPECT_EQ(m_session->TriggerMode(), c.mode);
+    EXPECT_EQ(Executions(), c.executionsPerGrab);
     EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
-    EXPECT_EQ(Executions(), 0);
+    EXPECT_EQ(Executions(), 2 * c.executionsPerGrab);
     EXPECT_EQ(Counters().getFrame, 2);
     EXPECT_FALSE(image.IsEmpty());
 }
 
-TEST_F(AcqTrigger, HardwareSourceIsModeTwoAndNeverTriggers) {
-    KZRSIM::CameraSpec desc = Cam();
-    STriggerNodes nodes;
-    nodes.source = "Line0";
-    desc.buildDevice = Build(nodes);
-    desc.script = Frames(2);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
-    QRVImage image;
-    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
-    EXPECT_EQ(m_session->TriggerMode(), 2);
-    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
-    EXPECT_EQ(Executions(), 0);
-    EXPECT_EQ(Counters().getFrame, 2);
-}
-
-TEST_F(AcqTrigger, SoftwareTriggerFiresOncePerGrabAfterCommandIsDone) {
-    constexpr int64_t kPolls = 3;
-    KZRSIM::CameraSpec desc = Cam();
-    STriggerNodes nodes;
-    nodes.completion = ECommandCompletion::AfterPolls;
-    nodes.completionParam = kPolls;
-    desc.buildDevice = Build(nodes);
-    desc.script = Frames(3);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
-    // IsDone calls seen at each Execute.
-    std::vector<int64_t> pollsAtExecute;
-    GenApi::CMemoryNodeMap* map = &Device();
-    map->Ref("TriggerSoftware").OnExecute([&pollsAtExecute, map] {
-        pollsAtExecute.push_back(map->CallCount("TriggerSoftware", GenApi::EFaultOp::IsDone));
+INSTANTIATE_TEST_SUITE_P(
+    Setups, AcqTriggerModes,
+    ::testing::Values(
+        STriggerCase{"TriggerOff", Nodes("Off", "Software"), 0, 0},
+        STriggerCase{"HardwareSource", Nodes("On", "Line0"), 2, 0},
+        STriggerCase{"SoftwareOnce", Nodes("On", "Software", "FrameStart", 7), 1, 1},
+        STriggerCase{"LinePerRow", Nodes("On", "Software", "LineStart", 1000), 1, 1000},
+        STriggerCase{"LinesWithoutHeight", Nodes("On", "Software", "LineStart"), 1, 0},
+        STriggerCase{"LinesHeightZero", Nodes("On", "Software", "LineStart", 0), 1, 0},
+        // The line count is the low 32 bits of Height.
+        STriggerCase{"LinesHeightLow32Bits",
+                     Nodes("On", "Software", "LineStart", (int64_t{1} << 32) + 3), 1, 3}),
+    [](const ::testing::TestParamInfo<STriggerCase>& param) {
+        return std::string(param.param.name);
     });
-
-    QRVImage image;
-    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
-    EXPECT_EQ(m_session->TriggerMode(), 1);
-    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
-    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
-
-    EXPECT_EQ(Executions(), 3);
-    EXPECT_EQ(Counters().getFrame, 3);
-    ASSERT_EQ(pollsAtExecute.size(), 3u);
-    EXPECT_GE(pollsAtExecute[0], 1);
-    // After each Execute the command answers "not done" kPolls times; the next
-    // trigger has to wait those out and see "done" once more.
-    EXPECT_EQ(pollsAtExecute[1] - pollsAtExecute[0], kPolls + 1);
-    EXPECT_EQ(pollsAtExecute[2] - pollsAtExecute[1], kPolls + 1);
-}
-
-TEST_F(AcqTrigger, LineStartFiresOncePerLine) {
-    KZRSIM::CameraSpec desc = Cam();
-    STriggerNodes nodes;
-    nodes.selector = "LineStart";
-    nodes.height = 1000;
-    desc.buildDevice = Build(nodes);
-    desc.script = Frames(2);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
-    QRVImage image;
-    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
-    EXPECT_EQ(Executions(), 1000);
-    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
-    EXPECT_EQ(Executions(), 2000);
-    EXPECT_EQ(Counters().getFrame, 2);
-}
-
-TEST_F(AcqTrigger, LineStartWithoutLinesStillFetches) {
-    for (const int64_t height : {int64_t{0}, int64_t{-1}}) {
-        SCOPED_TRACE(height < 0 ? "no Height node" : "Height 0");
-        KZRSIM::Reset();
-        KZRSIM::CameraSpec desc = Cam();
-        STriggerNodes nodes;
-        nodes.selector = "LineStart";
-        nodes.height = height;
-        desc.buildDevice = Build(nodes);
-        desc.script = Frames(1);
-        ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
-        QRVImage image;
-        EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
-        EXPECT_EQ(Executions(), 0);
-        EXPECT_EQ(Counters().getFrame, 1);
-        m_session.reset();
-    }
-}
 
 TEST_F(AcqTrigger, CommandThatNeverCompletesTimesOutWithoutFetching) {
     KZRSIM::CameraSpec desc = Cam();
@@ -394,9 +285,10 @@ TEST_F(AcqTrigger, CommandThatNeverCompletesTimesOutWithoutFetching) {
     EXPECT_EQ(Counters().getFrame, 0);
     EXPECT_EQ(Executions(), 0);
     EXPECT_TRUE(image.IsEmpty());
+    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
 }
 
-TEST_F(AcqTrigger, TriggerWaitIsMeasuredAcrossTheTickWrapAround) {
+TEST_F(AcqTrigger, TriggerWaitPollsOncePerMillisecondAcrossTheTickWrap) {
     constexpr int kTimeout = 40;
     constexpr std::uint32_t kStart = 0xFFFFFFF0u;
     KZRSIM::CameraSpec desc = Cam();
@@ -405,8 +297,10 @@ TEST_F(AcqTrigger, TriggerWaitIsMeasuredAcrossTheTickWrapAround) {
     desc.buildDevice = Build(nodes);
     ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
 
-    // One millisecond per reading; a wait that misreads the wrap would end at once
-    // or never, so the clock gives up (throws) long after the right answer.
+    // One millisecond per reading, so the wait makes kTimeout + 1 polls with a
+    // sleep after each: a spin takes far less time, a coarse sleep far more. A
+    // wait that misreads the wrap would end at once or never, so the clock gives
+    // up (throws) long after the right answer.
     std::atomic<std::uint32_t> calls{0};
     qrv::platform::SetTickSourceForTesting([&calls]() -> std::uint32_t {
         const std::uint32_t n = calls++;
@@ -414,8 +308,13 @@ TEST_F(AcqTrigger, TriggerWaitIsMeasuredAcrossTheTickWrapAround) {
         return kStart + n;
     });
     QRVImage image;
+    const Clock::time_point start = Clock::now();
     EXPECT_EQ(m_session->GrabImage(&image, kTimeout), QRV_ERR_GRAB_TIMEOUT);
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     qrv::platform::SetTickSourceForTesting({});
+    EXPECT_GE(waited, kTimeout) << "the wait does not sleep between polls";
+    EXPECT_LT(waited, 8 * kTimeout) << "the wait sleeps far longer than 1 ms per poll";
 
     // The start reading, then one per poll until more than kTimeout has passed.
     EXPECT_EQ(calls.load(), static_cast<std::uint32_t>(kTimeout + 2));
@@ -467,6 +366,105 @@ TEST_F(AcqTrigger, IdleStopAbortsNextExLineLoopButNotNextGrabImage) {
     EXPECT_EQ(Counters().stopGrabbing, 0);
 }
 
+TEST_F(AcqTrigger, CameraLinkSendsTheTriggerOnTheGrabbersNodeMap) {
+    // Both maps could trigger; only the grabber's selector and Height give 5 lines.
+    KZRSIM::CameraSpec desc = Cam();
+    desc.transport = KZRGENICAM::TransportCameraLink;
+    desc.grabberModule = true;
+    desc.buildDevice = Build(Nodes("On", "Software", "FrameStart", 7));
+    desc.buildGrabber = [](GenApi::CMemoryNodeMap& map) {
+        map.AddEnumeration("FrameTriggerCtrl", {{"Disable", 0}, {"Enable", 1}}, "Enable");
+        map.AddEnumeration("FrameTriggerSource", {{"Software", 0}, {"CC1", 1}}, "Software");
+        map.AddEnumeration("TriggerSelector", {{"FrameStart", 0}, {"LineStart", 1}}, "LineStart");
+        map.AddInteger("Height", 5, 0, 100);
+        map.AddCommand("TriggerSoftware");
+    };
+    desc.script = Frames(1);
+    ASSERT_NO_FATAL_FAILURE(OpenSession(desc, WriteFile("acq.cam", "").string()));
+    ASSERT_TRUE(m_session->CameraLink());
+    ASSERT_EQ(m_session->StartAcquire(0, 0), 0);
+    QRVImage image;
+    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
+    EXPECT_EQ(KZRSIM::GrabberNodeMap(kSerial)->ExecuteCount("TriggerSoftware"), 5);
+    EXPECT_EQ(Executions(), 0);
+}
+
+TEST_F(AcqTrigger, GrabImageExKeepsTheModeTheLastGrabImageRead) {
+    KZRSIM::CameraSpec desc = Cam();
+    desc.buildDevice = Build(STriggerNodes{});
+    desc.script = Frames(2);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    QRVImage image;
+    ASSERT_EQ(m_session->GrabImage(&image, kWait), 0);
+    Device().PokeString("TriggerMode", "Off");
+    const int64_t modeReads = Device().CallCount("TriggerMode", GenApi::EFaultOp::Any);
+    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
+    EXPECT_EQ(Executions(), 2);
+    EXPECT_EQ(m_session->TriggerMode(), 1);
+    EXPECT_EQ(Device().CallCount("TriggerMode", GenApi::EFaultOp::Any), modeReads);
+}
+
+TEST_F(AcqTrigger, PendingStopDoesNotAbortASingleTrigger) {
+    KZRSIM::CameraSpec desc = Cam();
+    desc.buildDevice = Build(STriggerNodes{});
+    desc.script = Frames(1);
+    ASSERT_NO_FATAL_FAILURE(OpenSession(desc));
+    ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
+    ASSERT_EQ(m_session->StopAcquire(), 0);
+    ASSERT_EQ(m_session->StartAcquire(0, 0), 0);
+    QRVImage image;
+    // GrabImageEx does not lower the flag, so the stop is still pending here.
+    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
+    EXPECT_EQ(Executions(), 1);
+    EXPECT_TRUE(m_session->AbortRaised());
+}
+
+struct STimeoutCase {
+    const char* name;
+    int timeout;
+};
+
+void PrintTo(const STimeoutCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class AcqTimeout : public AcqFixture, public ::testing::WithParamInterface<STimeoutCase> {};
+
+TEST_P(AcqTimeout, TriggerWaitsForDoneThenFetchGetsTheWholeTimeout) {
+    const int timeout = GetParam().timeout;
+    KZRSIM::CameraSpec desc = Cam();
+    STriggerNodes nodes;
+    nodes.completion = ECommandCompletion::AfterPolls;
+    nodes.completionParam = 2;
+    desc.buildDevice = Build(nodes);
+    desc.script = Frames(3);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    // After each Execute the command answers "not done" twice; the next trigger
+    // waits that out (30 ms per tick reading, 60 ms in all) and sees "done" once.
+    std::atomic<std::uint32_t> tick{1000};
+    qrv::platform::SetTickSourceForTesting([&tick] { return tick += 30; });
+    std::vector<int64_t> pollsAtExecute;
+    GenApi::CMemoryNodeMap* map = &Device();
+    map->Ref("TriggerSoftware").OnExecute([&pollsAtExecute, map] {
+        pollsAtExecute.push_back(map->CallCount("TriggerSoftware", GenApi::EFaultOp::IsDone));
+    });
+    QRVImage image;
+    EXPECT_EQ(m_session->GrabImage(&image, timeout), 0);
+    EXPECT_EQ(m_session->GrabImage(&image, timeout), 0);
+    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, timeout), 0);
+    qrv::platform::SetTickSourceForTesting({});
+    EXPECT_EQ(pollsAtExecute, (std::vector<int64_t>{1, 4, 7}));
+    EXPECT_EQ(Counters().getFrameTimeouts, std::vector<int64_t>(3, timeout));
+}
+
+INSTANTIATE_TEST_SUITE_P(HostTimeouts, AcqTimeout,
+                         ::testing::Values(STimeoutCase{"Positive", 100},
+                                           STimeoutCase{"MinusOne", -1},
+                                           STimeoutCase{"IntMin", INT_MIN}),
+                         [](const ::testing::TestParamInfo<STimeoutCase>& param) {
+                             return std::string(param.param.name);
+                         });
+
 // ---------------------------------------------------------------------------
 // StopAcquire from another thread ends a running line loop.
 
@@ -512,27 +510,21 @@ protected:
     std::atomic<int64_t> m_executed{0};
 };
 
-TEST_F(AcqLineLoopThreads, StopEndsGrabImageLineLoop) {
+TEST_F(AcqLineLoopThreads, StopEndsTheLineLoopOfEitherGrab) {
     ASSERT_NO_FATAL_FAILURE(OpenLineScan());
-    QRVImage image;
-    EXPECT_EQ(StopDuring([&] { return m_session->GrabImage(&image, kWait); }),
-              QRV_ERR_GRAB_ABORTED);
-    EXPECT_LT(m_executed.load(), int64_t{1} << 30);
-    EXPECT_EQ(Counters().getFrame, 0);
-    EXPECT_EQ(Counters().stopGrabbing, 1);
-    EXPECT_TRUE(image.IsEmpty());
-    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
-}
-
-TEST_F(AcqLineLoopThreads, StopEndsGrabImageExLineLoop) {
-    ASSERT_NO_FATAL_FAILURE(OpenLineScan());
-    ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
     QRVImage image;
     ZelChunkData chunks;
+    EXPECT_EQ(StopDuring([&] { return m_session->GrabImage(&image, kWait); }),
+              QRV_ERR_GRAB_ABORTED);
+    EXPECT_EQ(Counters().stopGrabbing, 1);
+    EXPECT_FALSE(m_session->AbortRaised());  // the loop lowered it
+
+    ASSERT_EQ(m_session->StartAcquire(0, 0), 0);
+    m_executed = 0;
     EXPECT_EQ(StopDuring([&] { return m_session->GrabImageEx(&image, &chunks, kWait); }),
               QRV_ERR_GRAB_TIMEOUT);
-    EXPECT_LT(m_executed.load(), int64_t{1} << 30);
     EXPECT_EQ(Counters().getFrame, 0);
+    EXPECT_TRUE(image.IsEmpty());
     EXPECT_EQ(chunks.getUpdateCount(), 0u);
     EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
 }
@@ -620,15 +612,54 @@ INSTANTIATE_TEST_SUITE_P(FrameResults, AcqGrabFailureThreads, ::testing::ValuesI
 
 using AcqFrameLockThreads = AcqFixture;
 
-TEST_F(AcqFrameLockThreads, TriggerTimeoutInGrabImageExLeavesLockFree) {
+TEST_F(AcqFrameLockThreads, GrabImageExTriggersAndFetchesUnderTheLock) {
     KZRSIM::CameraSpec desc = Cam();
-    STriggerNodes nodes;
-    nodes.completion = ECommandCompletion::Never;
-    desc.buildDevice = Build(nodes);
+    desc.buildDevice = Build(STriggerNodes{});
+    KZRSIM::FrameStep slow;
+    slow.delayMs = 200;
+    desc.script = {slow, KZRSIM::FrameStep{}};
     ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
     ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
-    EXPECT_EQ(m_session->GrabImageEx(nullptr, nullptr, 0), QRV_ERR_GRAB_TIMEOUT);
-    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
+    // Frames delivered when each trigger goes out: the second grab may trigger
+    // only once the first one's slow fetch has returned.
+    std::mutex seenMutex;
+    std::vector<int> deliveredAtTrigger;
+    Device().Ref("TriggerSoftware").OnExecute([&] {
+        const int delivered = KZRSIM::Counters(kSerial).framesDelivered;
+        std::lock_guard<std::mutex> lock(seenMutex);
+        deliveredAtTrigger.push_back(delivered);
+    });
+    std::atomic<int> results[2] = {{-1}, {-1}};
+    auto grab = [&](int i) {
+        QRVImage image;
+        results[i] = m_session->GrabImageEx(&image, nullptr, kWait);
+    };
+    std::thread first(grab, 0);
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+    while (Executions() == 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::thread second(grab, 1);
+    first.join();
+    second.join();
+    EXPECT_EQ(results[0].load(), 0);
+    EXPECT_EQ(results[1].load(), 0);
+    std::lock_guard<std::mutex> lock(seenMutex);
+    EXPECT_EQ(deliveredAtTrigger, (std::vector<int>{0, 1}));
+}
+
+TEST_F(AcqFrameLockThreads, GrabImageTakesNoFrameLock) {
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
+    qrv::platform::FrameMutex& mutex = m_session->FrameMutexForTesting();
+    mutex.lock();
+    std::future<int> grab = std::async(std::launch::async, [this] {
+        QRVImage image;
+        return m_session->GrabImage(&image, kWait);
+    });
+    const bool finished = grab.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    mutex.unlock();
+    EXPECT_TRUE(finished) << "GrabImage waited for the frame lock";
+    EXPECT_EQ(grab.get(), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -653,29 +684,6 @@ TEST_F(AcqGrab, RefusedLayoutLeavesHostImageUnchanged) {
     EXPECT_EQ(std::vector<unsigned char>(image.Data(), image.Data() + 8),
               std::vector<unsigned char>(pixels, pixels + 8));
     ExpectNothingOut();
-}
-
-TEST_F(AcqGrab, NegativeTimeOutReachesTheCameraSignExtended) {
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
-    QRVImage image;
-    EXPECT_EQ(m_session->GrabImage(&image, -1), 0);
-    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, INT_MIN), 0);
-    EXPECT_EQ(Counters().getFrameTimeouts, (std::vector<int64_t>{-1, INT_MIN}));
-}
-
-TEST_F(AcqGrab, GrabsCopyConsecutiveFrames) {
-    KZRSIM::CameraSpec desc = Cam();
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
-    QRVImage first;
-    QRVImage second;
-    ASSERT_EQ(m_session->GrabImage(&first, kWait), 0);
-    ASSERT_EQ(m_session->GrabImageEx(&second, nullptr, kWait), 0);
-    ASSERT_EQ(first.Width(), desc.width);
-    ASSERT_EQ(first.Height(), desc.height);
-    EXPECT_EQ(FrameIdOf(first), 1u);
-    EXPECT_EQ(FrameIdOf(second), 2u);
-    EXPECT_EQ(first.Data()[first.DataSize() - 1],
-              KZRSIM::PatternByte(desc, 1, first.DataSize() - 1));
 }
 
 class AcqChunks : public AcqFixture {
@@ -730,35 +738,5 @@ TEST_F(AcqChunks, FrameWithoutChunksLeavesChunkDataAlone) {
 
 // ---------------------------------------------------------------------------
 // Concurrent grabs on one session.
-
-using AcqGrabThreads = AcqFixture;
-
-TEST_F(AcqGrabThreads, ConcurrentGrabImageExGetDistinctFrames) {
-    constexpr int kPerThread = 50;
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
-    std::vector<uint64_t> ids[2];
-    int failures[2] = {0, 0};
-    auto worker = [&](int t) {
-        QRVImage image;
-        ZelChunkData chunks;
-        for (int i = 0; i < kPerThread; ++i) {
-            if (m_session->GrabImageEx(&image, &chunks, kWait) != 0) {
-                ++failures[t];
-                continue;
-            }
-            ids[t].push_back(FrameIdOf(image));
-        }
-    };
-    std::thread a(worker, 0);
-    std::thread b(worker, 1);
-    a.join();
-    b.join();
-    EXPECT_EQ(failures[0] + failures[1], 0);
-    std::set<uint64_t> distinct(ids[0].begin(), ids[0].end());
-    distinct.insert(ids[1].begin(), ids[1].end());
-    EXPECT_EQ(distinct.size(), static_cast<std::size_t>(2 * kPerThread));
-    EXPECT_EQ(Counters().framesDelivered, 2 * kPerThread);
-    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
-}
 
 }  // namespace

@@ -15,6 +15,7 @@ namespace {
 void BuildGrabber(GenApi::CMemoryNodeMap& map) {
     map.AddInteger("Width", 64, 0, 100000, 1);
     map.AddInteger("Height", 48, -1000, 100000, 1);
+    map.AddInteger("Offset", 0, INT64_MIN, INT64_MAX, 1);
     map.AddInteger("ReadOnlyInt", 5, 0, 100, 1).Access(GenApi::RO);
     map.AddBoolean("Strobe", false);
     map.AddFloat("Exposure", 1.0, 0.0, 1e6);
@@ -51,7 +52,7 @@ protected:
     GenApi::CMemoryNodeMap* m_map = nullptr;
 };
 
-TEST_F(ConfigFileTest, OnlyTheLowerCaseCamExtensionIsAccepted) {
+TEST_F(ConfigFileTest, OnlyAnExistingFileWithTheLowerCaseCamExtensionIsRead) {
     for (const char* bad : {"x.CAM", "x.Cam", "x.caM", "cam", "", "x.cam.txt", "abc"}) {
         const std::string path = (m_dir / bad).string();
         std::ofstream(path) << "Width=7;\n";
@@ -60,14 +61,45 @@ TEST_F(ConfigFileTest, OnlyTheLowerCaseCamExtensionIsAccepted) {
     }
     EXPECT_FALSE(m_session->LoadCameraConfigFile(QRVString()));
     EXPECT_FALSE(m_session->LoadCameraConfigFile("cam"));
+    EXPECT_FALSE(m_session->LoadCameraConfigFile((m_dir / "none.cam").string().c_str()));
     EXPECT_EQ(64, m_map->PeekInt("Width"));
     // A name that is nothing but the extension passes the name test.
     EXPECT_TRUE(Load("Width=7;\n", ".cam"));
     EXPECT_EQ(7, m_map->PeekInt("Width"));
 }
 
-TEST_F(ConfigFileTest, MissingFileIsRefused) {
-    EXPECT_FALSE(m_session->LoadCameraConfigFile((m_dir / "none.cam").string().c_str()));
+TEST_F(ConfigFileTest, OpenAppliesTheFileToCameraLinkCamerasOnly) {
+    // Camera G has a grabber node map, but it is a GigE camera.
+    m_session.reset();
+    CGenICamCamera session;
+    EXPECT_EQ(0, session.Open("G", WriteFile("g.cam", "Width=7;\n").string().c_str()));
+    EXPECT_EQ(64, m_map->PeekInt("Width"));
+    EXPECT_EQ(0, m_map->CallCount("Width", GenApi::EFaultOp::Any));
+}
+
+TEST_F(ConfigFileTest, DemoCameraLinkGrabberTakesEveryEntryOfTheExampleFile) {
+    const std::string path = std::string(QRV_SOURCE_DIR) + "/examples/sim-cl-camera.cam";
+    std::ifstream in(path);
+    int entries = 0;
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t end = line.find(';');
+        entries += end != std::string::npos && line.find('=') < end;
+    }
+    m_session.reset();
+    KZRSIM::SetScenario(KZRSIM::DemoScenario());
+    GenApi::CMemoryNodeMap* grabber = KZRSIM::GrabberNodeMap("SIM-KZRCL-P01");
+    ASSERT_NE(nullptr, grabber);
+    int writes = 0;
+    GenApi::NodeList_t nodes;
+    grabber->GetNodes(nodes);
+    for (GenApi::INode* node : nodes) {
+        if (node->IsFeature())
+            grabber->Ref(node->GetName().c_str()).OnWrite([&writes] { ++writes; });
+    }
+    auto session = OpenSession("SIM-KZRCL-P01", path);
+    EXPECT_TRUE(session->CameraLink());
+    EXPECT_GE(entries, 6);
+    EXPECT_EQ(entries, writes);
 }
 
 TEST_F(ConfigFileTest, EmptyOrCommentOnlyFileSucceedsAndWritesNothing) {
@@ -112,11 +144,14 @@ TEST_F(ConfigFileTest, IntegerValues) {
         EXPECT_TRUE(Load(std::string("Height=") + c.text + ";\n")) << c.text;
         EXPECT_EQ(c.expected, m_map->PeekInt("Height")) << c.text;
     }
-    for (const char* bad : {"abc", "", "3000000000", "-2147483649"}) {
-        m_map->PokeInt("Height", 1);
-        EXPECT_TRUE(Load(std::string("Height=") + bad + ";\n")) << bad;
-        EXPECT_EQ(1, m_map->PeekInt("Height")) << bad;
+    // Offset takes any 64-bit value: only the reader's own range check refuses these.
+    for (const char* bad : {"abc", "", "2147483648", "-2147483649", "4294967297"}) {
+        m_map->PokeInt("Offset", 1);
+        EXPECT_TRUE(Load(std::string("Offset=") + bad + ";\n")) << bad;
+        EXPECT_EQ(1, m_map->PeekInt("Offset")) << bad;
     }
+    EXPECT_TRUE(Load("Offset=-2147483648;\n"));
+    EXPECT_EQ(INT32_MIN, m_map->PeekInt("Offset"));
 }
 
 TEST_F(ConfigFileTest, BooleanValues) {

@@ -53,7 +53,6 @@ TEST_F(ParamTest, FallbackFindsTheLegacyName) {
     EXPECT_EQ(200, m_map->PeekFloat("ExposureTimeAbs"));
     EXPECT_EQ(0, s.SetParamFloat("ExposureTimeAbs", 250));  // asked directly: no fallback
     EXPECT_EQ(250, m_map->PeekFloat("ExposureTimeAbs"));
-    EXPECT_TRUE(s.ResolveAliases());
 }
 
 TEST_F(ParamTest, FallbackSkipsCategoriesAndNonFeatures) {
@@ -62,26 +61,26 @@ TEST_F(ParamTest, FallbackSkipsCategoriesAndNonFeatures) {
         m.AddFloat("AcquisitionFrameRateAbs", 10, 1, 100);
         m.AddFloat("TriggerDelay", 1, 0, 10).Feature(false);
         m.AddFloat("TriggerDelayRaw", 2, 0, 10);
+        m.AddFloat("Gain", 1, 0, 10).Feature(false);  // and no other candidate
     });
+    EXPECT_EQ(101022, s.SetParamFloat("Gain", 5));
+    EXPECT_EQ(1, m_map->PeekFloat("Gain"));
+    EXPECT_EQ(-1, s.GetNodeType("Gain"));
     EXPECT_EQ(0, s.SetParamFloat("AcquisitionFrameRate", 25));
     EXPECT_EQ(25, m_map->PeekFloat("AcquisitionFrameRateAbs"));
     EXPECT_EQ(0, s.SetParamFloat("TriggerDelay", 5));
     EXPECT_EQ(5, m_map->PeekFloat("TriggerDelayRaw"));
     EXPECT_EQ(1, m_map->PeekFloat("TriggerDelay"));
-    EXPECT_TRUE(s.ResolveAliases());
 }
 
 TEST_F(ParamTest, NoCandidateOrOtherCaseFindsNothing) {
     CGenICamCamera& s =
         With([](GenApi::CMemoryNodeMap& m) { m.AddFloat("exposuretime", 1, 0, 10); });
-    EXPECT_EQ(101022, s.SetParamFloat("TriggerDelay", 1));
-    EXPECT_EQ(-1, s.GetNodeType("TriggerDelay"));
     float f = 0;
     EXPECT_EQ(101022, s.GetParamFloat("ExposureTime", &f, &f, &f, &f));
     // Names in another letter case are passed through unchanged.
     EXPECT_EQ(0, s.SetParamFloat("exposuretime", 3));
     EXPECT_EQ(3, m_map->PeekFloat("exposuretime"));
-    EXPECT_TRUE(s.ResolveAliases());
 }
 
 TEST_F(ParamTest, NodeTypeCodes) {
@@ -106,11 +105,16 @@ TEST_F(ParamTest, NodeTypeCodes) {
 }
 
 struct SIntCase {
+    const char* name;
     int64_t min, max, inc;
     int value;
     int result;
     int64_t written;
 };
+
+void PrintTo(const SIntCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class SetParamIntGrid : public ParamTest, public ::testing::WithParamInterface<SIntCase> {};
 
@@ -125,16 +129,19 @@ TEST_P(SetParamIntGrid, ClampsAndAlignsDownwards) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SetParamIntGrid,
-    ::testing::Values(SIntCase{0, 100, 4, 10, 0, 8}, SIntCase{0, 100, 4, 100, 0, 100},
-                      SIntCase{0, 100, 4, 103, 0, 100},
-                      SIntCase{0, kInt64Max, 1, 2147483647, 0, 2147483647},
-                      SIntCase{10, 100, 4, 8, 0, 10}, SIntCase{10, 100, 4, 5, 101040, 0},
-                      // Ranges beyond 32 bits saturate instead of wrapping.
-                      SIntCase{0, int64_t{1} << 32, 1, 5, 0, 5},
-                      SIntCase{0, int64_t{1} << 32, 1, 2147483647, 0, 2147483647},
-                      SIntCase{kInt64Min, 100, 1, -5, 0, -5},
-                      SIntCase{-2147483648LL, 2147483647LL, 3, 2147483647, 0, 2147483647},
-                      SIntCase{-2147483648LL, 2147483647LL, 3, 2147483646, 0, 2147483644}));
+    ::testing::Values(
+        SIntCase{"OffGridDown", 0, 100, 4, 10, 0, 8}, SIntCase{"AtMax", 0, 100, 4, 100, 0, 100},
+        SIntCase{"AboveMaxClamps", 0, 100, 4, 103, 0, 100},
+        SIntCase{"IntMaxInHugeRange", 0, kInt64Max, 1, 2147483647, 0, 2147483647},
+        SIntCase{"BelowMinMovesUp", 10, 100, 4, 8, 0, 10},
+        SIntCase{"FarBelowMinRefused", 10, 100, 4, 5, 101040, 0},
+        // Ranges beyond 32 bits saturate instead of wrapping.
+        SIntCase{"MaxBeyond32Bits", 0, int64_t{1} << 32, 1, 5, 0, 5},
+        SIntCase{"IntMaxBelowMaxBeyond32Bits", 0, int64_t{1} << 32, 1, 2147483647, 0, 2147483647},
+        SIntCase{"MinBeyond32Bits", kInt64Min, 100, 1, -5, 0, -5},
+        SIntCase{"IntMaxOnGridOf3", -2147483648LL, 2147483647LL, 3, 2147483647, 0, 2147483647},
+        SIntCase{"OffGridOf3", -2147483648LL, 2147483647LL, 3, 2147483646, 0, 2147483644}),
+    [](const ::testing::TestParamInfo<SIntCase>& param) { return std::string(param.param.name); });
 
 TEST_F(ParamTest, GetParamIntSaturatesAndLogs) {
     CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) {
@@ -307,56 +314,65 @@ TEST_F(ParamTest, EnumerationAndStringParameters) {
     EXPECT_EQ(std::vector<std::string>{"SetParamStr: TriggerSource, value = Line0"}, LogMessages());
 }
 
-TEST_F(ParamTest, CameraLinkTriggerReadsComeFromTheGrabber) {
-    KZRSIM::CameraSpec desc = Camera(
-        "CL-KZRCL-P01",
-        [](GenApi::CMemoryNodeMap& m) {
-            m.AddEnumeration("FrameTriggerSource", {{"Software", 0}, {"DeviceSide", 1}},
-                             "DeviceSide");
-        },
-        KZRGENICAM::TransportCameraLink);
-    desc.grabberModule = true;
-    desc.buildGrabber = [](GenApi::CMemoryNodeMap& m) {
-        m.AddEnumeration("FrameTriggerSource", {{"Software", 0}, {"CC1", 1}}, "CC1");
-    };
-    Use({desc}, {"ZOZIR_P01"}, {"ZOZIR_X"});
-    auto s = OpenSession("CL-KZRCL-P01", WriteFile("g.cam", "").string());
-    ASSERT_TRUE(s->CameraLink());
-    QRVString value;
-    EXPECT_EQ(0, s->GetParamStr("FrameTriggerSource", &value, nullptr));
-    EXPECT_EQ(QRVString("CC1"), value);
-    EXPECT_EQ(0, s->SetParamStr("FrameTriggerSource", "Software"));
-    EXPECT_EQ("Software", KZRSIM::DeviceNodeMap("CL-KZRCL-P01")->PeekString("FrameTriggerSource"));
-    EXPECT_EQ("CC1", KZRSIM::GrabberNodeMap("CL-KZRCL-P01")->PeekString("FrameTriggerSource"));
-}
-
-TEST_F(ParamTest, RegistersAndCommands) {
+TEST_F(ParamTest, CommandIsExecutedWithoutWaitingForCompletion) {
     CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) {
-        m.AddRegister("R", 4, {1, 2, 3, 4});
-        m.AddRegister("RoReg", 2, {9, 9}).Access(GenApi::RO);
-        m.AddRegister("WoReg", 2).Access(GenApi::WO);
+        // A wait would poll IsDone, which fails here.
+        m.AddCommand("Start", GenApi::ECommandCompletion::Never)
+            .InjectFault({GenApi::EFaultOp::IsDone, GenApi::EFaultKind::Std, 0});
         m.AddInteger("I", 1, 0, 10);
-        m.AddCommand("Slow", GenApi::ECommandCompletion::Never);
     });
-    EXPECT_EQ(-1, s.GetNodeType("R"));
-    unsigned char buf[4] = {};
-    EXPECT_EQ(0, s.GetRegisterData("R", buf, 4));
-    EXPECT_EQ(3, buf[2]);
-    const unsigned char data[4] = {5, 6, 7, 8};
-    EXPECT_EQ(0, s.SetRegisterData("R", data, 4));
-    EXPECT_EQ(0, s.GetRegisterData("R", buf, 4));
-    EXPECT_EQ(8, buf[3]);
-    EXPECT_EQ(101040, s.SetRegisterData("R", data, 3));
-    EXPECT_EQ(101022, s.SetRegisterData("RoReg", data, 2));
-    EXPECT_EQ(101022, s.GetRegisterData("WoReg", buf, 2));
-
-    const int64_t calls = m_map->CallCount("R", GenApi::EFaultOp::RegisterSet);
-    EXPECT_EQ(101022, s.SetRegisterData("R", data, -1));
-    EXPECT_EQ(101022, s.SetRegisterData("R", nullptr, 4));
-    EXPECT_EQ(101022, s.GetRegisterData("R", nullptr, 4));
-    EXPECT_EQ(calls, m_map->CallCount("R", GenApi::EFaultOp::RegisterSet));
-
+    EXPECT_EQ(0, s.ExecuteCMD("Start"));
+    EXPECT_EQ(1, m_map->ExecuteCount("Start"));
+    EXPECT_EQ(0, m_map->CallCount("Start", GenApi::EFaultOp::IsDone));
     EXPECT_EQ(101022, s.ExecuteCMD("I"));
-    EXPECT_EQ(0, s.ExecuteCMD("Slow"));  // does not wait for completion
-    EXPECT_EQ(1, m_map->ExecuteCount("Slow"));
 }
+
+// FrameTriggerCtrl and FrameTriggerSource come from the frame grabber on a
+// Camera Link session only; everything else, and every write, goes to the camera.
+struct SSourceCase {
+    const char* name;
+    int transport;
+    const char* feature;
+    const char* expected;  ///< "Dev" from the camera, "Grab" from the grabber
+};
+
+void PrintTo(const SSourceCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class TriggerSourceMapTest : public ParamTest, public ::testing::WithParamInterface<SSourceCase> {};
+
+TEST_P(TriggerSourceMapTest, ReadsFromTheRightNodeMap) {
+    const SSourceCase& c = GetParam();
+    auto build = [](const char* value) {
+        return [value](GenApi::CMemoryNodeMap& m) {
+            for (const char* feature : {"FrameTriggerCtrl", "FrameTriggerSource", "TriggerMode"}) {
+                m.AddEnumeration(feature, {{"Dev", 0}, {"Grab", 1}, {"New", 2}}, value);
+            }
+        };
+    };
+    KZRSIM::CameraSpec desc = Camera("S", build("Dev"), c.transport);
+    desc.grabberModule = true;
+    desc.buildGrabber = build("Grab");
+    Use({desc});
+    auto s = OpenSession("S", WriteFile("g.cam", "").string());
+    ASSERT_EQ(c.transport == KZRGENICAM::TransportCameraLink, s->CameraLink());
+    QRVString value;
+    EXPECT_EQ(0, s->GetParamStr(c.feature, &value, nullptr));
+    EXPECT_EQ(QRVString(c.expected), value);
+    EXPECT_EQ(0, s->SetParamStr(c.feature, "New"));
+    EXPECT_EQ("New", KZRSIM::DeviceNodeMap("S")->PeekString(c.feature));
+    EXPECT_EQ("Grab", KZRSIM::GrabberNodeMap("S")->PeekString(c.feature));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sessions, TriggerSourceMapTest,
+    ::testing::Values(
+        SSourceCase{"CameraLinkCtrl", KZRGENICAM::TransportCameraLink, "FrameTriggerCtrl", "Grab"},
+        SSourceCase{"CameraLinkSource", KZRGENICAM::TransportCameraLink, "FrameTriggerSource",
+                    "Grab"},
+        SSourceCase{"CameraLinkOther", KZRGENICAM::TransportCameraLink, "TriggerMode", "Dev"},
+        SSourceCase{"GigECtrl", KZRGENICAM::TransportGigE, "FrameTriggerCtrl", "Dev"}),
+    [](const ::testing::TestParamInfo<SSourceCase>& param) {
+        return std::string(param.param.name);
+    });
