@@ -32,6 +32,10 @@ void SetTickSourceForTesting(std::function<std::uint32_t()> source);
 
 void Sleep(std::uint32_t milliseconds);
 
+/// Registers an observer that sees the argument of every Sleep before it sleeps
+/// (tests check the poll period with it); an empty function removes it.
+void SetSleepObserverForTesting(std::function<void(std::uint32_t)> observer);
+
 /// Debugger output. Without a debugger (or, on POSIX, without a registered
 /// listener) the text goes nowhere.
 void OutputDebugStringA(const char* text);

@@ -24,6 +24,7 @@ std::uint32_t GetTickCount() {
 }
 
 void Sleep(std::uint32_t milliseconds) {
+    detail::NotifySleep(milliseconds);
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 

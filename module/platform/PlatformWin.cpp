@@ -15,6 +15,7 @@ std::uint32_t GetTickCount() {
 }
 
 void Sleep(std::uint32_t milliseconds) {
+    detail::NotifySleep(milliseconds);
     ::Sleep(milliseconds);
 }
 

@@ -298,23 +298,23 @@ TEST_F(AcqTrigger, TriggerWaitPollsOncePerMillisecondAcrossTheTickWrap) {
     ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
 
     // One millisecond per reading, so the wait makes kTimeout + 1 polls with a
-    // sleep after each: a spin takes far less time, a coarse sleep far more. A
-    // wait that misreads the wrap would end at once or never, so the clock gives
-    // up (throws) long after the right answer.
+    // 1 ms sleep between two: neither a spin nor a coarse sleep. A wait that
+    // misreads the wrap would end at once or never, so the clock gives up
+    // (throws) long after the right answer.
     std::atomic<std::uint32_t> calls{0};
     qrv::platform::SetTickSourceForTesting([&calls]() -> std::uint32_t {
         const std::uint32_t n = calls++;
         if (n > 10 * kTimeout) throw std::runtime_error("trigger wait ignored its time-out");
         return kStart + n;
     });
+    std::vector<std::uint32_t> sleeps;
+    qrv::platform::SetSleepObserverForTesting(
+        [&sleeps](std::uint32_t ms) { sleeps.push_back(ms); });
     QRVImage image;
-    const Clock::time_point start = Clock::now();
     EXPECT_EQ(m_session->GrabImage(&image, kTimeout), QRV_ERR_GRAB_TIMEOUT);
-    const auto waited =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    qrv::platform::SetSleepObserverForTesting({});
     qrv::platform::SetTickSourceForTesting({});
-    EXPECT_GE(waited, kTimeout) << "the wait does not sleep between polls";
-    EXPECT_LT(waited, 8 * kTimeout) << "the wait sleeps far longer than 1 ms per poll";
+    EXPECT_EQ(sleeps, std::vector<std::uint32_t>(kTimeout, 1u));
 
     // The start reading, then one per poll until more than kTimeout has passed.
     EXPECT_EQ(calls.load(), static_cast<std::uint32_t>(kTimeout + 2));
