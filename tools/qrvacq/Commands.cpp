@@ -169,11 +169,11 @@ bool OpenCamera::Open(const CameraTarget& target) {
     return true;
 }
 
-int OpenCamera::Close() {
+int OpenCamera::Close(bool report) {
     if (!m_handle) return QRV_OK;
     const int result = m_api.Close(m_handle);
     m_handle = nullptr;
-    if (result != QRV_OK) ReportFailure("close", result);
+    if (result != QRV_OK && report) ReportFailure("close", result);
     return result;
 }
 
