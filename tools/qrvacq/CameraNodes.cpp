@@ -268,10 +268,12 @@ std::vector<std::string> CloseNames(const std::string& name,
             score = 0;
         } else if (wanted.size() >= 3 && lower.find(wanted) != std::string::npos) {
             score = 1;
+        } else if (wanted.size() >= 4 && lower.compare(0, 4, wanted, 0, 4) == 0) {
+            score = 2;  // same start, different end: "Gainn" for "GainRaw"
         } else {
             const std::size_t distance = EditDistance(wanted, lower);
             if (distance > std::max<std::size_t>(2, wanted.size() / 4)) continue;
-            score = 1 + distance;
+            score = 2 + distance;
         }
         scored.emplace_back(score, candidate);
     }
