@@ -118,6 +118,16 @@ void Guarded(json& out, const std::function<void()>& read) {
     }
 }
 
+// A range limit that a node cannot give (a description without <Min>, say) is
+// left out rather than hiding the node's other facts.
+template <class F>
+void Optional(json& out, const char* key, F&& read) {
+    try {
+        out[key] = read();
+    } catch (const GenICam::GenericException&) {
+    }
+}
+
 void ReadValue(GenApi::INode& node, json& out) {
     using namespace GenApi;
     const bool readable = IsReadable(node.GetAccessMode());
@@ -125,21 +135,21 @@ void ReadValue(GenApi::INode& node, json& out) {
         case intfIInteger: {
             CIntegerPtr p(&node);
             if (!p) break;
-            if (readable) out["value"] = p->GetValue();
-            out["min"] = p->GetMin();
-            out["max"] = p->GetMax();
-            out["inc"] = p->GetInc();
             out["unit"] = p->GetUnit().str();
+            Optional(out, "min", [&] { return p->GetMin(); });
+            Optional(out, "max", [&] { return p->GetMax(); });
+            Optional(out, "inc", [&] { return p->GetInc(); });
+            if (readable) out["value"] = p->GetValue();
             break;
         }
         case intfIFloat: {
             CFloatPtr p(&node);
             if (!p) break;
-            if (readable) out["value"] = p->GetValue();
-            out["min"] = p->GetMin();
-            out["max"] = p->GetMax();
-            if (p->HasInc() && p->GetIncMode() == fixedIncrement) out["inc"] = p->GetInc();
             out["unit"] = p->GetUnit().str();
+            Optional(out, "min", [&] { return p->GetMin(); });
+            Optional(out, "max", [&] { return p->GetMax(); });
+            if (p->HasInc() && p->GetIncMode() == fixedIncrement) out["inc"] = p->GetInc();
+            if (readable) out["value"] = p->GetValue();
             break;
         }
         case intfIBoolean: {
@@ -310,7 +320,7 @@ void PrintFeatureTree(const json& node, std::ostream& out, int depth) {
     }
     const std::string unit = node.value("unit", "");
     if (!unit.empty() && node.contains("value")) out << " " << unit;
-    if (node.contains("min")) {
+    if (node.contains("min") && node.contains("max")) {
         out << "  [min " << Number(node["min"]) << ", max " << Number(node["max"]);
         if (node.contains("inc")) out << ", inc " << Number(node["inc"]);
         out << "]";
