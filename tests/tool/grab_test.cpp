@@ -1,11 +1,15 @@
 // grab: PNG frames that decode to the simulated test pattern, chunk files,
 // failure accounting and a clean stop on Ctrl-C.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include <cstdio>
 #include <fstream>
@@ -192,6 +196,43 @@ TEST(GrabOutput, WriteFailureGivesTheReasonStopsAndFails) {
     EXPECT_NE(result.out.find("1 write failure"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("0 frames written"), std::string::npos) << result.out;
     EXPECT_FALSE(fs::exists(dir.Path() / "frame_0020.png"));
+}
+
+TEST(GrabOutput, TheGrabLoopDoesNotWaitForTheDisk) {
+    TempDir dir;
+    // The first PNG is a pipe that nobody reads until every frame line is out:
+    // a grab loop that wrote frames itself would wait for it at frame 1.
+    const fs::path pipe = dir.Path() / "frame_0001.png";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::thread reader;
+    std::size_t drained = 0;
+    const auto result = tooltest::RunTool(
+        {"--plugin", QRVACQ_PLUGIN, "--sim", "demo", "grab", "SIM-AREA-001", "-n", "10", "-o",
+         dir.Path().string()},
+        "",
+        [&](pid_t, const std::string& out) {
+            if (reader.joinable() || out.find("frame 10:") == std::string::npos) return;
+            reader = std::thread([&pipe, &drained] {
+                const int fd = open(pipe.c_str(), O_RDONLY);
+                char buffer[65536];
+                for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;)
+                    drained += static_cast<std::size_t>(n);
+                if (fd >= 0) close(fd);
+            });
+        },
+        20000);
+    if (reader.joinable()) {
+        reader.join();
+    } else {
+        // Free a writer that still waits in open, so the child can be reaped.
+        const int fd = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd >= 0) close(fd);
+    }
+    ASSERT_FALSE(result.timedOut) << result.out << result.err;
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_GT(drained, 0u) << "frame 1 went into the pipe";
+    EXPECT_NE(result.out.find("10 frames written"), std::string::npos) << result.out;
+    EXPECT_TRUE(fs::exists(dir.Path() / "frame_0010.png"));
 }
 
 TEST(GrabOutput, JsonHasOneObjectPerFrameAndASummary) {
