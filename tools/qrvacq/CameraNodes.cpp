@@ -11,7 +11,7 @@
 
 namespace qrvacq {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 LibraryCamera::LibraryCamera() {
     KZRGENICAM::Init();
@@ -194,8 +194,8 @@ void ReadValue(GenApi::INode& node, json& out) {
 json Describe(GenApi::INode& node, std::set<std::string>& seen) {
     json out = {{"name", node.GetName().str()}};
     Guarded(out, [&] {
-        out["displayName"] = node.GetDisplayName().str();
         out["type"] = TypeName(node.GetPrincipalInterfaceType());
+        out["displayName"] = node.GetDisplayName().str();
         out["access"] = AccessName(node.GetAccessMode());
         out["visibility"] = VisibilityName(node.GetVisibility());
         out["description"] = node.GetDescription().str();

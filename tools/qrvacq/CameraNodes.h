@@ -41,7 +41,7 @@ private:
 /// value, min, max, inc, unit, entries (name, value, available); categories hold
 /// "features". A value that cannot be read gives "error" instead. Empty when the
 /// map has no Root.
-nlohmann::json FeatureTree(GenApi::INodeMap& map);
+nlohmann::ordered_json FeatureTree(GenApi::INodeMap& map);
 
 /// Names of every feature under Root (categories included).
 std::vector<std::string> FeatureNames(GenApi::INodeMap& map);
@@ -53,6 +53,6 @@ std::vector<std::string> CloseNames(const std::string& name,
                                     std::size_t max = 3);
 
 /// Prints a FeatureTree as indented text.
-void PrintFeatureTree(const nlohmann::json& tree, std::ostream& out, int depth = 0);
+void PrintFeatureTree(const nlohmann::ordered_json& tree, std::ostream& out, int depth = 0);
 
 }  // namespace qrvacq

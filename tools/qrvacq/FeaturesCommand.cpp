@@ -20,15 +20,15 @@ int RunFeatures(const CameraTarget& target, bool json_) {
         std::cerr << "qrvacq: " << target.serial << " has no node map\n";
         return kExitCallFailed;
     }
-    nlohmann::json trees = {{"serial", target.serial}};
-    trees["device"] = device ? FeatureTree(*device) : nlohmann::json(nullptr);
-    trees["grabber"] = grabber ? FeatureTree(*grabber) : nlohmann::json(nullptr);
+    nlohmann::ordered_json trees = {{"serial", target.serial}};
+    trees["device"] = device ? FeatureTree(*device) : nlohmann::ordered_json(nullptr);
+    trees["grabber"] = grabber ? FeatureTree(*grabber) : nlohmann::ordered_json(nullptr);
     if (json_) {
         std::cout << trees.dump(2) << "\n";
         return kExitOk;
     }
     for (const char* module : {"device", "grabber"}) {
-        const nlohmann::json& tree = trees[module];
+        const nlohmann::ordered_json& tree = trees[module];
         if (tree.is_null()) continue;
         std::cout << "# " << module << " of " << target.serial << "\n";
         if (tree.empty()) {

@@ -21,7 +21,7 @@ namespace qrvacq {
 
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -286,11 +286,9 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     const std::string directory =
         writing ? fs::absolute(options.outDir, ec).lexically_normal().string() : "";
     if (options.json) {
-        json summary = stats.Json(elapsed);
-        summary.update({{"type", "summary"},
-                        {"requested", options.count},
-                        {"interrupted", interrupted},
-                        {"cameraLost", lost}});
+        json summary = {{"type", "summary"}, {"requested", options.count}};
+        summary.update(stats.Json(elapsed));
+        summary.update({{"interrupted", interrupted}, {"cameraLost", lost}});
         if (writer) {
             summary["written"] = writer->Written();
             summary["notWritten"] = writer->Skipped();
