@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -261,6 +262,19 @@ TEST(GrabOutput, JsonHasOneObjectPerFrameAndASummary) {
     EXPECT_EQ(summary.at("failures").at(0).at("count"), 1);
     EXPECT_GE(summary.at("interval").at("max").get<double>(),
               summary.at("interval").at("min").get<double>());
+}
+
+TEST(GrabOutput, TerminalShowsStatisticsWhileTheGrabRuns) {
+    const char* script = "/usr/bin/script";  // util-linux: runs the tool on a terminal
+    if (access(script, X_OK) != 0) GTEST_SKIP() << "no /usr/bin/script to give the tool a terminal";
+    const std::string command = std::string(QRVACQ_EXE) + " --plugin " + QRVACQ_PLUGIN +
+                                " --sim demo grab SIM-AREA-001 -n 45 >/dev/null";
+    const auto result = tooltest::RunProgram({script, "-qec", command, "/dev/null"}, 60000);
+    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+    const std::regex line(
+        "grab: [0-9]+/45 frames, [0-9.]+ fps, [0-9.]+ MB/s, frame interval: min "
+        "[0-9.]+ ms, mean [0-9.]+ ms, max [0-9.]+ ms, failures: none");
+    EXPECT_TRUE(std::regex_search(result.out, line)) << result.out;
 }
 
 TEST(GrabInterrupt, CtrlCEndsTheLoopAndStillStops) {
