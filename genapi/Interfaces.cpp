@@ -1,5 +1,6 @@
-// Out-of-line destructors: they anchor each interface's vtable and typeinfo in
-// libGenApi, which the typed pointers' dynamic casts across libraries rely on.
+// Out-of-line destructors and the defaults of the optional node facts: they anchor each interface's
+// vtable and typeinfo in libGenApi, which the typed pointers' dynamic casts across libraries rely
+// on.
 #include "GenApi.h"
 
 namespace GenApi {
@@ -18,5 +19,30 @@ IRegister::~IRegister() = default;
 ICategory::~ICategory() = default;
 IPort::~IPort() = default;
 INodeMap::~INodeMap() = default;
+
+gcstring INode::GetToolTip() const {
+    return GetDescription();
+}
+
+EVisibility INode::GetVisibility() const {
+    return Beginner;
+}
+
+gcstring IInteger::GetUnit() const {
+    return {};
+}
+
+gcstring IFloat::GetUnit() const {
+    return {};
+}
+
+void IEnumeration::GetEntries(NodeList_t& Entries) {
+    Entries.clear();
+    gcstring_vector symbolics;
+    GetSymbolics(symbolics);
+    for (const gcstring& symbolic : symbolics) {
+        if (IEnumEntry* entry = GetEntryByName(symbolic)) Entries.push_back(entry->GetNode());
+    }
+}
 
 }  // namespace GenApi

@@ -68,11 +68,28 @@ bool CMemNode::IsFeature() const {
 }
 
 gcstring CMemNode::GetDisplayName() const {
-    return m_name;
+    MapLock lock(m_map->mutex);
+    return m_text.displayName.empty() ? m_name : m_text.displayName;
 }
 
 gcstring CMemNode::GetDescription() const {
-    return {};
+    MapLock lock(m_map->mutex);
+    return m_text.description;
+}
+
+gcstring CMemNode::GetToolTip() const {
+    MapLock lock(m_map->mutex);
+    return m_text.toolTip.empty() ? m_text.description : m_text.toolTip;
+}
+
+EVisibility CMemNode::GetVisibility() const {
+    MapLock lock(m_map->mutex);
+    return m_text.visibility;
+}
+
+std::string CMemNode::UnitText() const {
+    MapLock lock(m_map->mutex);
+    return m_text.unit;
 }
 
 int64_t CMemNode::CallCount(EFaultOp op) const {
@@ -490,6 +507,11 @@ void CEnumerationNode::GetSymbolics(gcstring_vector& Symbolics) {
     for (const CEnumEntryNode* entry : m_entries) {
         if (IsAvailable(entry->AccessUnchecked())) Symbolics.emplace_back(entry->m_symbolic);
     }
+}
+
+void CEnumerationNode::GetEntries(NodeList_t& Entries) {
+    MapLock lock(Map()->mutex);
+    Entries.assign(m_entries.begin(), m_entries.end());
 }
 
 void CEnumerationNode::SetIntValue(int64_t Value, bool) {

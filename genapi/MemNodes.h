@@ -50,6 +50,8 @@ public:
     bool IsFeature() const override;
     gcstring GetDisplayName() const override;
     gcstring GetDescription() const override;
+    gcstring GetToolTip() const override;
+    EVisibility GetVisibility() const override;
 
     const std::string& Name() const { return m_name; }
     CMemMapState* Map() const { return m_map; }
@@ -57,6 +59,9 @@ public:
     // Configuration, called under the map's lock.
     void SetAccess(EAccessMode mode) { m_access = mode; }
     void SetFeature(bool isFeature) { m_isFeature = isFeature; }
+    void SetText(const SNodeText& text) { m_text = text; }
+    /// The unit that integer and float nodes report.
+    std::string UnitText() const;
     void AddFault(const SFault& fault) { m_faults.push_back({fault, 0}); }
     void SetOnWrite(std::function<void()> observer) { m_onWrite = std::move(observer); }
     void SetOnExecute(std::function<void()> observer) { m_onExecute = std::move(observer); }
@@ -87,6 +92,7 @@ private:
     std::string m_name;
     EAccessMode m_access = RW;
     bool m_isFeature = true;
+    SNodeText m_text;
     mutable std::vector<SArmedFault> m_faults;
     mutable std::array<int64_t, kOpCount> m_calls{};
     std::function<void()> m_onWrite;
@@ -138,6 +144,7 @@ public:
     int64_t GetMax() override;
     EIncMode GetIncMode() override;
     int64_t GetInc() override;
+    gcstring GetUnit() const override { return UnitText(); }
 
     virtual int64_t Load() const { return m_value; }
     virtual void Store(int64_t value) { m_value = value; }
@@ -165,6 +172,7 @@ public:
     bool HasInc() override;
     EIncMode GetIncMode() override;
     double GetInc() override;
+    gcstring GetUnit() const override { return UnitText(); }
 
     double m_value;
 
@@ -222,6 +230,7 @@ public:
     int64_t GetIntValue(bool Verify = false, bool IgnoreCache = false) override;
     IEnumEntry* GetEntryByName(const gcstring& Symbolic) override;
     IEnumEntry* GetCurrentEntry(bool Verify = false, bool IgnoreCache = false) override;
+    void GetEntries(NodeList_t& Entries) override;
 
     CEnumEntryNode* EntryBySymbolic(const std::string& symbolic) const;
     CEnumEntryNode* EntryByValue(int64_t value) const;

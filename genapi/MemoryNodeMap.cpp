@@ -80,6 +80,11 @@ CMemNodeRef& CMemNodeRef::Feature(bool isFeature) {
     return *this;
 }
 
+CMemNodeRef& CMemNodeRef::Text(const SNodeText& text) {
+    Configure(m_node, [&text](CMemNode& node) { node.SetText(text); });
+    return *this;
+}
+
 CMemNodeRef& CMemNodeRef::InjectFault(const SFault& fault) {
     if (fault.nth < 0) throw std::invalid_argument("fault ordinal must not be negative");
     Configure(m_node, [&fault](CMemNode& node) { node.AddFault(fault); });

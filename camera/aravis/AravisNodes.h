@@ -33,6 +33,8 @@ public:
     bool IsFeature() const override;
     GenApi::gcstring GetDisplayName() const override;
     GenApi::gcstring GetDescription() const override;
+    GenApi::gcstring GetToolTip() const override;        // AravisNodeInfo.cpp
+    GenApi::EVisibility GetVisibility() const override;  // AravisNodeInfo.cpp
 
 protected:
     CArvNode() = default;  // only for the parts; the final class sets the fields
@@ -76,6 +78,7 @@ public:
     int64_t GetMax() override;
     GenApi::EIncMode GetIncMode() override { return GenApi::fixedIncrement; }
     int64_t GetInc() override;
+    GenApi::gcstring GetUnit() const override;  // AravisNodeInfo.cpp
 };
 
 class CFloatPart : public virtual GenApi::IFloat, public virtual CValuePart {
@@ -87,6 +90,7 @@ public:
     bool HasInc() override;
     GenApi::EIncMode GetIncMode() override;
     double GetInc() override;
+    GenApi::gcstring GetUnit() const override;  // AravisNodeInfo.cpp
 };
 
 class CBooleanPart : public virtual GenApi::IBoolean, public virtual CValuePart {
@@ -115,6 +119,7 @@ public:
     int64_t GetIntValue(bool verify = false, bool ignoreCache = false) override;
     GenApi::IEnumEntry* GetEntryByName(const GenApi::gcstring& symbolic) override;
     GenApi::IEnumEntry* GetCurrentEntry(bool verify = false, bool ignoreCache = false) override;
+    void GetEntries(GenApi::NodeList_t& entries) override;  // AravisNodeInfo.cpp
 };
 
 class CCommandPart : public virtual GenApi::ICommand, public virtual CValuePart {

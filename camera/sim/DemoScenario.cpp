@@ -54,9 +54,12 @@ void BuildAreaDevice(CMemoryNodeMap& map) {
         "PixelFormat",
         {{"Mono8", kMono8}, {"Mono10", kMono10}, {"Mono12", kMono12}, {"Mono16", kMono16}},
         "Mono8");
-    map.AddFloat("ExposureTimeAbs", 10000.0, 20.0, 1000000.0);
-    map.AddInteger("GainRaw", 100, 0, 1023);
-    map.AddFloat("AcquisitionFrameRateAbs", 30.0, 1.0, 30.0);
+    map.AddFloat("ExposureTimeAbs", 10000.0, 20.0, 1000000.0)
+        .Text({"Exposure Time", "Time the sensor is exposed for each frame.", "", "us"});
+    map.AddInteger("GainRaw", 100, 0, 1023)
+        .Text({"Gain (raw)", "Analog gain in the sensor's own steps.", "", "", GenApi::Expert});
+    map.AddFloat("AcquisitionFrameRateAbs", 30.0, 1.0, 30.0)
+        .Text({"Frame Rate", "Frames per second in free run.", "", "Hz"});
     AddTrigger(map, "Off", {{"Software", 0}, {"Line0", 1}});
     map.AddIntRegister("TestRegister", 0x12345678, 0, 0xFFFFFFFF, 4, 0x1000);
     map.AddBoolean("ReverseX", false);

@@ -36,6 +36,9 @@ enum EAccessMode { NI, NA, WO, RO, RW, _UndefinedAccesMode, _CycleDetectAccesMod
 
 enum EIncMode { noIncrement, fixedIncrement, listIncrement };
 
+/// Who a user interface shows a feature to.
+enum EVisibility { Beginner = 0, Expert = 1, Guru = 2, Invisible = 3, _UndefinedVisibility = 99 };
+
 struct INode;
 
 struct GENAPI_API IBase {
@@ -54,6 +57,10 @@ struct GENAPI_API INode : virtual public IBase {
     virtual bool IsFeature() const = 0;
     virtual gcstring GetDisplayName() const = 0;
     virtual gcstring GetDescription() const = 0;
+    // Presentation facts for feature browsers. Not pure, so that every node map
+    // need not describe itself: the defaults are the description and Beginner.
+    virtual gcstring GetToolTip() const;
+    virtual EVisibility GetVisibility() const;
 };
 
 struct GENAPI_API IValue : virtual public IBase {
@@ -78,6 +85,8 @@ struct GENAPI_API IInteger : virtual public IValue {
     virtual int64_t GetMax() = 0;
     virtual EIncMode GetIncMode() = 0;
     virtual int64_t GetInc() = 0;
+    /// Physical unit of the value ("us", "Hz"); empty when it has none (the default).
+    virtual gcstring GetUnit() const;
 };
 
 struct GENAPI_API IFloat : virtual public IValue {
@@ -89,6 +98,8 @@ struct GENAPI_API IFloat : virtual public IValue {
     virtual bool HasInc() = 0;
     virtual EIncMode GetIncMode() = 0;
     virtual double GetInc() = 0;
+    /// Physical unit of the value; empty when it has none (the default).
+    virtual gcstring GetUnit() const;
 };
 
 struct GENAPI_API IString : virtual public IValue {
@@ -112,6 +123,9 @@ struct GENAPI_API IEnumeration : virtual public IValue {
     virtual int64_t GetIntValue(bool Verify = false, bool IgnoreCache = false) = 0;
     virtual IEnumEntry* GetEntryByName(const gcstring& Symbolic) = 0;
     virtual IEnumEntry* GetCurrentEntry(bool Verify = false, bool IgnoreCache = false) = 0;
+    /// Every entry node, available or not, in the map's order. The default knows
+    /// only the available ones (through GetSymbolics).
+    virtual void GetEntries(NodeList_t& Entries);
 };
 
 struct GENAPI_API ICommand : virtual public IValue {

@@ -56,6 +56,16 @@ enum class ECommandCompletion {
     Never        // IsDone never answers true, not even before the first Execute
 };
 
+/// What a feature browser shows of a node; empty texts fall back to the name
+/// (display name) and the description (tool tip).
+struct SNodeText {
+    std::string displayName;
+    std::string description;
+    std::string toolTip;
+    std::string unit;  ///< integer and float nodes only
+    EVisibility visibility = Beginner;
+};
+
 /// Handle to configure a node after it was added. Valid while its map lives.
 class GENAPI_API CMemNodeRef {
 public:
@@ -70,6 +80,7 @@ public:
     CMemNodeRef& OnExecute(std::function<void()> observer);
     /// Called after every successful write of this node's value (any interface).
     CMemNodeRef& OnWrite(std::function<void()> observer);
+    CMemNodeRef& Text(const SNodeText& text);
     /// Only for commands: how they complete.
     CMemNodeRef& Completion(ECommandCompletion completion, int64_t param = 0);
     class CMemNode* Node() const {

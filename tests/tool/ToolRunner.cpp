@@ -37,10 +37,10 @@ struct Pipe {
 
 }  // namespace
 
-ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdinPath,
-                   const OutputWatcher& watch, int timeoutMs) {
-    std::vector<std::string> argvStrings = {QRVACQ_EXE};
-    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+namespace {
+
+ToolResult Run(std::vector<std::string> argvStrings, const std::string& stdinPath,
+               const OutputWatcher& watch, int timeoutMs) {
     std::vector<char*> argv;
     for (std::string& arg : argvStrings) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -97,6 +97,19 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdi
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);
     return result;
+}
+
+}  // namespace
+
+ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdinPath,
+                   const OutputWatcher& watch, int timeoutMs) {
+    std::vector<std::string> argv = {QRVACQ_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Run(argv, stdinPath, watch, timeoutMs);
+}
+
+ToolResult RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
+    return Run(argv, "", {}, timeoutMs);
 }
 
 ToolResult RunSim(const std::vector<std::string>& args, const std::string& scenario) {

@@ -27,6 +27,9 @@ using OutputWatcher = std::function<void(pid_t pid, const std::string& out)>;
 ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdinPath = "",
                    const OutputWatcher& watch = {}, int timeoutMs = 120000);
 
+/// Runs any program (argv[0] a path) the same way.
+ToolResult RunProgram(const std::vector<std::string>& argv, int timeoutMs = 120000);
+
 /// qrvacq --plugin <built plug-in> --sim <scenario> args...
 ToolResult RunSim(const std::vector<std::string>& args, const std::string& scenario = "demo");
 

@@ -1,8 +1,16 @@
 // grab: PNG frames that decode to the simulated test pattern, chunk files,
 // failure accounting and a clean stop on Ctrl-C.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <thread>
 
 #include <cstdio>
 #include <fstream>
@@ -163,6 +171,112 @@ TEST(GrabFailures, AreShownPerFrameAndCountedByCode) {
     EXPECT_NE(result.out.find("2 x 101033 QRV_ERR_GRAB_TIMEOUT"), std::string::npos) << result.out;
 }
 
+TEST(GrabFailures, LostCameraStopsTheGrabOnceAndSaysSo) {
+    TempDir dir;
+    // Not connected: IsOpen answers false, as for a camera that went away.
+    const std::string scenario = dir.Write("lost.json",
+                                           R"({"cameras": [{"serial": "LOST-01", "frameRate": 0,
+            "connected": false, "script": [{"code": 0}, {"code": -30}, {"code": -30}]}]})");
+    const auto result = RunSim({"grab", "LOST-01", "-n", "50", "--timeout", "100"}, scenario);
+    EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+    EXPECT_EQ(tooltest::LinesStartingWith(result.out, "frame 2: 101034").size(), 1u) << result.out;
+    EXPECT_TRUE(tooltest::LinesStartingWith(result.out, "frame 3:").empty()) << result.out;
+    EXPECT_NE(result.err.find("camera was lost"), std::string::npos) << result.err;
+    EXPECT_EQ(tooltest::LinesStartingWith(result.out, "grabbed 1 of 50 frames").size(), 1u);
+}
+
+TEST(GrabOutput, WriteFailureGivesTheReasonStopsAndFails) {
+    TempDir dir;
+    // A directory where the first PNG should go: the file cannot be created.
+    fs::create_directory(dir.Path() / "frame_0001.png");
+    const auto result = RunSim({"grab", "SIM-AREA-001", "-n", "20", "-o", dir.Path().string()});
+    EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+    EXPECT_NE(result.err.find("Is a directory"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("frame_0002.png"), std::string::npos) << "one report only\n"
+                                                                    << result.err;
+    EXPECT_NE(result.out.find("1 write failure"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("0 frames written"), std::string::npos) << result.out;
+    EXPECT_FALSE(fs::exists(dir.Path() / "frame_0020.png"));
+}
+
+TEST(GrabOutput, TheGrabLoopDoesNotWaitForTheDisk) {
+    TempDir dir;
+    // The first PNG is a pipe that nobody reads until every frame line is out:
+    // a grab loop that wrote frames itself would wait for it at frame 1.
+    const fs::path pipe = dir.Path() / "frame_0001.png";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::thread reader;
+    std::size_t drained = 0;
+    const auto result = tooltest::RunTool(
+        {"--plugin", QRVACQ_PLUGIN, "--sim", "demo", "grab", "SIM-AREA-001", "-n", "10", "-o",
+         dir.Path().string()},
+        "",
+        [&](pid_t, const std::string& out) {
+            if (reader.joinable() || out.find("frame 10:") == std::string::npos) return;
+            reader = std::thread([&pipe, &drained] {
+                const int fd = open(pipe.c_str(), O_RDONLY);
+                char buffer[65536];
+                for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;)
+                    drained += static_cast<std::size_t>(n);
+                if (fd >= 0) close(fd);
+            });
+        },
+        20000);
+    if (reader.joinable()) {
+        reader.join();
+    } else {
+        // Free a writer that still waits in open, so the child can be reaped.
+        const int fd = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd >= 0) close(fd);
+    }
+    ASSERT_FALSE(result.timedOut) << result.out << result.err;
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_GT(drained, 0u) << "frame 1 went into the pipe";
+    EXPECT_NE(result.out.find("10 frames written"), std::string::npos) << result.out;
+    EXPECT_TRUE(fs::exists(dir.Path() / "frame_0010.png"));
+}
+
+TEST(GrabOutput, JsonHasOneObjectPerFrameAndASummary) {
+    TempDir dir;
+    const std::string scenario = dir.Write("script.json",
+                                           R"({"cameras": [{"serial": "SCRIPTED-01", "frameRate": 0,
+            "width": 32, "height": 16, "script": [{"code": 0}, {"code": -11}, {"code": 0}]}]})");
+    const auto result = RunSim(
+        {"grab", "SCRIPTED-01", "-n", "3", "--timeout", "100", "--json", "-o", dir.Path().string()},
+        scenario);
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    std::istringstream lines(result.out);
+    std::vector<nlohmann::json> objects;
+    for (std::string line; std::getline(lines, line);)
+        objects.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(objects.size(), 4u) << result.out;
+    EXPECT_EQ(objects[0].at("type"), "frame");
+    EXPECT_EQ(objects[0].at("bytes"), 32 * 16);
+    EXPECT_EQ(objects[1].at("code"), 101033);
+    EXPECT_LE(objects[0].at("time").get<double>(), objects[2].at("time").get<double>());
+    const nlohmann::json& summary = objects[3];
+    EXPECT_EQ(summary.at("type"), "summary");
+    EXPECT_EQ(summary.at("requested"), 3);
+    EXPECT_EQ(summary.at("grabbed"), 2);
+    EXPECT_EQ(summary.at("written"), 2);
+    EXPECT_EQ(summary.at("failures").at(0).at("count"), 1);
+    EXPECT_GE(summary.at("interval").at("max").get<double>(),
+              summary.at("interval").at("min").get<double>());
+}
+
+TEST(GrabOutput, TerminalShowsStatisticsWhileTheGrabRuns) {
+    const char* script = "/usr/bin/script";  // util-linux: runs the tool on a terminal
+    if (access(script, X_OK) != 0) GTEST_SKIP() << "no /usr/bin/script to give the tool a terminal";
+    const std::string command = std::string(QRVACQ_EXE) + " --plugin " + QRVACQ_PLUGIN +
+                                " --sim demo grab SIM-AREA-001 -n 45 >/dev/null";
+    const auto result = tooltest::RunProgram({script, "-qec", command, "/dev/null"}, 60000);
+    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+    const std::regex line(
+        "grab: [0-9]+/45 frames, [0-9.]+ fps, [0-9.]+ MB/s, frame interval: min "
+        "[0-9.]+ ms, mean [0-9.]+ ms, max [0-9.]+ ms, failures: none");
+    EXPECT_TRUE(std::regex_search(result.out, line)) << result.out;
+}
+
 TEST(GrabInterrupt, CtrlCEndsTheLoopAndStillStops) {
     bool sent = false;
     const auto result = tooltest::RunTool(
@@ -177,9 +291,12 @@ TEST(GrabInterrupt, CtrlCEndsTheLoopAndStillStops) {
     ASSERT_TRUE(sent) << result.out << result.err;
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.termSignal, 0);
-    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.exitCode, 130) << result.err;
     EXPECT_NE(result.err.find("interrupted"), std::string::npos) << result.err;
-    EXPECT_EQ(tooltest::LinesStartingWith(result.out, "grabbed ").size(), 1u) << result.out;
+    const auto summary = tooltest::LinesStartingWith(result.out, "grabbed ");
+    ASSERT_EQ(summary.size(), 1u) << result.out;
+    EXPECT_NE(summary[0].find(" of 1000000 frames"), std::string::npos) << summary[0];
+    EXPECT_NE(summary[0].find("(interrupted)"), std::string::npos) << summary[0];
     EXPECT_TRUE(tooltest::LinesStartingWith(result.out, "frame 1000000:").empty());
 }
 

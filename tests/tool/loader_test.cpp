@@ -66,6 +66,35 @@ TEST(Usage, BadCommandLinesExitTwoAndHelpExitsZero) {
     const auto help = RunTool({"grab", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("--chunks"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("--timeout INT=1000"), std::string::npos) << "defaults shown\n"
+                                                                      << help.out;
+}
+
+TEST(Usage, MessagesSayWhatIsWrongInTheUsersTerms) {
+    const auto zero =
+        RunTool({"--plugin", QRVACQ_PLUGIN, "--sim", "demo", "grab", "SIM-AREA-001", "-n", "0"});
+    EXPECT_EQ(zero.exitCode, 2);
+    EXPECT_NE(zero.err.find("must be at least 1"), std::string::npos) << zero.err;
+    EXPECT_EQ(zero.err.find("2147483647"), std::string::npos) << zero.err;
+    const auto bogus = RunTool({"--plugin", QRVACQ_PLUGIN, "--sim", "demo", "bogus"});
+    EXPECT_EQ(bogus.exitCode, 2);
+    EXPECT_NE(bogus.err.find("unknown command 'bogus'"), std::string::npos) << bogus.err;
+    EXPECT_EQ(RunTool({"--plugin", QRVACQ_PLUGIN, "--real", "list"}).exitCode, 2)
+        << "--real without --sim";
+}
+
+TEST(Usage, ScenarioThatCannotBeLoadedIsAUsageError) {
+    tooltest::TempDir dir;
+    const std::string malformed = dir.Write("bad.json", "{\"cameras\": [");
+    const std::string badValue =
+        dir.Write("value.json", R"({"cameras": [{"serial": "X", "frameRate": "fast"}]})");
+    for (const std::string& scenario :
+         {(dir.Path() / "missing.json").string(), malformed, badValue}) {
+        const auto result = tooltest::RunSim({"list"}, scenario);
+        EXPECT_EQ(result.exitCode, 2) << scenario << ": " << result.out << result.err;
+        EXPECT_NE(result.err.find(scenario), std::string::npos) << result.err;
+        EXPECT_EQ(result.out.find("0 cameras"), std::string::npos) << result.out;
+    }
 }
 
 }  // namespace

@@ -144,6 +144,27 @@ TEST(SetCommand, RefusedWriteIsACallFailureAndTheRestStillRuns) {
         << result.out;
 }
 
+TEST(SetCommand, FailuresSayWhyInTheCamerasTerms) {
+    const auto result = RunSim({"set", "SIM-AREA-001", "ExposureTime=1e9", "PixelFormat=Bogus",
+                                "Width=640", "Widht=64", "--json"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    const json readings = json::parse(result.out);
+    ASSERT_EQ(readings.size(), 4u) << result.out;
+    EXPECT_EQ(readings[0].at("reason"), "1e9 is outside [20, 1e+06]");
+    EXPECT_EQ(readings[1].at("reason"),
+              "\"Bogus\" is not an entry of PixelFormat; entries: Mono8, Mono10, Mono12, Mono16");
+    EXPECT_EQ(readings[2].at("reason"), "not writable: access mode RO (read-only now)");
+    EXPECT_EQ(readings[3].at("reason"), "no feature \"Widht\"; did you mean Width?");
+}
+
+TEST(SetCommand, ShowsTheValueWrittenWhenTheIntegerWasMoved) {
+    // GainRaw on SIM-AREA-001 ends at 1023.
+    const auto result = RunSim({"set", "SIM-AREA-001", "GainRaw=5000"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("asked 5000, written 1023 (the maximum)"), std::string::npos)
+        << result.out;
+}
+
 TEST(RegCommand, DumpMatchesTheBytesTheShellReads) {
     const auto dump = RunSim({"reg", "SIM-AREA-001", "TestRegister", "--read", "4"});
     ASSERT_EQ(dump.exitCode, 0) << dump.err;

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "CameraNodes.h"
 #include "Text.h"
 
 namespace qrvacq {
@@ -100,6 +101,8 @@ void PrintReading(const json& reading) {
         } else {
             ReportFailure(name + " (" + reading["type"].get<std::string>() + ")", code);
         }
+        if (reading.contains("reason"))
+            std::cerr << "  reason: " << reading["reason"].get<std::string>() << "\n";
         return;
     }
     const std::string type = reading["type"];
@@ -132,6 +135,137 @@ void PrintReading(const json& reading) {
         std::cout << "}";
     }
     std::cout << "\n";
+    if (reading.contains("note")) std::cout << "  " << reading["note"].get<std::string>() << "\n";
+}
+
+std::string RangeText(const std::string& min, const std::string& max) {
+    return "[" + min + ", " + max + "]";
+}
+
+// Why the plug-in refused a write of text, from what the plug-in itself reports
+// of the feature: range, increment, entries. Empty when that says nothing.
+std::string WriteReason(const PluginApi& api, QRVCameraHandle handle, const std::string& name,
+                        int type, const std::string& text) {
+    const QRVString node(name.c_str());
+    if (type == 2) {
+        int value = 0, min = 0, max = 0, inc = 0, wanted = 0;
+        if (api.GetParamInt(handle, node, &value, &min, &max, &inc) != QRV_OK ||
+            !ParseInt(text, wanted))
+            return {};
+        const std::string range = RangeText(std::to_string(min), std::to_string(max)) +
+                                  ", increment " + std::to_string(inc);
+        // The plug-in moves a value down onto min + k*inc first: what it wrote
+        // may be off the range although the value asked for was not.
+        if (wanted < min) return text + " is below the minimum: " + range;
+        if (wanted > max) return text + " is above the maximum: " + range;
+        if (inc > 1 && (static_cast<long long>(wanted) - min) % inc != 0)
+            return text + " is off the increment: " + range;
+        return "the camera refused " + text + ": " + range;
+    }
+    if (type == 3) {
+        float value = 0, min = 0, max = 0, inc = 0, wanted = 0;
+        if (api.GetParamFloat(handle, node, &value, &min, &max, &inc) != QRV_OK ||
+            !ParseFloat(text, wanted))
+            return {};
+        const std::string range = RangeText(FormatFloat(min), FormatFloat(max));
+        if (wanted < min || wanted > max) return text + " is outside " + range;
+        return "the camera refused " + text + " (range " + range + ")";
+    }
+    if (type == 4) {
+        QRVString value;
+        QRVStringArray entries;
+        if (api.GetParamStr(handle, node, &value, &entries) != QRV_OK) return {};
+        std::string list;
+        bool listed = false;
+        for (int i = 0; i < entries.size(); ++i) {
+            const std::string entry = ToStd(entries.at(i));
+            listed = listed || entry == text;
+            list += (i ? ", " : "") + entry;
+        }
+        if (!listed) return Quote(text) + " is not an entry of " + name + "; entries: " + list;
+        return "the camera refused " + Quote(text);
+    }
+    return {};
+}
+
+// The node a plug-in name stands for: the name itself, or its legacy variant.
+GenApi::INode* FindFeature(GenApi::INodeMap& map, const std::string& name) {
+    for (const char* suffix : {"", "Abs", "Raw"}) {
+        GenApi::INode* node = map.GetNode((name + suffix).c_str());
+        if (node && node->IsFeature()) return node;
+        if (!*suffix && name != "ExposureTime" && name != "Gain" && name != "TriggerDelay" &&
+            name != "AcquisitionFrameRate")
+            break;
+    }
+    return nullptr;
+}
+
+const char* AccessWords(GenApi::EAccessMode mode) {
+    switch (mode) {
+        case GenApi::NI:
+            return "NI (not implemented)";
+        case GenApi::NA:
+            return "NA (not available now)";
+        case GenApi::WO:
+            return "WO (write-only)";
+        case GenApi::RO:
+            return "RO (read-only now)";
+        case GenApi::RW:
+            return "RW";
+        default:
+            return "undefined";
+    }
+}
+
+// Reasons that need the node map: a missing feature (with close names) and an
+// access mode. Called after the plug-in closed the camera, because a GigE Vision
+// camera takes one controlling open; readings keep their plug-in reason when the
+// camera cannot be opened again.
+void AddNodeMapReasons(const CameraTarget& target, json& readings) {
+    bool needed = false;
+    for (const json& reading : readings) needed = needed || reading.contains("needsNodeMap");
+    if (!needed) return;
+    LibraryCamera camera;
+    std::string error;
+    GenApi::INodeMap* map = camera.Open(target.serial, error) ? camera.DeviceMap() : nullptr;
+    std::vector<std::string> names;
+    for (json& reading : readings) {
+        if (!reading.contains("needsNodeMap")) continue;
+        const bool writing = reading["needsNodeMap"] == "write";
+        reading.erase("needsNodeMap");
+        if (!map) continue;
+        const std::string name = reading["name"];
+        try {
+            GenApi::INode* node = FindFeature(*map, name);
+            if (!node) {
+                if (names.empty()) names = FeatureNames(*map);
+                std::string reason = "no feature " + Quote(name);
+                const std::vector<std::string> close = CloseNames(name, names);
+                for (std::size_t i = 0; i < close.size(); ++i)
+                    reason += (i ? ", " : "; did you mean ") + close[i];
+                reading["reason"] = reason + (close.empty() ? "" : "?");
+                continue;
+            }
+            const GenApi::EAccessMode mode = node->GetAccessMode();
+            if (writing && node->GetPrincipalInterfaceType() == GenApi::intfIString &&
+                GenApi::IsWritable(mode)) {
+                reading["reason"] = "a string feature: SetParamStr writes enumerations only";
+            } else {
+                reading["reason"] = std::string(writing ? "not writable" : "not readable") +
+                                    ": access mode " + AccessWords(mode);
+            }
+        } catch (const std::exception& ex) {
+            reading["reason"] = std::string("the node map did not answer: ") + ex.what();
+        }
+    }
+}
+
+void PrintReadings(const json& readings, bool json_) {
+    if (json_) {
+        std::cout << readings.dump(2) << "\n";
+        return;
+    }
+    for (const json& reading : readings) PrintReading(reading);
 }
 
 void PrintTable(const std::vector<std::vector<std::string>>& rows) {
@@ -169,11 +303,11 @@ bool OpenCamera::Open(const CameraTarget& target) {
     return true;
 }
 
-int OpenCamera::Close() {
+int OpenCamera::Close(bool report) {
     if (!m_handle) return QRV_OK;
     const int result = m_api.Close(m_handle);
     m_handle = nullptr;
-    if (result != QRV_OK) ReportFailure("close", result);
+    if (result != QRV_OK && report) ReportFailure("close", result);
     return result;
 }
 
@@ -275,15 +409,16 @@ int RunGet(const PluginApi& api, const CameraTarget& target,
     json readings = json::array();
     for (const std::string& feature : features) {
         json reading = ReadFeature(api, camera.Handle(), feature);
-        if (reading.contains("error")) status = kExitCallFailed;
-        if (json_) {
-            readings.push_back(std::move(reading));
-        } else {
-            PrintReading(reading);
+        if (reading.contains("error")) {
+            status = kExitCallFailed;
+            const int code = reading["error"]["code"];
+            if (code == -1 || code == QRV_ERR_PARAMETER_ACCESS) reading["needsNodeMap"] = "read";
         }
+        readings.push_back(std::move(reading));
     }
-    if (json_) std::cout << readings.dump(2) << "\n";
     if (camera.Close() != QRV_OK) status = kExitCallFailed;
+    AddNodeMapReasons(target, readings);
+    PrintReadings(readings, json_);
     return status;
 }
 
@@ -349,18 +484,31 @@ int RunSet(const PluginApi& api, const CameraTarget& target,
         if (result != QRV_OK) {
             reading = {{"name", name}, {"error", ErrorJson(result)}};
             if (NodeTypeName(type)) reading["type"] = NodeTypeName(type);
+            if (result == -1 || result == QRV_ERR_PARAMETER_ACCESS) {
+                reading["needsNodeMap"] = "write";
+            } else {
+                const std::string reason = WriteReason(api, handle, name, type, text);
+                if (!reason.empty()) reading["reason"] = reason;
+            }
         } else {
             reading = ReadFeature(api, handle, name);
+            int wanted = 0;
+            // SetParamInt moves a value onto min + k*inc and down to max.
+            if (type == 2 && ParseInt(text, wanted) && reading.contains("value") &&
+                reading["value"] != wanted) {
+                reading["requested"] = wanted;
+                reading["note"] =
+                    "asked " + text + ", written " + reading["value"].dump() +
+                    (wanted > reading["max"].get<int>() ? " (the maximum)"
+                                                        : " (on the grid min + k*inc)");
+            }
         }
         if (reading.contains("error") && status == kExitOk) status = kExitCallFailed;
-        if (json_) {
-            readings.push_back(std::move(reading));
-        } else {
-            PrintReading(reading);
-        }
+        readings.push_back(std::move(reading));
     }
-    if (json_) std::cout << readings.dump(2) << "\n";
     if (camera.Close() != QRV_OK && status == kExitOk) status = kExitCallFailed;
+    AddNodeMapReasons(target, readings);
+    PrintReadings(readings, json_);
     return status;
 }
 

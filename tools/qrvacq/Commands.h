@@ -33,9 +33,15 @@ struct GrabOptions {
     int startArg = 0;     ///< StartAcquire's 2nd argument
     bool chunks = false;  ///< GrabImageEx with chunk data
     std::string outDir;   ///< empty: write nothing
+    bool json = false;    ///< one JSON object per frame and one for the summary
 };
 
+/// Exit status 130 when Ctrl-C ended the loop.
 int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions& options);
+
+/// The camera's feature tree, read through the camera access library directly
+/// (the entry points cannot enumerate nodes); the plug-in is not involved.
+int RunFeatures(const CameraTarget& target, bool json);
 
 /// An open camera that is closed when the object goes, so every early exit
 /// still gives the handle back before the plug-in is unloaded.
@@ -48,8 +54,9 @@ public:
 
     /// Opens the target; on failure reports to stderr and returns false.
     bool Open(const CameraTarget& target);
-    /// Closes now; returns the plug-in's result (0 when nothing was open).
-    int Close();
+    /// Closes now; returns the plug-in's result (0 when nothing was open), and
+    /// reports a failure to stderr when report is set.
+    int Close(bool report = true);
     QRVCameraHandle Handle() const { return m_handle; }
 
 private:

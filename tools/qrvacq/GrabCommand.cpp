@@ -1,22 +1,27 @@
-// grab: StartAcquire, N grabs with optional PNG and chunk output, StopAcquire.
+// grab: StartAcquire, N grabs, StopAcquire. The loop only grabs and copies: PNG
+// encoding runs on the frame writer's thread, so the figures are the camera's.
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
 
 #include "Commands.h"
-#include "PngWriter.h"
+#include "FrameWriter.h"
 #include "Text.h"
 
 namespace qrvacq {
 
 namespace {
+
+using json = nlohmann::ordered_json;
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -53,8 +58,76 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The progress line on a terminal's stderr: shown only once a grab takes longer
-// than a second, and erased before stdout writes so the two do not interleave.
+// Frames per second, MB/s, failures by code and the interval between
+// successive good frames.
+struct GrabStats {
+    int grabbed = 0;
+    int attempted = 0;
+    double bytes = 0;
+    std::map<int, int> failures;
+    double lastFrame = -1;  // seconds since start
+    double minInterval = 0, maxInterval = 0, sumInterval = 0;
+    int intervals = 0;
+
+    void Frame(double at, std::size_t size) {
+        ++grabbed;
+        bytes += static_cast<double>(size);
+        if (lastFrame >= 0) {
+            const double interval = at - lastFrame;
+            minInterval = intervals ? std::min(minInterval, interval) : interval;
+            maxInterval = intervals ? std::max(maxInterval, interval) : interval;
+            sumInterval += interval;
+            ++intervals;
+        }
+        lastFrame = at;
+    }
+    double Fps(double seconds) const { return seconds > 0 ? grabbed / seconds : 0.0; }
+    double MBps(double seconds) const { return seconds > 0 ? bytes / seconds / 1e6 : 0.0; }
+
+    std::string RateText(double seconds) const {
+        char text[96];
+        std::snprintf(text, sizeof(text), "%.1f fps, %.1f MB/s", Fps(seconds), MBps(seconds));
+        return text;
+    }
+    std::string IntervalText() const {
+        if (!intervals) return "frame interval: -";
+        char text[128];
+        std::snprintf(text, sizeof(text), "frame interval: min %.2f ms, mean %.2f ms, max %.2f ms",
+                      minInterval * 1e3, sumInterval / intervals * 1e3, maxInterval * 1e3);
+        return text;
+    }
+    std::string FailureText(bool withMeaning) const {
+        if (failures.empty()) return "none";
+        std::string text;
+        for (const auto& [code, count] : failures) {
+            if (!text.empty()) text += "; ";
+            text += std::to_string(count) + " x " +
+                    (withMeaning ? DescribeResult(code) : std::to_string(code));
+        }
+        return text;
+    }
+    json Json(double seconds) const {
+        json out = {{"grabbed", grabbed},
+                    {"attempted", attempted},
+                    {"seconds", seconds},
+                    {"fps", Fps(seconds)},
+                    {"MBps", MBps(seconds)}};
+        out["interval"] = intervals ? json{{"min", minInterval},
+                                           {"mean", sumInterval / intervals},
+                                           {"max", maxInterval}}
+                                    : json(nullptr);
+        json list = json::array();
+        for (const auto& [code, count] : failures) {
+            const char* name = QRVAcqResultName(code);
+            list.push_back({{"code", code}, {"name", name ? name : ""}, {"count", count}});
+        }
+        out["failures"] = list;
+        return out;
+    }
+};
+
+// The statistics line on a terminal's stderr, once a second; erased before
+// stdout writes so the two do not interleave.
 class Progress {
 public:
     explicit Progress(int total) : m_total(total), m_enabled(isatty(STDERR_FILENO) == 1) {}
@@ -68,12 +141,13 @@ public:
         std::fflush(stderr);
         m_shown = false;
     }
-    void Update(int done, int grabbed, Clock::time_point start) {
+    void Update(const GrabStats& stats, Clock::time_point start) {
         if (!m_enabled) return;
         const double elapsed = SecondsSince(start);
-        if (elapsed < 1.0 || Clock::now() - m_lastDraw < std::chrono::milliseconds(250)) return;
-        std::fprintf(stderr, "\r\033[Kgrab: %d/%d frames, %.1f fps", done, m_total,
-                     grabbed / elapsed);
+        if (elapsed < 1.0 || Clock::now() - m_lastDraw < std::chrono::seconds(1)) return;
+        std::fprintf(stderr, "\r\033[Kgrab: %d/%d frames, %s, %s, failures: %s", stats.attempted,
+                     m_total, stats.RateText(elapsed).c_str(), stats.IntervalText().c_str(),
+                     stats.FailureText(false).c_str());
         std::fflush(stderr);
         m_lastDraw = Clock::now();
         m_shown = true;
@@ -86,23 +160,16 @@ private:
     Clock::time_point m_lastDraw{};
 };
 
-std::string FrameName(int index, const char* suffix) {
-    char name[64];
-    std::snprintf(name, sizeof(name), "frame_%04d%s", index, suffix);
-    return name;
-}
-
-bool WriteBytes(const std::string& path, const unsigned char* data, std::size_t size) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    return static_cast<bool>(file.flush());
-}
+// Enough for a few seconds of a fast camera; beyond that the disk is too slow
+// and frames are skipped rather than stalling the camera.
+constexpr std::size_t kWriterQueueBytes = std::size_t{512} << 20;
 
 }  // namespace
 
 int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions& options) {
     namespace fs = std::filesystem;
-    if (!options.outDir.empty()) {
+    const bool writing = !options.outDir.empty();
+    if (writing) {
         std::error_code ec;
         fs::create_directories(options.outDir, ec);
         if (ec) {
@@ -120,12 +187,14 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     }
 
     int status = kExitOk;
-    int grabbed = 0;
-    int attempted = 0;
-    std::map<int, int> failures;
+    bool lost = false;
+    GrabStats stats;
     QRVImage image;
     ZelChunkData chunks;
+    std::unique_ptr<FrameWriter> writer;
+    if (writing) writer = std::make_unique<FrameWriter>(options.outDir, kWriterQueueBytes);
     const Clock::time_point start = Clock::now();
+    double elapsed = 0;
     {
         InterruptGuard interruptGuard;
         Progress progress(options.count);
@@ -134,67 +203,118 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
             const int result = options.chunks
                                    ? api.GrabImageEx(handle, &image, &chunks, options.timeoutMs)
                                    : api.GrabImage(handle, &image, options.timeoutMs);
-            ++attempted;
+            const double at = SecondsSince(start);
+            ++stats.attempted;
             const bool chunksArrived = options.chunks && chunks.getUpdateCount() != updatesBefore;
-            std::string line = "frame " + std::to_string(index) + ": ";
+            const std::size_t chunkBytes = chunksArrived ? chunks.getSize() : 0;
             if (result == QRV_OK) {
-                ++grabbed;
-                line += "0 QRV_OK " + std::to_string(image.Width()) + "x" +
-                        std::to_string(image.Height()) + "x" + std::to_string(image.Channels()) +
-                        "x" + std::to_string(image.BitsPerChannel());
-                if (options.chunks) {
-                    line += " chunks=" + std::to_string(chunksArrived ? chunks.getSize() : 0);
-                }
+                stats.Frame(at, image.DataSize());
             } else {
-                ++failures[result];
-                line += DescribeResult(result);
+                ++stats.failures[result];
             }
             progress.Erase();
-            std::cout << line << std::endl;  // flushed: a reader may be waiting per frame
-            if (result == QRV_OK && !options.outDir.empty()) {
-                std::string error;
-                const fs::path png = fs::path(options.outDir) / FrameName(index, ".png");
-                if (!WritePng(image, png.string(), error)) {
-                    std::cerr << "qrvacq: " << png.string() << ": " << error << "\n";
-                    status = kExitCallFailed;
+            if (options.json) {
+                json line = {{"type", "frame"}, {"index", index}, {"code", result}, {"time", at}};
+                if (result == QRV_OK) {
+                    line.update({{"width", image.Width()},
+                                 {"height", image.Height()},
+                                 {"channels", image.Channels()},
+                                 {"bits", image.BitsPerChannel()},
+                                 {"bytes", image.DataSize()}});
+                    if (options.chunks) line["chunkBytes"] = chunkBytes;
+                } else {
+                    const char* name = QRVAcqResultName(result);
+                    line["name"] = name ? name : "";
                 }
-                if (chunksArrived && chunks.getSize() > 0) {
-                    const fs::path bin = fs::path(options.outDir) / FrameName(index, ".chunks.bin");
-                    if (!WriteBytes(bin.string(), chunks.getData(), chunks.getSize())) {
-                        std::cerr << "qrvacq: cannot write " << bin.string() << "\n";
-                        status = kExitCallFailed;
-                    }
+                std::cout << line.dump() << std::endl;  // flushed: a reader may wait per frame
+            } else {
+                std::string text = "frame " + std::to_string(index) + ": ";
+                if (result == QRV_OK) {
+                    text += "0 QRV_OK " + std::to_string(image.Width()) + "x" +
+                            std::to_string(image.Height()) + "x" +
+                            std::to_string(image.Channels()) + "x" +
+                            std::to_string(image.BitsPerChannel());
+                    if (options.chunks) text += " chunks=" + std::to_string(chunkBytes);
+                } else {
+                    text += DescribeResult(result);
                 }
+                std::cout << text << std::endl;
             }
-            progress.Update(index, grabbed, start);
+            if (result == QRV_OK && writer) {
+                GrabbedFrame frame;
+                frame.index = index;
+                frame.image = image;
+                if (chunkBytes > 0)
+                    frame.chunks.assign(chunks.getData(), chunks.getData() + chunkBytes);
+                writer->Push(std::move(frame));
+            }
+            if (writer && writer->Failed()) break;
+            // A camera that is gone fails every further grab; say so once.
+            if (result != QRV_OK && !api.IsOpen(handle)) {
+                lost = true;
+                break;
+            }
+            progress.Update(stats, start);
         }
+        elapsed = SecondsSince(start);
     }
-    const double elapsed = SecondsSince(start);
-    if (g_interrupted) std::cerr << "qrvacq: interrupted after " << attempted << " frames\n";
+    const bool interrupted = g_interrupted != 0;
+    if (interrupted) std::cerr << "qrvacq: interrupted after " << stats.attempted << " frames\n";
+    if (lost) {
+        std::cerr << "qrvacq: the camera was lost after " << stats.attempted
+                  << " grabs (IsOpen answers false); grab stopped\n";
+        status = kExitCallFailed;
+    }
 
     const int stopped = api.StopAcquire(handle);
-    if (stopped != QRV_OK) {
+    if (stopped != QRV_OK && !lost) {
         std::cerr << "qrvacq: stop acquisition: " << DescribeResult(stopped) << "\n";
         status = kExitCallFailed;
     }
-    if (camera.Close() != QRV_OK) status = kExitCallFailed;
+    // A lost camera still gives its handle back; its 101007 is no news.
+    if (camera.Close(!lost) != QRV_OK && !lost) status = kExitCallFailed;
+    if (writer) {
+        writer->Finish();
+        if (writer->Failed()) {
+            std::cerr << "qrvacq: " << writer->Error() << "; grab stopped\n";
+            status = kExitCallFailed;
+        }
+    }
+    if (!stats.failures.empty()) status = kExitCallFailed;
 
-    char rate[96];
-    std::snprintf(rate, sizeof(rate), "%.3f s, %.1f fps", elapsed,
-                  elapsed > 0 ? grabbed / elapsed : 0.0);
-    std::cout << "grabbed " << grabbed << " of " << attempted << " frames in " << rate << "\n";
-    std::cout << "failures:";
-    if (failures.empty()) std::cout << " none";
-    for (const auto& [code, count] : failures) {
-        std::cout << " " << count << " x " << DescribeResult(code) << ";";
+    std::error_code ec;
+    const std::string directory =
+        writing ? fs::absolute(options.outDir, ec).lexically_normal().string() : "";
+    if (options.json) {
+        json summary = {{"type", "summary"}, {"requested", options.count}};
+        summary.update(stats.Json(elapsed));
+        summary.update({{"interrupted", interrupted}, {"cameraLost", lost}});
+        if (writer) {
+            summary["written"] = writer->Written();
+            summary["notWritten"] = writer->Skipped();
+            summary["writeError"] = writer->Failed() ? json(writer->Error()) : json(nullptr);
+            summary["directory"] = directory;
+        }
+        std::cout << summary.dump() << "\n";
+    } else {
+        std::cout << "grabbed " << stats.grabbed << " of " << options.count << " frames in ";
+        char seconds[32];
+        std::snprintf(seconds, sizeof(seconds), "%.3f s", elapsed);
+        std::cout << seconds << ", " << stats.RateText(elapsed);
+        if (interrupted) std::cout << " (interrupted)";
+        if (lost) std::cout << " (camera lost)";
+        std::cout << "\n" << stats.IntervalText() << "\n";
+        std::cout << "failures: " << stats.FailureText(true) << "\n";
+        if (writer) {
+            std::cout << writer->Written() << " frames written to " << directory;
+            if (writer->Skipped() > 0)
+                std::cout << "; " << writer->Skipped() << " not written (the writer fell behind)";
+            if (writer->Failed()) std::cout << "; 1 write failure";
+            std::cout << "\n";
+        }
     }
-    std::cout << "\n";
-    if (!failures.empty()) status = kExitCallFailed;
-    if (!options.outDir.empty() && grabbed > 0) {
-        std::error_code ec;
-        std::cout << "frames written to "
-                  << fs::absolute(options.outDir, ec).lexically_normal().string() << "\n";
-    }
+    if (writer && writer->Skipped() > 0) status = kExitCallFailed;
+    if (interrupted) return kExitInterrupted;
     return status;
 }
 

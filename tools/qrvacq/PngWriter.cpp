@@ -2,8 +2,10 @@
 
 #include <png.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "QRVData.h"
@@ -94,12 +96,15 @@ bool WritePng(const QRVImage& image, const std::string& path, std::string& error
     }
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
-        error = "cannot create " + path;
+        error = "cannot create " + path + ": " + std::strerror(errno);
         return false;
     }
+    errno = 0;
     bool ok = WriteRows(file, target, rows.data(), &error);
+    // libpng says only "Write Error"; the system's reason is in errno.
+    if (!ok && errno != 0) error = "cannot write " + path + ": " + std::strerror(errno);
     if (std::fclose(file) != 0 && ok) {
-        error = "cannot write " + path;
+        error = "cannot write " + path + ": " + std::strerror(errno);
         ok = false;
     }
     if (!ok) std::remove(path.c_str());

@@ -11,7 +11,8 @@
 namespace qrvacq {
 
 /// Process exit status.
-enum ExitStatus { kExitOk = 0, kExitCallFailed = 1, kExitUsage = 2 };
+/// Process exit status; 130 is the shell's convention for an end by SIGINT.
+enum ExitStatus { kExitOk = 0, kExitCallFailed = 1, kExitUsage = 2, kExitInterrupted = 130 };
 
 inline std::string ToStd(const QRVString& text) {
     return text.toUtf8().str();

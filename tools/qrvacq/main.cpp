@@ -2,11 +2,15 @@
 // the plug-in at run time as a machine-vision host does.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include "Commands.h"
+#include "KZRSim.h"
 #include "PluginApi.h"
 #include "Shell.h"
 #include "Text.h"
@@ -19,6 +23,7 @@ struct Options {
     std::string pluginPath;
     std::string scenario;
     bool scenarioGiven = false;
+    bool real = false;
     std::string configPath;
     bool json = false;
     std::string serial;
@@ -32,17 +37,79 @@ struct Options {
     std::string script;
 };
 
+// CLI11's own range message quotes the type's limits; say what the user needs.
+CLI::Validator AtLeast(int minimum) {
+    return CLI::Validator(
+        [minimum](std::string& text) -> std::string {
+            int value = 0;
+            if (!ParseInt(text, value)) return "'" + text + "' is not a whole number";
+            if (value < minimum) return "must be at least " + std::to_string(minimum);
+            return {};
+        },
+        "");
+}
+
+// The first word that is not a global option or its value: the command name.
+// CLI11 would call an unknown one a missing subcommand or an extra argument.
+std::string CommandWord(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--plugin" || arg == "--sim" || arg == "--config") {
+            ++i;
+            continue;
+        }
+        if (!arg.empty() && arg[0] == '-') continue;
+        return arg;
+    }
+    return {};
+}
+
+bool IsCommand(const CLI::App& app, const std::string& name) {
+    try {
+        return app.get_subcommand(name) != nullptr;
+    } catch (const CLI::OptionNotFound&) {
+        return false;
+    }
+}
+
+// A scenario the simulator cannot load is a usage error, found before any camera
+// library starts (it would only print the reason and find no cameras).
+bool CheckScenario(const std::string& scenario) {
+    if (scenario == "demo") return true;
+    std::ifstream file(scenario, std::ios::binary);
+    if (!file) {
+        std::cerr << "qrvacq: --sim " << scenario << ": " << std::strerror(errno) << "\n";
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad()) {
+        std::cerr << "qrvacq: --sim " << scenario << ": cannot read the file\n";
+        return false;
+    }
+    try {
+        KZRSIM::ParseScenarioJson(text.str(), scenario);
+    } catch (const std::exception& ex) {
+        std::cerr << "qrvacq: --sim: " << ex.what() << "\n";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
     CLI::App app{"qrvacq: loads the QRVAcqGenIcam camera plug-in and calls its entry points"};
     app.require_subcommand(1);
+    app.option_defaults()->always_capture_default();
     app.add_option("--plugin", options.pluginPath,
                    "plug-in library (default: libQRVAcqGenIcam.so in ../lib beside this program)");
     app.add_option(
         "--sim", options.scenario,
-        "simulated cameras for this run: a scenario JSON file or \"demo\" (sets KZR_SIM)");
+        "simulated cameras only, for this run: a scenario JSON file or \"demo\" (sets KZR_SIM)");
+    app.add_flag("--real", options.real,
+                 "with --sim: also the real cameras that Aravis finds (GigE Vision, USB3 Vision)");
     app.add_option("--config", options.configPath,
                    "camera configuration file (.cam) passed to Open");
 
@@ -62,6 +129,11 @@ int main(int argc, char** argv) {
     set->add_option("assignments", options.assignments, "FEATURE=VALUE ...")->required();
     set->add_flag("--json", options.json, "print JSON");
 
+    CLI::App* features = app.add_subcommand(
+        "features", "the camera's whole feature tree, through the camera library (no plug-in)");
+    features->add_option("serial", options.serial, "camera serial number")->required();
+    features->add_flag("--json", options.json, "print JSON");
+
     CLI::App* exec = app.add_subcommand("exec", "run a command feature (ExecuteCMD)");
     exec->add_option("serial", options.serial, "camera serial number")->required();
     exec->add_option("command", options.command, "command feature name")->required();
@@ -70,22 +142,29 @@ int main(int argc, char** argv) {
     reg->add_option("serial", options.serial, "camera serial number")->required();
     reg->add_option("name", options.registerName, "register feature name")->required();
     CLI::Option* read = reg->add_option("--read", options.readCount, "read N bytes and dump them")
-                            ->check(CLI::NonNegativeNumber);
+                            ->check(AtLeast(0));
     reg->add_option("--write", options.writeHex, "write these bytes (hex digits)")->excludes(read);
 
     CLI::App* grab = app.add_subcommand("grab", "acquire frames, optionally into PNG files");
     grab->add_option("serial", options.serial, "camera serial number")->required();
-    grab->add_option("-n,--count", options.grab.count, "number of frames")
-        ->check(CLI::PositiveNumber);
-    grab->add_option("--timeout", options.grab.timeoutMs, "time-out per frame in ms");
+    grab->add_option("-n,--count", options.grab.count, "number of frames")->check(AtLeast(1));
+    grab->add_option("--timeout", options.grab.timeoutMs,
+                     "time-out per frame in ms (negative: no limit)");
     grab->add_flag("--chunks", options.grab.chunks, "grab with chunk data (GrabImageEx)");
     grab->add_option("-o,--output", options.grab.outDir,
                      "directory for frame_NNNN.png (and frame_NNNN.chunks.bin)");
     grab->add_option("--start-arg", options.grab.startArg, "StartAcquire's start argument");
+    grab->add_flag("--json", options.grab.json,
+                   "one JSON object per frame and one for the summary, one per line");
 
     CLI::App* shell = app.add_subcommand("shell", "run entry-point calls line by line");
     shell->add_option("file", options.script, "script file (default: standard input)");
 
+    const std::string command = CommandWord(argc, argv);
+    if (!command.empty() && !IsCommand(app, command)) {
+        std::cerr << "qrvacq: unknown command '" << command << "'; qrvacq --help lists them\n";
+        return kExitUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -111,8 +190,25 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
-    // The camera library reads KZR_SIM when the plug-in initialises it on load.
-    if (options.scenarioGiven) setenv("KZR_SIM", options.scenario.c_str(), 1);
+    if (options.real && !options.scenarioGiven) {
+        std::cerr
+            << "qrvacq: --real goes with --sim (without --sim real cameras are listed anyway)\n";
+        return kExitUsage;
+    }
+    // The camera library reads KZR_SIM and KZR_ARAVIS when it starts (for the
+    // plug-in: when the plug-in is loaded).
+    if (options.scenarioGiven) {
+        if (!CheckScenario(options.scenario)) return kExitUsage;
+        setenv("KZR_SIM", options.scenario.c_str(), 1);
+        if (options.real) {
+            unsetenv("KZR_ARAVIS");
+        } else {
+            setenv("KZR_ARAVIS", "off", 1);
+        }
+    }
+    const CameraTarget target{options.serial, options.configPath};
+    if (features->parsed()) return RunFeatures(target, options.json);
+
     if (options.pluginPath.empty()) options.pluginPath = DefaultPluginPath();
     Plugin plugin;
     std::string error;
@@ -121,7 +217,6 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     const PluginApi& api = plugin.Api();
-    const CameraTarget target{options.serial, options.configPath};
 
     if (list->parsed()) return RunList(api, options.json);
     if (cards->parsed()) return RunCards(api, options.json);

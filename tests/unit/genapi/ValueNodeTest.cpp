@@ -179,3 +179,37 @@ TEST(ValueNode, ValueOnlyNodeStoresText) {
     EXPECT_EQ(v->ToString(), "anything");
     EXPECT_EQ(v->GetNode(), map.GetNode("Opaque"));
 }
+
+TEST(NodeText, BrowserFactsAndTheirFallbacks) {
+    CMemoryNodeMap map;
+    map.AddFloat("ExposureTime", 100.0, 1.0, 1000.0)
+        .Text({"Exposure", "Sensor exposure.", "", "us"});
+    map.AddInteger("Gain", 1, 0, 10).Text({"", "", "Raw steps", "dB", Guru});
+    map.AddBoolean("ReverseX", false);
+    INode* exposure = map.GetNode("ExposureTime");
+    EXPECT_EQ(exposure->GetDisplayName(), gcstring("Exposure"));
+    EXPECT_EQ(exposure->GetToolTip(), gcstring("Sensor exposure.")) << "tool tip falls back";
+    EXPECT_EQ(CFloatPtr(exposure)->GetUnit(), gcstring("us"));
+    INode* gain = map.GetNode("Gain");
+    EXPECT_EQ(gain->GetDisplayName(), gcstring("Gain")) << "display name falls back";
+    EXPECT_EQ(gain->GetToolTip(), gcstring("Raw steps"));
+    EXPECT_EQ(gain->GetVisibility(), Guru);
+    EXPECT_EQ(CIntegerPtr(gain)->GetUnit(), gcstring("dB"));
+    EXPECT_EQ(map.GetNode("ReverseX")->GetVisibility(), Beginner);
+}
+
+TEST(EnumerationNode, EntriesListsUnavailableOnesThatSymbolicsLeaveOut) {
+    CMemoryNodeMap map;
+    map.AddEnumeration("PixelFormat", {{"Mono8", 1}, {"Mono16", 2}, {"RGB8", 3}}, "Mono8");
+    map.Ref("EnumEntry_PixelFormat_Mono16").Access(NA);
+    CEnumerationPtr format(map.GetNode("PixelFormat"));
+    gcstring_vector symbolics;
+    format->GetSymbolics(symbolics);
+    EXPECT_EQ(symbolics.size(), 2u);
+    NodeList_t entries;
+    format->GetEntries(entries);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(CEnumEntryPtr(entries[1])->GetSymbolic(), gcstring("Mono16"));
+    EXPECT_FALSE(IsAvailable(entries[1]->GetAccessMode()));
+    EXPECT_TRUE(IsAvailable(entries[2]->GetAccessMode()));
+}
