@@ -53,7 +53,6 @@ TEST_F(ParamTest, FallbackFindsTheLegacyName) {
     EXPECT_EQ(200, m_map->PeekFloat("ExposureTimeAbs"));
     EXPECT_EQ(0, s.SetParamFloat("ExposureTimeAbs", 250));  // asked directly: no fallback
     EXPECT_EQ(250, m_map->PeekFloat("ExposureTimeAbs"));
-    EXPECT_TRUE(s.ResolveAliases());
 }
 
 TEST_F(ParamTest, FallbackSkipsCategoriesAndNonFeatures) {
@@ -68,7 +67,6 @@ TEST_F(ParamTest, FallbackSkipsCategoriesAndNonFeatures) {
     EXPECT_EQ(0, s.SetParamFloat("TriggerDelay", 5));
     EXPECT_EQ(5, m_map->PeekFloat("TriggerDelayRaw"));
     EXPECT_EQ(1, m_map->PeekFloat("TriggerDelay"));
-    EXPECT_TRUE(s.ResolveAliases());
 }
 
 TEST_F(ParamTest, NoCandidateOrOtherCaseFindsNothing) {
@@ -81,7 +79,6 @@ TEST_F(ParamTest, NoCandidateOrOtherCaseFindsNothing) {
     // Names in another letter case are passed through unchanged.
     EXPECT_EQ(0, s.SetParamFloat("exposuretime", 3));
     EXPECT_EQ(3, m_map->PeekFloat("exposuretime"));
-    EXPECT_TRUE(s.ResolveAliases());
 }
 
 TEST_F(ParamTest, NodeTypeCodes) {
@@ -359,4 +356,20 @@ TEST_F(ParamTest, RegistersAndCommands) {
     EXPECT_EQ(101022, s.ExecuteCMD("I"));
     EXPECT_EQ(0, s.ExecuteCMD("Slow"));  // does not wait for completion
     EXPECT_EQ(1, m_map->ExecuteCount("Slow"));
+}
+
+// A buffer that no register can serve is refused before the node is asked
+// anything, even its access mode.
+TEST_F(ParamTest, BadRegisterBufferIsRefusedBeforeTheNodeIsTouched) {
+    CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) {
+        m.AddRegister("R", 4).InjectFault(
+            {GenApi::EFaultOp::GetAccessMode, GenApi::EFaultKind::GenICam, 0});
+    });
+    unsigned char buf[4] = {};
+    EXPECT_EQ(101022, s.SetRegisterData("R", buf, -1));
+    EXPECT_EQ(101022, s.SetRegisterData("R", nullptr, 4));
+    EXPECT_EQ(101022, s.GetRegisterData("R", buf, -4));
+    EXPECT_EQ(101022, s.GetRegisterData("R", nullptr, 4));
+    EXPECT_EQ(0, m_map->CallCount("R", GenApi::EFaultOp::GetAccessMode));
+    EXPECT_EQ(101040, s.GetRegisterData("R", buf, 4));  // a usable buffer reaches the node
 }
