@@ -10,6 +10,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev libopencv-core-dev libpng-dev
   clang-format file binutils
   libaravis-dev libusb-1.0-0-dev aravis-tools
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

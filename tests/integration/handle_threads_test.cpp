@@ -68,16 +68,21 @@ TEST_F(PluginHandleThreads, FallbackNamesStartStopAndGrabsKeepSingleThreadAnswer
             }
         },
         [&] {
+            for (int i = 0; running(i); ++i) expect(api->StartAcquire(handle, 4, 0) == 0);
+        },
+        [&] {
+            for (int i = 0; running(i); ++i) expect(api->StopAcquire(handle) == 0);
+        },
+        [&] {
+            QRVImage image;
             for (int i = 0; running(i); ++i) {
-                expect(api->StartAcquire(handle, 4, 0) == 0);
-                expect(api->StopAcquire(handle) == 0);
+                expect(grabResults.count(api->GrabImage(handle, &image, 20)) == 1);
             }
         },
         [&] {
             QRVImage image;
             ZelChunkData chunks;
             for (int i = 0; running(i); ++i) {
-                expect(grabResults.count(api->GrabImage(handle, &image, 20)) == 1);
                 expect(grabResults.count(api->GrabImageEx(handle, &image, &chunks, 20)) == 1);
             }
         },
