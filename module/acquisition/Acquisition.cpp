@@ -37,18 +37,18 @@ int CGenICamCamera::UpdateTriggerMode() {
     const char* offValue = m_cameraLink ? "Disable" : "Off";
     const char* sourceName = m_cameraLink ? "FrameTriggerSource" : "TriggerSource";
 
+    // Runs before every grab: the entry lists are not wanted, and the values are
+    // compared without building strings.
     QRVString mode;
-    QRVStringArray modeEntries;
-    const int result = GetParamStr(QRVString(modeName), &mode, &modeEntries);
+    const int result = GetParamStr(QRVString(modeName), &mode, nullptr);
     if (result != 0) return result;
-    if (mode == QRVString(offValue)) {
+    if (qrv::EqualsAscii(mode, offValue)) {
         m_triggerMode.store(0);
         return result;
     }
     QRVString source;
-    QRVStringArray sourceEntries;
-    GetParamStr(QRVString(sourceName), &source, &sourceEntries);
-    m_triggerMode.store(source == QRVString("Software") ? 1 : 2);
+    GetParamStr(QRVString(sourceName), &source, nullptr);
+    m_triggerMode.store(qrv::EqualsAscii(source, "Software") ? 1 : 2);
     return result;
 }
 

@@ -53,7 +53,7 @@ const char kGetParamFloatTag[] = "GetParamFloat\xA3\xBA";
 
 void CGenICamCamera::ResolveNodeName(QRVString requested, QRVString& resolved) {
     for (const SFallbackRow& row : kFallbacks) {
-        if (!(requested == QRVString(row.requested))) continue;
+        if (!qrv::EqualsAscii(requested, row.requested)) continue;
         for (const char* candidate : row.candidates) {
             if (NodeExists(QRVString(candidate))) {
                 resolved = QRVString(candidate);
