@@ -42,6 +42,19 @@ class PositionIndex {
 public:
     explicit PositionIndex(const std::string& text) : m_text(text) { Scan(); }
 
+    /// Path of the innermost value that starts at or before offset (a member
+    /// starts at its key); "" when there is none.
+    std::string PathAt(size_t offset) const {
+        const std::pair<const std::string, size_t>* best = nullptr;
+        for (const auto& entry : m_offsets) {
+            if (entry.second > offset) continue;
+            if (!best || entry.second > best->second ||
+                (entry.second == best->second && entry.first.size() > best->first.size()))
+                best = &entry;
+        }
+        return best ? best->first : std::string();
+    }
+
     /// Offset of the path, else of its nearest recorded ancestor, else 0.
     size_t Find(std::string path) const {
         for (;;) {
@@ -873,9 +886,10 @@ KZR_API Scenario ParseScenarioJson(const std::string& jsonText, const std::strin
                                  SyntaxMessage(e.what()));
     } catch (const json::exception& e) {
         // A number beyond double range (406) carries no position of its own.
-        throw std::runtime_error(sourceName + ":" +
-                                 LineColumn(jsonText, QuotedNumberAt(jsonText, e.what())) + ": " +
-                                 LibraryMessage(e.what()));
+        const size_t offset = QuotedNumberAt(jsonText, e.what());
+        const std::string path = PositionIndex(jsonText).PathAt(offset);
+        throw std::runtime_error(sourceName + ":" + LineColumn(jsonText, offset) + ": " +
+                                 (path.empty() ? "" : path + ": ") + LibraryMessage(e.what()));
     }
     Context ctx(sourceName, jsonText);
     Object top(ctx, doc, "", {"clSerials", "clProtocols", "cameras"});
