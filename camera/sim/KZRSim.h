@@ -72,6 +72,7 @@ struct CameraSpec {
 
     // Acquisition
     int startError = 0;  ///< startGrabbing returns this
+    int stopError = 0;   ///< stopGrabbing returns this and the stream keeps running
     std::string pixelFormat =
         "Mono8";  ///< Mono8, Mono16, RGB8, BayerRG8, BayerGB8, BayerGR8, BayerBG8
     int width = 64;

@@ -42,6 +42,19 @@ class PositionIndex {
 public:
     explicit PositionIndex(const std::string& text) : m_text(text) { Scan(); }
 
+    /// Path of the innermost value that starts at or before offset (a member
+    /// starts at its key); "" when there is none.
+    std::string PathAt(size_t offset) const {
+        const std::pair<const std::string, size_t>* best = nullptr;
+        for (const auto& entry : m_offsets) {
+            if (entry.second > offset) continue;
+            if (!best || entry.second > best->second ||
+                (entry.second == best->second && entry.first.size() > best->first.size()))
+                best = &entry;
+        }
+        return best ? best->first : std::string();
+    }
+
     /// Offset of the path, else of its nearest recorded ancestor, else 0.
     size_t Find(std::string path) const {
         for (;;) {
@@ -767,9 +780,9 @@ CameraSpec ReadCamera(const Context& ctx, const json& value, const std::string& 
                                 "link",         "transport",     "listed",        "inClFilter",
                                 "null",         "creatable",     "openError",     "connected",
                                 "deviceModule", "deviceNodeMap", "grabberModule", "grabberNodeMap",
-                                "faults",       "startError",    "pixelFormat",   "width",
-                                "height",       "frameRate",     "validFrames",   "chunks",
-                                "script",       "device",        "grabber"});
+                                "faults",       "startError",    "stopError",     "pixelFormat",
+                                "width",        "height",        "frameRate",     "validFrames",
+                                "chunks",       "script",        "device",        "grabber"});
     o.CheckKeys();
     CameraSpec cam;
     o.Read("null", cam.nullRecord);
@@ -795,6 +808,7 @@ CameraSpec ReadCamera(const Context& ctx, const json& value, const std::string& 
     o.Read("grabberNodeMap", cam.grabberNodeMap);
     if (const json* f = o.Get("faults")) cam.faults = CameraFaults(ctx, *f, o.At("faults"));
     o.Read("startError", cam.startError);
+    o.Read("stopError", cam.stopError);
     if (const json* pf = o.Get("pixelFormat"))
         cam.pixelFormat = OneOf<std::string>(ctx, *pf, o.At("pixelFormat"),
                                              {{"Mono8", "Mono8"},
@@ -819,6 +833,39 @@ CameraSpec ReadCamera(const Context& ctx, const json& value, const std::string& 
     return cam;
 }
 
+// nlohmann's message without its "[json.exception.<kind>.<id>] " prefix.
+std::string LibraryMessage(const std::string& what) {
+    size_t close = what.rfind("[json.exception.", 0) == 0 ? what.find("] ") : std::string::npos;
+    return close == std::string::npos ? what : what.substr(close + 2);
+}
+
+// Offset of the number token that nlohmann's out-of-range message quotes
+// ("number overflow parsing '1e400'"): the first such token outside strings, which
+// is where nlohmann stopped. 0 when the message quotes nothing or nothing matches.
+size_t QuotedNumberAt(const std::string& text, const std::string& what) {
+    const size_t open = what.find('\'');
+    const size_t close = open == std::string::npos ? open : what.find('\'', open + 1);
+    if (close == std::string::npos) return 0;
+    const std::string token = what.substr(open + 1, close - open - 1);
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const char c = text[pos];
+        if (c == '"') {
+            for (++pos; pos < text.size() && text[pos] != '"'; ++pos) {
+                if (text[pos] == '\\') ++pos;
+            }
+            ++pos;
+        } else if (c == '-' || (c >= '0' && c <= '9')) {
+            const size_t start = pos;
+            while (pos < text.size() && std::strchr("+-.eE0123456789", text[pos]) != nullptr) ++pos;
+            if (text.compare(start, pos - start, token) == 0) return start;
+        } else {
+            ++pos;
+        }
+    }
+    return 0;
+}
+
 // nlohmann's message without its own prefix and (line-based) position.
 std::string SyntaxMessage(const std::string& what) {
     size_t start = what.find("parse error");
@@ -837,6 +884,12 @@ KZR_API Scenario ParseScenarioJson(const std::string& jsonText, const std::strin
         size_t offset = e.byte == 0 ? 0 : e.byte - 1;
         throw std::runtime_error(sourceName + ":" + LineColumn(jsonText, offset) + ": " +
                                  SyntaxMessage(e.what()));
+    } catch (const json::exception& e) {
+        // A number beyond double range (406) carries no position of its own.
+        const size_t offset = QuotedNumberAt(jsonText, e.what());
+        const std::string path = PositionIndex(jsonText).PathAt(offset);
+        throw std::runtime_error(sourceName + ":" + LineColumn(jsonText, offset) + ": " +
+                                 (path.empty() ? "" : path + ": ") + LibraryMessage(e.what()));
     }
     Context ctx(sourceName, jsonText);
     Object top(ctx, doc, "", {"clSerials", "clProtocols", "cameras"});

@@ -106,6 +106,7 @@ int CSimCamera::startGrabbing(int bufferCount, int maxFrames) {
 int CSimCamera::stopGrabbing() {
     Count([](CameraCounters& c) { ++c.stopGrabbing; });
     CheckFault(Desc().faults, "stopGrabbing");
+    if (Desc().stopError != 0) return Desc().stopError;
     std::lock_guard<std::mutex> lock(m_entry->mutex);
     StopLocked();
     return 0;

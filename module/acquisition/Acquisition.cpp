@@ -16,12 +16,12 @@ using qrv::NodeMapOf;
 
 int CGenICamCamera::StartAcquire(int start, int /*unused*/) {
     if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
-    if (m_grabbing) return 0;
+    if (m_grabbing.load()) return 0;
     if (m_camera->startGrabbing(start, -1) != 0) {
         ModuleLog() << LogBegin << "startGrabbing Failed" << LogEnd;
         return QRV_ERR_START_GRABBING;
     }
-    m_grabbing = true;
+    m_grabbing.store(true);
     return 0;
 }
 
@@ -37,18 +37,18 @@ int CGenICamCamera::UpdateTriggerMode() {
     const char* offValue = m_cameraLink ? "Disable" : "Off";
     const char* sourceName = m_cameraLink ? "FrameTriggerSource" : "TriggerSource";
 
+    // Runs before every grab: the entry lists are not wanted, and the values are
+    // compared without building strings.
     QRVString mode;
-    QRVStringArray modeEntries;
-    const int result = GetParamStr(QRVString(modeName), &mode, &modeEntries);
+    const int result = GetParamStr(QRVString(modeName), &mode, nullptr);
     if (result != 0) return result;
-    if (mode == QRVString(offValue)) {
-        m_triggerMode = 0;
+    if (qrv::EqualsAscii(mode, offValue)) {
+        m_triggerMode.store(0);
         return result;
     }
     QRVString source;
-    QRVStringArray sourceEntries;
-    GetParamStr(QRVString(sourceName), &source, &sourceEntries);
-    m_triggerMode = source == QRVString("Software") ? 1 : 2;
+    GetParamStr(QRVString(sourceName), &source, nullptr);
+    m_triggerMode.store(qrv::EqualsAscii(source, "Software") ? 1 : 2);
     return result;
 }
 
@@ -93,7 +93,7 @@ int CGenICamCamera::GrabImage(QRVImage* image, int timeoutMs) {
     return qrv::Guarded([&]() -> int {
         CFrameGuard frame;
         UpdateTriggerMode();
-        if (m_triggerMode == 1) {
+        if (m_triggerMode.load() == 1) {
             m_abortWait.store(false);
             const int fired = FireSoftwareTrigger(static_cast<std::uint32_t>(timeoutMs));
             if (fired == -1) return QRV_ERR_GRAB_TIMEOUT;
@@ -168,7 +168,7 @@ int CGenICamCamera::GrabImageEx(QRVImage* image, ZelChunkData* chunks, int timeo
         {
             // Trigger and fetch only; the lock is released on every way out.
             std::lock_guard<qrv::platform::FrameMutex> lock(m_frameMutex);
-            if (m_triggerMode == 1 &&
+            if (m_triggerMode.load() == 1 &&
                 FireSoftwareTrigger(static_cast<std::uint32_t>(timeoutMs)) != 0) {
                 return QRV_ERR_GRAB_TIMEOUT;
             }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -14,12 +15,18 @@
 
 namespace {
 
+/// One optional sign: from_chars takes a '-' itself but no '+', and a '+' must
+/// not let a second sign through ("+-5").
+const char* SkipPlus(const char* first, const char* last) {
+    if (first != last && *first == '+' && first + 1 != last && first[1] != '-') ++first;
+    return first;
+}
+
 /// Decimal integer with an optional sign; reading stops at the first other
 /// character. False without a digit or outside 32 bits.
 bool ParseInt32(const std::string& text, int64_t& out) {
-    const char* first = text.c_str();
-    const char* last = first + text.size();
-    if (first != last && *first == '+') ++first;
+    const char* last = text.c_str() + text.size();
+    const char* first = SkipPlus(text.c_str(), last);
     long long value = 0;
     const auto [end, error] = std::from_chars(first, last, value, 10);
     if (error != std::errc() || end == first) return false;
@@ -29,14 +36,24 @@ bool ParseInt32(const std::string& text, int64_t& out) {
 }
 
 /// Decimal floating-point number, read in double precision, rounded to single.
-/// False without a number or when double precision over- or underflows.
+/// False without a number or when double precision over- or underflows, as the C
+/// library reports it: a result below the smallest normal double (a denormal, or
+/// zero from non-zero digits) is an underflow.
 bool ParseFloat(const std::string& text, float& out) {
-    const char* first = text.c_str();
-    const char* last = first + text.size();
-    if (first != last && *first == '+') ++first;
+    const char* last = text.c_str() + text.size();
+    const char* first = SkipPlus(text.c_str(), last);
     double value = 0.0;
     const auto [end, error] = std::from_chars(first, last, value);
     if (error != std::errc() || end == first) return false;
+    if (std::fpclassify(value) == FP_SUBNORMAL) return false;
+    if (value == 0.0) {
+        const char* mantissaEnd =
+            std::find_if(first, end, [](char c) { return c == 'e' || c == 'E'; });
+        if (std::find_if(first, mantissaEnd, [](char c) { return c >= '1' && c <= '9'; }) !=
+            mantissaEnd) {
+            return false;
+        }
+    }
     out = static_cast<float>(value);
     return true;
 }
@@ -89,7 +106,9 @@ bool CGenICamCamera::LoadCameraConfigFile(QRVString path) {
             // One bad entry never stops the file.
         }
     }
-    return true;
+    // Only a file read to its end counts: a read error (a folder named *.cam, an
+    // I/O error part-way) also ends the loop, and is a failed read.
+    return file.eof() && !file.bad();
 }
 
 int CGenICamCamera::ApplyConfigEntry(const char* name, const char* value) {

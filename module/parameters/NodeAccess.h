@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <string>
 
 #include "GenApi.h"
 #include "KZRGeniCam.h"
@@ -33,6 +34,17 @@ inline GenApi::INodeMap* NodeMapOf(KZRGENICAM::IModule* module) {
 /// A host string as the node map expects names and values: the local 8-bit form.
 inline GenICam::gcstring ToNodeText(const QRVString& text) {
     return GenICam::gcstring(text.toLocal8Bit().constData());
+}
+
+/// text == QRVString(ascii), without building the right-hand string: these
+/// comparisons run on every grab. ascii holds ASCII only.
+inline bool EqualsAscii(const QRVString& text, const char* ascii) {
+    const std::u16string& units = text.utf16();
+    std::size_t i = 0;
+    for (; ascii[i] != '\0'; ++i) {
+        if (i >= units.size() || units[i] != static_cast<char16_t>(ascii[i])) return false;
+    }
+    return i == units.size();
 }
 
 /// A 64-bit node value at the 32-bit host interface: saturated, so that ranges

@@ -53,7 +53,7 @@ const char kGetParamFloatTag[] = "GetParamFloat\xA3\xBA";
 
 void CGenICamCamera::ResolveNodeName(QRVString requested, QRVString& resolved) {
     for (const SFallbackRow& row : kFallbacks) {
-        if (!(requested == QRVString(row.requested))) continue;
+        if (!qrv::EqualsAscii(requested, row.requested)) continue;
         for (const char* candidate : row.candidates) {
             if (NodeExists(QRVString(candidate))) {
                 resolved = QRVString(candidate);
@@ -66,19 +66,18 @@ void CGenICamCamera::ResolveNodeName(QRVString requested, QRVString& resolved) {
 }
 
 bool CGenICamCamera::NodeExists(QRVString name) {
-    // The probe must not resolve again; the flag is restored on every way out.
-    struct SRestore {
-        bool& flag;
-        ~SRestore() { flag = true; }
-    } restore{m_resolveAliases};
-    m_resolveAliases = false;
-    return GetNodeType(std::move(name)) != -1;
+    // The probe never resolves again, so the fallback lookup cannot recurse.
+    return NodeType(name, false) != -1;
 }
 
 int CGenICamCamera::GetNodeType(QRVString name) {
+    return NodeType(name, true);
+}
+
+int CGenICamCamera::NodeType(const QRVString& name, bool resolveAliases) {
     if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
     QRVString resolved = name;
-    if (m_resolveAliases) ResolveNodeName(name, resolved);
+    if (resolveAliases) ResolveNodeName(name, resolved);
     return Guarded([&]() -> int {
         GenApi::INodeMap* map = NodeMapOf(m_camera->getDeviceModule());
         if (!map) return -1;

@@ -25,15 +25,16 @@ int CGenICamCamera::GetParamStr(QRVString name, QRVString* value, QRVStringArray
     ResolveNodeName(name, resolved);
     return Guarded([&]() -> int {
         KZRGENICAM::IModule* module = m_camera->getDeviceModule();
-        if (m_cameraLink &&
-            (name == QRVString("FrameTriggerCtrl") || name == QRVString("FrameTriggerSource"))) {
+        if (m_cameraLink && (qrv::EqualsAscii(name, "FrameTriggerCtrl") ||
+                             qrv::EqualsAscii(name, "FrameTriggerSource"))) {
             module = m_camera->getGrabberModule();
         }
         GenApi::INodeMap* map = NodeMapOf(module);
         if (!map) return -1;
-        const GenICam::gcstring nodeName = ToNodeText(resolved);
+        // One lookup serves both readings of the node.
+        GenApi::INode* const node = map->GetNode(ToNodeText(resolved));
 
-        GenApi::CEnumerationPtr enumeration = map->GetNode(nodeName);
+        GenApi::CEnumerationPtr enumeration = node;
         if (GenApi::IsReadable(enumeration)) {
             const GenICam::gcstring current = enumeration->ToString(true, true);
             if (value) *value = current.c_str();
@@ -47,7 +48,7 @@ int CGenICamCamera::GetParamStr(QRVString name, QRVString* value, QRVStringArray
             return 0;
         }
 
-        GenApi::CStringPtr text = map->GetNode(nodeName);
+        GenApi::CStringPtr text = node;
         if (!GenApi::IsReadable(text)) return QRV_ERR_PARAMETER_ACCESS;
         const GenICam::gcstring current = text->ToString(true, true);
         // A string feature lists exactly one entry: its current text.

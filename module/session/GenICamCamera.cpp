@@ -38,15 +38,17 @@ bool CGenICamCamera::IsOpen() {
 
 void CGenICamCamera::StopStream() {
     m_abortWait.store(true);
-    if (m_grabbing) {
+    if (m_grabbing.load()) {
+        // Cleared after the call: a stop that throws leaves a stream that may
+        // still run, and the session keeps knowing it.
         m_camera->stopGrabbing();
-        m_grabbing = false;
+        m_grabbing.store(false);
     }
 }
 
 int CGenICamCamera::Close() {
     if (!CameraReady()) return 101007;
-    if (m_grabbing) StopStream();
+    if (m_grabbing.load()) StopStream();
     m_camera->close();
     return 0;
 }

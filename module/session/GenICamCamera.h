@@ -4,7 +4,8 @@
 //
 // Threads: the entry points may call any operation from any host thread. Only
 // GrabImageEx serialises itself (m_frameMutex); StopAcquire reaches a running grab
-// through the atomic m_abortWait.
+// through the atomic m_abortWait. The flags that several threads read and write
+// are atomic, and no operation changes session state to steer another one.
 #pragma once
 
 #include <atomic>
@@ -64,9 +65,8 @@ public:
     int GrabImageEx(QRVImage* image, ZelChunkData* chunks, int timeoutMs);
 
     // Read-only views for tests and diagnostics.
-    int TriggerMode() const { return m_triggerMode; }
-    bool Grabbing() const { return m_grabbing; }
-    bool ResolveAliases() const { return m_resolveAliases; }
+    int TriggerMode() const { return m_triggerMode.load(); }
+    bool Grabbing() const { return m_grabbing.load(); }
     bool AbortRaised() const { return m_abortWait.load(); }
     bool CameraLink() const { return m_cameraLink; }
     KZRGENICAM::ICamera* Camera() const { return m_camera; }
@@ -91,15 +91,18 @@ private:
             name, need, [] {}, std::forward<Body>(body));
     }
 
+    /// The node-type query; with resolveAliases false it looks the name up as
+    /// given. The choice belongs to the call, so that a probe on one thread never
+    /// changes what a query on another thread does.
+    int NodeType(const QRVString& name, bool resolveAliases);
     bool CameraReady();
     void ReleaseCameraInfos();
     void StopStream();
 
-    int m_triggerMode = 0;
+    std::atomic<int> m_triggerMode{0};
     KZRGENICAM::ICamera* m_camera = nullptr;
     std::list<KZRGENICAM::ICameraInfo*> m_cameraInfos;
-    bool m_grabbing = false;
-    bool m_resolveAliases = true;
+    std::atomic<bool> m_grabbing{false};
     qrv::platform::FrameMutex m_frameMutex;
     std::atomic<bool> m_abortWait{false};
     bool m_cameraLink = false;

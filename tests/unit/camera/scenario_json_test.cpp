@@ -587,3 +587,27 @@ TEST(DemoScenario, OffersWhatThePluginPathsNeed) {
 // Every entry of the example .cam file names a writable grabber feature of a type
 // that .cam files write, and the grabber accepts the value.
 }  // namespace
+
+namespace {
+
+// A number beyond double range is rejected like every other bad value: source,
+// line and column first, pointing at the number.
+TEST(ScenarioJson, NumberBeyondDoubleRangeNamesSourceLineAndColumn) {
+    const std::string message =
+        ParseError("{\"cameras\": [{\"serial\": \"1e400\",\n  \"frameRate\": 1e400}]}", "big.json");
+    EXPECT_EQ(message.rfind("big.json:2:16: cameras[0].frameRate: ", 0), 0u) << message;
+    EXPECT_NE(message.find("1e400"), std::string::npos) << message;
+}
+
+TEST(ScenarioJson, StopErrorIsTheStopResult) {
+    const Scenario s = ParseScenarioJson(
+        "{\"cameras\": [{\"serial\": \"A\", \"stopError\": -7}, {\"serial\": \"B\"}]}");
+    ASSERT_EQ(s.cameras.size(), 2u);
+    EXPECT_EQ(s.cameras[0].stopError, -7);
+    EXPECT_EQ(s.cameras[1].stopError, 0);
+    EXPECT_NE(ParseError("{\"cameras\": [{\"serial\": \"A\", \"stopError\": \"x\"}]}")
+                  .find("cameras[0].stopError"),
+              std::string::npos);
+}
+
+}  // namespace

@@ -275,3 +275,14 @@ INSTANTIATE_TEST_SUITE_P(Formats, PatternTest,
                                            FormatCase{"BayerGR8", 1, 8, 0x01080008u},
                                            FormatCase{"BayerBG8", 1, 8, 0x0108000Bu}),
                          [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(StreamTest, StopErrorIsReturnedAndTheStreamKeepsRunning) {
+    auto desc = Cam("A");
+    desc.stopError = -5;
+    Start(desc);
+    EXPECT_EQ(camera->stopGrabbing(), -5);
+    IFrame* frame = nullptr;
+    ASSERT_EQ(camera->getFrame(&frame, 1000), FrameOk);
+    frame->release();
+    EXPECT_EQ(KZRSIM::Counters("A").stopGrabbing, 1);
+}

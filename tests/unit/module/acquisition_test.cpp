@@ -740,3 +740,22 @@ TEST_F(AcqChunks, FrameWithoutChunksLeavesChunkDataAlone) {
 // Concurrent grabs on one session.
 
 }  // namespace
+
+namespace {
+
+// A camera that answers stopGrabbing with a failure code, staged by a scenario.
+TEST_F(AcqStartStop, FailedStopLeavesTheSessionIdleAndTheNextStartAsksAgain) {
+    const KZRSIM::Scenario scenario =
+        KZRSIM::ParseScenarioJson(std::string("{\"cameras\": [{\"serial\": \"") + kSerial +
+                                  "\", \"frameRate\": 0, \"stopError\": -5}]}");
+    ASSERT_EQ(scenario.cameras.size(), 1u);
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(scenario.cameras[0]));
+    EXPECT_EQ(m_session->StopAcquire(), 0);
+    EXPECT_FALSE(m_session->Grabbing());
+    EXPECT_EQ(m_session->StartAcquire(3, 0), 0);
+    const KZRSIM::CameraCounters c = Counters();
+    EXPECT_EQ(c.stopGrabbing, 1);
+    EXPECT_EQ(c.startGrabbing, 2);
+}
+
+}  // namespace

@@ -227,3 +227,35 @@ TEST_F(ConfigFileTest, ApplyEntryNeedsCameraAndGrabberMap) {
             session->LoadCameraConfigFile(WriteFile("x.cam", "Width=1;\n").string().c_str()));
     }
 }
+
+// A read error is a failed read: only a file read to its end loads.
+TEST_F(ConfigFileTest, FolderNamedLikeACamFileIsAFailedRead) {
+    const std::filesystem::path folder = m_dir / "folder.cam";
+    std::filesystem::create_directories(folder);
+    EXPECT_FALSE(m_session->LoadCameraConfigFile(folder.string().c_str()));
+}
+
+TEST_F(ConfigFileTest, NumbersTakeOneSignAndFloatsThatUnderflowFail) {
+    for (const char* bad : {"+-5", "-+5", "++5", "+"}) {
+        m_map->PokeInt("Height", 1);
+        EXPECT_TRUE(Load(std::string("Height=") + bad + ";\n")) << bad;
+        EXPECT_EQ(1, m_map->PeekInt("Height")) << bad;
+    }
+    for (const char* bad : {"1e-310", "+-1.5", "4.9e-324", "0.0001e-320"}) {
+        m_map->PokeFloat("Exposure", 2.0);
+        EXPECT_TRUE(Load(std::string("Exposure=") + bad + ";\n")) << bad;
+        EXPECT_EQ(2.0, m_map->PeekFloat("Exposure")) << bad;
+    }
+    // A zero written as zero is no underflow; the smallest normal double is fine.
+    for (const char* zero : {"0e5", "0.000", "+0"}) {
+        m_map->PokeFloat("Exposure", 2.0);
+        EXPECT_TRUE(Load(std::string("Exposure=") + zero + ";\n")) << zero;
+        EXPECT_EQ(0.0, m_map->PeekFloat("Exposure")) << zero;
+    }
+    // Normal in double precision, so read, then rounded to single precision.
+    m_map->PokeFloat("Exposure", 2.0);
+    EXPECT_TRUE(Load("Exposure=2.3e-308;\n"));
+    EXPECT_EQ(0.0, m_map->PeekFloat("Exposure"));
+    EXPECT_TRUE(Load("Exposure=+1.5e-30;\n"));
+    EXPECT_EQ(static_cast<double>(1.5e-30f), m_map->PeekFloat("Exposure"));
+}

@@ -376,3 +376,37 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SSourceCase>& param) {
         return std::string(param.param.name);
     });
+
+TEST_F(ParamTest, RegisterDataReadWriteAndAccess) {
+    CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) {
+        m.AddRegister("R", 4, {1, 2, 3, 4});
+        m.AddRegister("RoReg", 2, {9, 9}).Access(GenApi::RO);
+        m.AddRegister("WoReg", 2).Access(GenApi::WO);
+    });
+    unsigned char buf[4] = {};
+    EXPECT_EQ(0, s.GetRegisterData("R", buf, 4));
+    EXPECT_EQ(3, buf[2]);
+    const unsigned char data[4] = {5, 6, 7, 8};
+    EXPECT_EQ(0, s.SetRegisterData("R", data, 4));
+    EXPECT_EQ(0, s.GetRegisterData("R", buf, 4));
+    EXPECT_EQ(8, buf[3]);
+    EXPECT_EQ(101040, s.SetRegisterData("R", data, 3));  // the node refuses a short length
+    EXPECT_EQ(101022, s.SetRegisterData("RoReg", data, 2));
+    EXPECT_EQ(101022, s.GetRegisterData("WoReg", buf, 2));
+}
+
+// A buffer that no register can serve is refused before the node is asked
+// anything, even its access mode.
+TEST_F(ParamTest, BadRegisterBufferIsRefusedBeforeTheNodeIsTouched) {
+    CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) {
+        m.AddRegister("R", 4).InjectFault(
+            {GenApi::EFaultOp::GetAccessMode, GenApi::EFaultKind::GenICam, 0});
+    });
+    unsigned char buf[4] = {};
+    EXPECT_EQ(101022, s.SetRegisterData("R", buf, -1));
+    EXPECT_EQ(101022, s.SetRegisterData("R", nullptr, 4));
+    EXPECT_EQ(101022, s.GetRegisterData("R", buf, -4));
+    EXPECT_EQ(101022, s.GetRegisterData("R", nullptr, 4));
+    EXPECT_EQ(0, m_map->CallCount("R", GenApi::EFaultOp::GetAccessMode));
+    EXPECT_EQ(101040, s.GetRegisterData("R", buf, 4));  // a usable buffer reaches the node
+}
