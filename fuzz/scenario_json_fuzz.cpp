@@ -25,9 +25,9 @@ bool Tame(KZRSIM::Scenario& scenario) {
     return true;
 }
 
-void Exercise(const KZRSIM::CameraSpec& spec) {
-    if (spec.serial.empty()) return;
-    KZRGENICAM::ICamera* camera = KZRGENICAM::CreateCameraBySN(spec.serial.c_str());
+void Exercise(const KZRSIM::CameraSpec& desc) {
+    if (desc.serial.empty()) return;
+    KZRGENICAM::ICamera* camera = KZRGENICAM::CreateCameraBySN(desc.serial.c_str());
     if (!camera) return;
     try {
         if (camera->open(1) == 0) {
