@@ -86,6 +86,13 @@ protected:
     }
 
     static KZRSIM::CameraSpec Cam() { return qrvtest::Camera(kSerial); }
+    /// A camera with trigger nodes and a script of ready frames.
+    static KZRSIM::CameraSpec TriggerCam(const STriggerNodes& nodes, std::size_t frames = 0) {
+        KZRSIM::CameraSpec desc = Cam();
+        desc.buildDevice = Build(nodes);
+        desc.script = Frames(frames);
+        return desc;
+    }
 
     static void Use(const KZRSIM::CameraSpec& desc) { SimFixture::Use({desc}); }
 
@@ -110,11 +117,6 @@ protected:
         EXPECT_EQ(lib.doubleReleases, 0);
     }
 
-    /// The captured log, one message per line without the time stamp.
-    struct SLog {
-        const AcqFixture* fixture;
-        std::vector<std::string> Messages() const { return fixture->LogMessages(); }
-    } m_log{this};
     std::unique_ptr<CGenICamCamera> m_session;
 };
 
@@ -150,7 +152,7 @@ TEST_F(AcqStartStop, RefusedStartLogsEachAttemptAndLaterStartSucceeds) {
     EXPECT_EQ(m_session->StartAcquire(1, 0), QRV_ERR_START_GRABBING);
     EXPECT_FALSE(m_session->Grabbing());
     EXPECT_EQ(Counters().startGrabbing, 2);
-    EXPECT_EQ(m_log.Messages(),
+    EXPECT_EQ(LogMessages(),
               (std::vector<std::string>{"startGrabbing Failed", "startGrabbing Failed"}));
 
     // The same session on a camera that now streams.
@@ -160,7 +162,7 @@ TEST_F(AcqStartStop, RefusedStartLogsEachAttemptAndLaterStartSucceeds) {
     EXPECT_EQ(m_session->StartAcquire(1, 0), 0);
     EXPECT_TRUE(m_session->Grabbing());
     EXPECT_EQ(Counters().startGrabbing, 3);
-    EXPECT_EQ(m_log.Messages().size(), 2u);
+    EXPECT_EQ(LogMessages().size(), 2u);
 }
 
 TEST_F(AcqStartStop, StopAfterFailedStopAsksTheCameraAgain) {
@@ -186,21 +188,29 @@ TEST_F(AcqStartStop, StopAfterFailedStopAsksTheCameraAgain) {
     EXPECT_EQ(Counters().stopGrabbing, 2);
 }
 
-TEST_F(AcqStartStop, ClosedSessionRefusesStartAndStop) {
-    ASSERT_NO_FATAL_FAILURE(OpenSession(Cam()));
-    ASSERT_EQ(m_session->Close(), 0);
-    EXPECT_EQ(m_session->StartAcquire(1, 0), QRV_ERR_CAMERA_NOT_OPEN);
-    EXPECT_EQ(m_session->StopAcquire(), QRV_ERR_CAMERA_NOT_OPEN);
-    EXPECT_EQ(Counters().startGrabbing, 0);
-    EXPECT_EQ(Counters().stopGrabbing, 0);
-}
-
-TEST_F(AcqStartStop, CloseWhileGrabbingStopsTheStreamFirst) {
+TEST_F(AcqStartStop, CloseStopsTheStreamAndThenStartAndStopAreRefused) {
     ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
     EXPECT_EQ(m_session->Close(), 0);
     EXPECT_EQ(Counters().stopGrabbing, 1);
     EXPECT_EQ(Counters().close, 1);
     EXPECT_FALSE(m_session->Grabbing());
+    EXPECT_EQ(m_session->StartAcquire(1, 0), QRV_ERR_CAMERA_NOT_OPEN);
+    EXPECT_EQ(m_session->StopAcquire(), QRV_ERR_CAMERA_NOT_OPEN);
+    EXPECT_EQ(Counters().startGrabbing, 1);
+    EXPECT_EQ(Counters().stopGrabbing, 1);
+}
+
+// stopGrabbing answering a failure code: the stream is taken as stopped, so the
+// next start asks the camera again.
+TEST_F(AcqStartStop, FailedStopLeavesTheSessionIdleAndTheNextStartAsksAgain) {
+    KZRSIM::CameraSpec desc = Cam();
+    desc.stopError = -5;
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    EXPECT_EQ(m_session->StopAcquire(), 0);
+    EXPECT_FALSE(m_session->Grabbing());
+    EXPECT_EQ(m_session->StartAcquire(3, 0), 0);
+    EXPECT_EQ(Counters().stopGrabbing, 1);
+    EXPECT_EQ(Counters().startGrabbing, 2);
 }
 
 // ---------------------------------------------------------------------------
@@ -235,10 +245,7 @@ class AcqTriggerModes : public AcqFixture, public ::testing::WithParamInterface<
 
 TEST_P(AcqTriggerModes, EachGrabTriggersAsTheModeSays) {
     const STriggerCase& c = GetParam();
-    KZRSIM::CameraSpec desc = Cam();
-    desc.buildDevice = Build(c.nodes);
-    desc.script = Frames(2);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(TriggerCam(c.nodes, 2)));
     // A line count taken as saturated would run for ages: cut it off.
     GenApi::CMemoryNodeMap* map = &Device();
     map->Ref("TriggerSoftware").OnExecute([map] {
@@ -271,11 +278,9 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(AcqTrigger, CommandThatNeverCompletesTimesOutWithoutFetching) {
-    KZRSIM::CameraSpec desc = Cam();
     STriggerNodes nodes;
     nodes.completion = ECommandCompletion::Never;
-    desc.buildDevice = Build(nodes);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(TriggerCam(nodes)));
     QRVImage image;
     for (const int timeout : {0, 5}) {
         SCOPED_TRACE(timeout);
@@ -291,11 +296,9 @@ TEST_F(AcqTrigger, CommandThatNeverCompletesTimesOutWithoutFetching) {
 TEST_F(AcqTrigger, TriggerWaitPollsOncePerMillisecondAcrossTheTickWrap) {
     constexpr int kTimeout = 40;
     constexpr std::uint32_t kStart = 0xFFFFFFF0u;
-    KZRSIM::CameraSpec desc = Cam();
     STriggerNodes nodes;
     nodes.completion = ECommandCompletion::Never;
-    desc.buildDevice = Build(nodes);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(TriggerCam(nodes)));
 
     // One millisecond per reading, so the wait makes kTimeout + 1 polls with a
     // 1 ms sleep between two: neither a spin nor a coarse sleep. A wait that
@@ -325,10 +328,7 @@ TEST_F(AcqTrigger, TriggerWaitPollsOncePerMillisecondAcrossTheTickWrap) {
 }
 
 TEST_F(AcqTrigger, CameraWithoutTriggerModeKeepsTheEarlierMode) {
-    KZRSIM::CameraSpec desc = Cam();
-    desc.buildDevice = Build(STriggerNodes{});
-    desc.script = Frames(1);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(TriggerCam({}, 1)));
     EXPECT_EQ(m_session->UpdateTriggerMode(), 0);
     EXPECT_EQ(m_session->TriggerMode(), 1);
 
@@ -341,13 +341,7 @@ TEST_F(AcqTrigger, CameraWithoutTriggerModeKeepsTheEarlierMode) {
 }
 
 TEST_F(AcqTrigger, IdleStopAbortsNextExLineLoopButNotNextGrabImage) {
-    KZRSIM::CameraSpec desc = Cam();
-    STriggerNodes nodes;
-    nodes.selector = "LineStart";
-    nodes.height = 1000;
-    desc.buildDevice = Build(nodes);
-    desc.script = Frames(1);
-    ASSERT_NO_FATAL_FAILURE(OpenSession(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenSession(TriggerCam(Nodes("On", "Software", "LineStart", 1000), 1)));
     ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
     ASSERT_EQ(m_session->TriggerMode(), 1);
     ASSERT_EQ(m_session->StopAcquire(), 0);
@@ -390,10 +384,7 @@ TEST_F(AcqTrigger, CameraLinkSendsTheTriggerOnTheGrabbersNodeMap) {
 }
 
 TEST_F(AcqTrigger, GrabImageExKeepsTheModeTheLastGrabImageRead) {
-    KZRSIM::CameraSpec desc = Cam();
-    desc.buildDevice = Build(STriggerNodes{});
-    desc.script = Frames(2);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(TriggerCam({}, 2)));
     QRVImage image;
     ASSERT_EQ(m_session->GrabImage(&image, kWait), 0);
     Device().PokeString("TriggerMode", "Off");
@@ -405,10 +396,7 @@ TEST_F(AcqTrigger, GrabImageExKeepsTheModeTheLastGrabImageRead) {
 }
 
 TEST_F(AcqTrigger, PendingStopDoesNotAbortASingleTrigger) {
-    KZRSIM::CameraSpec desc = Cam();
-    desc.buildDevice = Build(STriggerNodes{});
-    desc.script = Frames(1);
-    ASSERT_NO_FATAL_FAILURE(OpenSession(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenSession(TriggerCam({}, 1)));
     ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
     ASSERT_EQ(m_session->StopAcquire(), 0);
     ASSERT_EQ(m_session->StartAcquire(0, 0), 0);
@@ -432,13 +420,10 @@ class AcqTimeout : public AcqFixture, public ::testing::WithParamInterface<STime
 
 TEST_P(AcqTimeout, TriggerWaitsForDoneThenFetchGetsTheWholeTimeout) {
     const int timeout = GetParam().timeout;
-    KZRSIM::CameraSpec desc = Cam();
     STriggerNodes nodes;
     nodes.completion = ECommandCompletion::AfterPolls;
     nodes.completionParam = 2;
-    desc.buildDevice = Build(nodes);
-    desc.script = Frames(3);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(TriggerCam(nodes, 3)));
     // After each Execute the command answers "not done" twice; the next trigger
     // waits that out (30 ms per tick reading, 60 ms in all) and sees "done" once.
     std::atomic<std::uint32_t> tick{1000};
@@ -471,12 +456,8 @@ INSTANTIATE_TEST_SUITE_P(HostTimeouts, AcqTimeout,
 class AcqLineLoopThreads : public AcqFixture {
 protected:
     void OpenLineScan() {
-        KZRSIM::CameraSpec desc = Cam();
-        STriggerNodes nodes;
-        nodes.selector = "LineStart";
-        nodes.height = int64_t{1} << 30;
-        desc.buildDevice = Build(nodes);
-        ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+        ASSERT_NO_FATAL_FAILURE(
+            OpenAndStart(TriggerCam(Nodes("On", "Software", "LineStart", int64_t{1} << 30))));
         // A loop that ignores the stop is cut off by the observer after 10 s.
         const Clock::time_point cutOff = Clock::now() + std::chrono::seconds(10);
         std::atomic<int64_t>* executed = &m_executed;
@@ -592,7 +573,7 @@ TEST_P(AcqGrabFailureThreads, BothGrabsReportAndCleanUp) {
     EXPECT_EQ(m_session->GrabImage(&image, kWait), f.grabImage);
     const std::vector<std::string> expectedLog =
         f.logLine ? std::vector<std::string>{f.logLine} : std::vector<std::string>{};
-    EXPECT_EQ(m_log.Messages(), expectedLog);
+    EXPECT_EQ(LogMessages(), expectedLog);
     ExpectNothingOut();
     EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
 
@@ -734,28 +715,6 @@ TEST_F(AcqChunks, FrameWithoutChunksLeavesChunkDataAlone) {
     ASSERT_EQ(chunks.getSize(), 3u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(chunks.getData()), 3), "abc");
     EXPECT_TRUE(Debug().empty());
-}
-
-// ---------------------------------------------------------------------------
-// Concurrent grabs on one session.
-
-}  // namespace
-
-namespace {
-
-// A camera that answers stopGrabbing with a failure code, staged by a scenario.
-TEST_F(AcqStartStop, FailedStopLeavesTheSessionIdleAndTheNextStartAsksAgain) {
-    const KZRSIM::Scenario scenario =
-        KZRSIM::ParseScenarioJson(std::string("{\"cameras\": [{\"serial\": \"") + kSerial +
-                                  "\", \"frameRate\": 0, \"stopError\": -5}]}");
-    ASSERT_EQ(scenario.cameras.size(), 1u);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(scenario.cameras[0]));
-    EXPECT_EQ(m_session->StopAcquire(), 0);
-    EXPECT_FALSE(m_session->Grabbing());
-    EXPECT_EQ(m_session->StartAcquire(3, 0), 0);
-    const KZRSIM::CameraCounters c = Counters();
-    EXPECT_EQ(c.stopGrabbing, 1);
-    EXPECT_EQ(c.startGrabbing, 2);
 }
 
 }  // namespace
