@@ -273,26 +273,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The line count is the low 32 bits of Height.
         STriggerCase{"LinesHeightLow32Bits",
                      Nodes("On", "Software", "LineStart", (int64_t{1} << 32) + 3), 1, 3}),
-    [](const ::testing::TestParamInfo<STriggerCase>& param) {
-        return std::string(param.param.name);
-    });
+    qrvtest::ByName());
 
-TEST_F(AcqTrigger, CommandThatNeverCompletesTimesOutWithoutFetching) {
-    STriggerNodes nodes;
-    nodes.completion = ECommandCompletion::Never;
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(TriggerCam(nodes)));
-    QRVImage image;
-    for (const int timeout : {0, 5}) {
-        SCOPED_TRACE(timeout);
-        EXPECT_EQ(m_session->GrabImage(&image, timeout), QRV_ERR_GRAB_TIMEOUT);
-        EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, timeout), QRV_ERR_GRAB_TIMEOUT);
-    }
-    EXPECT_EQ(Counters().getFrame, 0);
-    EXPECT_EQ(Executions(), 0);
-    EXPECT_TRUE(image.IsEmpty());
-    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
-}
-
+// A command that never completes: both grabs time out without triggering or fetching.
 TEST_F(AcqTrigger, TriggerWaitPollsOncePerMillisecondAcrossTheTickWrap) {
     constexpr int kTimeout = 40;
     constexpr std::uint32_t kStart = 0xFFFFFFF0u;
@@ -324,7 +307,15 @@ TEST_F(AcqTrigger, TriggerWaitPollsOncePerMillisecondAcrossTheTickWrap) {
     const std::uint32_t lastReading = kStart + (calls.load() - 1);
     EXPECT_LT(lastReading, kStart);  // the readings did wrap
     EXPECT_EQ(Device().CallCount("TriggerSoftware", GenApi::EFaultOp::IsDone), kTimeout + 1);
+    for (const int timeout : {0, 5}) {
+        EXPECT_EQ(m_session->GrabImage(&image, timeout), QRV_ERR_GRAB_TIMEOUT) << timeout;
+        EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, timeout), QRV_ERR_GRAB_TIMEOUT)
+            << timeout;
+    }
     EXPECT_EQ(Counters().getFrame, 0);
+    EXPECT_EQ(Executions(), 0);
+    EXPECT_TRUE(image.IsEmpty());
+    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
 }
 
 TEST_F(AcqTrigger, CameraWithoutTriggerModeKeepsTheEarlierMode) {
@@ -446,9 +437,7 @@ INSTANTIATE_TEST_SUITE_P(HostTimeouts, AcqTimeout,
                          ::testing::Values(STimeoutCase{"Positive", 100},
                                            STimeoutCase{"MinusOne", -1},
                                            STimeoutCase{"IntMin", INT_MIN}),
-                         [](const ::testing::TestParamInfo<STimeoutCase>& param) {
-                             return std::string(param.param.name);
-                         });
+                         qrvtest::ByName());
 
 // ---------------------------------------------------------------------------
 // StopAcquire from another thread ends a running line loop.
@@ -587,9 +576,7 @@ TEST_P(AcqGrabFailureThreads, BothGrabsReportAndCleanUp) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FrameResults, AcqGrabFailureThreads, ::testing::ValuesIn(kFailures),
-                         [](const ::testing::TestParamInfo<SFailure>& param) {
-                             return std::string(param.param.name);
-                         });
+                         qrvtest::ByName());
 
 using AcqFrameLockThreads = AcqFixture;
 

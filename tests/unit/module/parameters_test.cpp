@@ -138,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
         SIntCase{"MinBeyond32Bits", kInt64Min, 100, 1, -5, 0, -5},
         SIntCase{"IntMaxOnGridOf3", -2147483648LL, 2147483647LL, 3, 2147483647, 0, 2147483647},
         SIntCase{"OffGridOf3", -2147483648LL, 2147483647LL, 3, 2147483646, 0, 2147483644}),
-    [](const ::testing::TestParamInfo<SIntCase>& param) { return std::string(param.param.name); });
+    qrvtest::ByName());
 
 TEST_F(ParamTest, GetParamIntSaturatesAndLogs) {
     CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) {
@@ -370,9 +370,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "Grab"},
         SSourceCase{"CameraLinkOther", KZRGENICAM::TransportCameraLink, "TriggerMode", "Dev"},
         SSourceCase{"GigECtrl", KZRGENICAM::TransportGigE, "FrameTriggerCtrl", "Dev"}),
-    [](const ::testing::TestParamInfo<SSourceCase>& param) {
-        return std::string(param.param.name);
-    });
+    qrvtest::ByName());
 
 TEST_F(ParamTest, RegisterDataReadWriteAndAccess) {
     CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) {

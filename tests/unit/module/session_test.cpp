@@ -173,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"ZOZIR_P"},
                                 nullptr,
                                 nullptr}),
-    [](const ::testing::TestParamInfo<SPortCase>& param) { return std::string(param.param.name); });
+    qrvtest::ByName());
 
 class ListTest : public SimFixture {};
 
