@@ -128,52 +128,27 @@ TEST_P(CameraLinkPortTest, ChoosesTheLastMatchingPortAndProtocol) {
 
 const std::string kLink30 = std::string(30, '-');
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Open, CameraLinkPortTest,
-    ::testing::Values(SPortCase{"SerialKey",
-                                "CAM-KZRCL-P01",
-                                "",
-                                {"ZOZIR_A_P01", "COM_P01", "ZOZIR_B_P01", "ZOZIR_P02"},
-                                {"Base", "ZOZIR_1", "Other", "ZOZIR_2"},
-                                "ZOZIR_B_P01",
-                                "ZOZIR_2"},
-                      SPortCase{"LinkNameKeyAt30",
-                                "CAM-1",
-                                kLink30 + "X7Ytail",
-                                {"ZOZIR_X7Y", "ZOZIR_X7Z", "X7Y_only"},
-                                {"ZOZIR_P"},
-                                "ZOZIR_X7Y",
-                                "ZOZIR_P"},
-                      SPortCase{"ShortLinkNameEmptyKey",
-                                "CAM-2",
-                                "short",
-                                {"ZOZIR_1", "PLAIN", "ZOZIR_2", "OTHER"},
-                                {"ZOZIR_P"},
-                                "ZOZIR_2",
-                                "ZOZIR_P"},
-                      // The key is three characters of the serial number, not three bytes.
-                      SPortCase{"KeyCountsCharacters",
-                                "CAM-KZRCL-\xC3\x84\xC3\x96\xC3\x9C",
-                                "",
-                                {"ZOZIR_\xC3\x84\xC3\x96\xC3\x9C", "ZOZIR_X\xC3\x96\xC3\x9C"},
-                                {"ZOZIR_P"},
-                                "ZOZIR_\xC3\x84\xC3\x96\xC3\x9C",
-                                "ZOZIR_P"},
-                      SPortCase{"KzrclIsCaseSensitive",
-                                "CAM-kzrcl-P01",
-                                kLink30 + "L77",
-                                {"ZOZIR_L77", "ZOZIR_P01"},
-                                {"ZOZIR_P"},
-                                "ZOZIR_L77",
-                                "ZOZIR_P"},
-                      SPortCase{"NoMatchingPort",
-                                "CAM-KZRCL-P09",
-                                "",
-                                {"ZOZIR_P01", "COM_P09"},
-                                {"ZOZIR_P"},
-                                nullptr,
-                                nullptr}),
+    ::testing::Values(
+        SPortCase{"SerialKey", "CAM-KZRCL-P01", "",
+                  {"ZOZIR_A_P01", "COM_P01", "ZOZIR_B_P01", "ZOZIR_P02"},
+                  {"Base", "ZOZIR_1", "Other", "ZOZIR_2"}, "ZOZIR_B_P01", "ZOZIR_2"},
+        SPortCase{"LinkNameKeyAt30", "CAM-1", kLink30 + "X7Ytail",
+                  {"ZOZIR_X7Y", "ZOZIR_X7Z", "X7Y_only"}, {"ZOZIR_P"}, "ZOZIR_X7Y", "ZOZIR_P"},
+        SPortCase{"ShortLinkNameEmptyKey", "CAM-2", "short",
+                  {"ZOZIR_1", "PLAIN", "ZOZIR_2", "OTHER"}, {"ZOZIR_P"}, "ZOZIR_2", "ZOZIR_P"},
+        // The key is three characters of the serial number, not three bytes.
+        SPortCase{"KeyCountsCharacters", "CAM-KZRCL-\xC3\x84\xC3\x96\xC3\x9C", "",
+                  {"ZOZIR_\xC3\x84\xC3\x96\xC3\x9C", "ZOZIR_X\xC3\x96\xC3\x9C"}, {"ZOZIR_P"},
+                  "ZOZIR_\xC3\x84\xC3\x96\xC3\x9C", "ZOZIR_P"},
+        SPortCase{"KzrclIsCaseSensitive", "CAM-kzrcl-P01", kLink30 + "L77",
+                  {"ZOZIR_L77", "ZOZIR_P01"}, {"ZOZIR_P"}, "ZOZIR_L77", "ZOZIR_P"},
+        SPortCase{"NoMatchingPort", "CAM-KZRCL-P09", "", {"ZOZIR_P01", "COM_P09"}, {"ZOZIR_P"},
+                  nullptr, nullptr}),
     qrvtest::ByName());
+// clang-format on
 
 class ListTest : public SimFixture {};
 
