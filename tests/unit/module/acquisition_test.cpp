@@ -515,36 +515,28 @@ void PrintTo(const SFailure& failure, std::ostream* out) {
     *out << failure.name;
 }
 
-KZRSIM::FrameStep Code(int code) {
+KZRSIM::FrameStep Step(int code, const char* fault = "", bool valid = true) {
     KZRSIM::FrameStep step;
     step.code = code;
-    return step;
-}
-KZRSIM::FrameStep Fault(const char* kind) {
-    KZRSIM::FrameStep step;
-    step.fault = kind;
-    return step;
-}
-KZRSIM::FrameStep Invalid() {
-    KZRSIM::FrameStep step;
-    step.valid = false;
+    step.fault = fault;
+    step.valid = valid;
     return step;
 }
 
 const SFailure kFailures[] = {
-    {"Incomplete", Code(-23), QRV_ERR_CAMERA_IMAGE_DATA, QRV_ERR_CAMERA_IMAGE_DATA,
+    {"Incomplete", Step(-23), QRV_ERR_CAMERA_IMAGE_DATA, QRV_ERR_CAMERA_IMAGE_DATA,
      "GrabImage Failed, ret = -23"},
-    {"NotRunning", Code(-12), QRV_ERR_GRAB_ABORTED, QRV_ERR_ACQUISITION_STOPPED,
+    {"NotRunning", Step(-12), QRV_ERR_GRAB_ABORTED, QRV_ERR_ACQUISITION_STOPPED,
      "GrabImage Failed, ret = -12"},
-    {"Timeout", Code(-11), QRV_ERR_GRAB_TIMEOUT, QRV_ERR_GRAB_TIMEOUT,
+    {"Timeout", Step(-11), QRV_ERR_GRAB_TIMEOUT, QRV_ERR_GRAB_TIMEOUT,
      "GrabImage Failed, ret = -11"},
-    {"OtherCode", Code(-5), QRV_ERR_GRAB_FAILED, QRV_ERR_GRAB_FAILED, "GrabImage Failed, ret = -5"},
-    {"DeviceLost", Code(-30), QRV_ERR_GRAB_FAILED, QRV_ERR_GRAB_FAILED,
+    {"OtherCode", Step(-5), QRV_ERR_GRAB_FAILED, QRV_ERR_GRAB_FAILED, "GrabImage Failed, ret = -5"},
+    {"DeviceLost", Step(-30), QRV_ERR_GRAB_FAILED, QRV_ERR_GRAB_FAILED,
      "GrabImage Failed, ret = -30"},
-    {"GenICamFault", Fault("genicam"), QRV_ERR_GENICAM_EXCEPTION, QRV_ERR_GENICAM_EXCEPTION,
+    {"GenICamFault", Step(0, "genicam"), QRV_ERR_GENICAM_EXCEPTION, QRV_ERR_GENICAM_EXCEPTION,
      nullptr},
-    {"StdFault", Fault("std"), QRV_ERR_EXCEPTION, QRV_ERR_EXCEPTION, nullptr},
-    {"InvalidFrame", Invalid(), QRV_ERR_CAMERA_IMAGE_DATA, QRV_ERR_CAMERA_IMAGE_DATA,
+    {"StdFault", Step(0, "std"), QRV_ERR_EXCEPTION, QRV_ERR_EXCEPTION, nullptr},
+    {"InvalidFrame", Step(0, "", false), QRV_ERR_CAMERA_IMAGE_DATA, QRV_ERR_CAMERA_IMAGE_DATA,
      "GrabImage Failed, error = QRV_ERR_CAMERA_IMAGE_DATA0"},
 };
 
@@ -654,54 +646,40 @@ TEST_F(AcqGrab, RefusedLayoutLeavesHostImageUnchanged) {
     ExpectNothingOut();
 }
 
-class AcqChunks : public AcqFixture {
-protected:
-    void SetUp() override {
-        AcqFixture::SetUp();
-        qrv::platform::SetDebugOutputListener([this](const char* text) {
-            std::lock_guard<std::mutex> lock(m_debugMutex);
-            m_debug.emplace_back(text);
-        });
-    }
-    std::vector<std::string> Debug() {
-        std::lock_guard<std::mutex> lock(m_debugMutex);
-        return m_debug;
-    }
-
-    std::mutex m_debugMutex;
-    std::vector<std::string> m_debug;
-};
-
-TEST_F(AcqChunks, BlocksAreJoinedInFrameOrder) {
+// Chunk blocks are joined in frame order; a frame without chunks leaves the
+// host's chunk data as it was.
+TEST_F(AcqGrab, ChunkBlocksAreJoinedInFrameOrder) {
+    std::mutex debugMutex;
+    std::vector<std::string> debug;
+    qrv::platform::SetDebugOutputListener([&](const char* text) {
+        std::lock_guard<std::mutex> lock(debugMutex);
+        debug.emplace_back(text);
+    });
     KZRSIM::CameraSpec desc = Cam();
+    desc.script = Frames(2);
+    desc.script[1].hasChunks = true;  // and none
     std::vector<uint8_t> expected;
     for (const std::size_t size : {8u, 16u, 40u}) {
         std::vector<uint8_t> block(size);
         for (std::size_t i = 0; i < size; ++i) block[i] = static_cast<uint8_t>(size * 3 + i);
         expected.insert(expected.end(), block.begin(), block.end());
-        desc.chunks.push_back(block);
+        desc.script[0].chunks.push_back(block);
     }
+    desc.script[0].hasChunks = true;
     ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
     QRVImage image;
     ZelChunkData chunks;
+    const auto content = [&chunks] {
+        return std::vector<uint8_t>(chunks.getData(), chunks.getData() + chunks.getSize());
+    };
     ASSERT_EQ(m_session->GrabImageEx(&image, &chunks, kWait), 0);
-    ASSERT_EQ(chunks.getSize(), 64u);
-    EXPECT_EQ(std::vector<uint8_t>(chunks.getData(), chunks.getData() + 64), expected);
-    EXPECT_EQ(chunks.getUpdateCount(), 1u);
-    EXPECT_EQ(Debug(), std::vector<std::string>{"#### getchunkdata length = 64\n"});
     EXPECT_FALSE(image.IsEmpty());
-}
-
-TEST_F(AcqChunks, FrameWithoutChunksLeavesChunkDataAlone) {
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
-    ZelChunkData chunks;
-    chunks.setData(3, "abc");
-    QRVImage image;
+    EXPECT_EQ(content(), expected);
     ASSERT_EQ(m_session->GrabImageEx(&image, &chunks, kWait), 0);
     EXPECT_EQ(chunks.getUpdateCount(), 1u);
-    ASSERT_EQ(chunks.getSize(), 3u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(chunks.getData()), 3), "abc");
-    EXPECT_TRUE(Debug().empty());
+    EXPECT_EQ(content(), expected);
+    qrv::platform::SetDebugOutputListener({});
+    EXPECT_EQ(debug, std::vector<std::string>{"#### getchunkdata length = 64\n"});
 }
 
 }  // namespace
