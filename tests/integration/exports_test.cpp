@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "PluginLibrary.h"
@@ -44,10 +45,9 @@ TEST(PluginExports, DynamicSymbolTableHoldsExactlyTheEntryPoints) {
     while (std::fgets(line, sizeof line, pipe)) {
         output += line;
         // "<address> <type> <name>", the name possibly with a version suffix.
-        char address[64] = {0};
-        char type[8] = {0};
-        char name[512] = {0};
-        if (std::sscanf(line, "%63s %7s %511s", address, type, name) == 3) exported.insert(name);
+        std::istringstream fields(line);
+        std::string address, type, name;
+        if (fields >> address >> type >> name) exported.insert(name);
     }
     ASSERT_EQ(pclose(pipe), 0) << output;
     EXPECT_EQ(exported, EntryPointNames()) << output;

@@ -78,33 +78,24 @@ void ExpectEveryCallRefused(const SPluginApi& a, QRVCameraHandle h) {
     EXPECT_EQ(chunks.getUpdateCount(), 0u);
 }
 
-TEST_F(PluginHandles, NullHandleIsRefusedEverywhere) {
+TEST_F(PluginHandles, NullClosedAndNeverIssuedHandlesAreRefusedEverywhere) {
     Use({Cam()});
-    ExpectEveryCallRefused(*api, nullptr);
-    EXPECT_EQ(KZRSIM::Counters(kSerial).create, 0);
-}
-
-TEST_F(PluginHandles, ClosedHandleIsRefusedEverywhere) {
-    Use({Cam()});
-    QRVCameraHandle handle = nullptr;
-    ASSERT_EQ(api->Open(kSerial, &handle, "", ""), 0);
-    ASSERT_NE(handle, nullptr);
-    EXPECT_TRUE(api->IsOpen(handle));
-    ASSERT_EQ(api->Close(handle), 0);
-    EXPECT_EQ(KZRSIM::Library().camerasOut, 0);
-
-    ExpectEveryCallRefused(*api, handle);
+    QRVCameraHandle closed = nullptr;
+    ASSERT_EQ(api->Open(kSerial, &closed, "", ""), 0);
+    ASSERT_TRUE(api->IsOpen(closed));
+    ASSERT_EQ(api->Close(closed), 0);
+    int notASession = 0;
+    for (QRVCameraHandle handle : {QRVCameraHandle{}, closed, QRVCameraHandle{&notASession}}) {
+        SCOPED_TRACE(handle == closed ? "closed" : handle ? "never issued" : "null");
+        ExpectEveryCallRefused(*api, handle);
+    }
+    EXPECT_EQ(notASession, 0);
     const KZRSIM::CameraCounters c = KZRSIM::Counters(kSerial);
+    EXPECT_EQ(c.create, 1);
     EXPECT_EQ(c.open, 1);
     EXPECT_EQ(c.startGrabbing, 0);
     EXPECT_EQ(c.getFrame, 0);
-}
-
-TEST_F(PluginHandles, NeverIssuedHandleIsRefusedEverywhere) {
-    Use({Cam()});
-    int notASession = 0;
-    ExpectEveryCallRefused(*api, &notASession);
-    EXPECT_EQ(notASession, 0);
+    EXPECT_EQ(KZRSIM::Library().camerasOut, 0);
 }
 
 TEST_F(PluginHandles, MissingOutputSlotIsRefusedBeforeTheCameraLibrary) {

@@ -75,94 +75,68 @@ INSTANTIATE_TEST_SUITE_P(PixelFormats, ImageFormats,
                                            Format{"OnePixel", 1, 1, 1, 8, QRVImage::Default}),
                          [](const auto& tpi) { return std::string(tpi.param.name); });
 
-TEST(QRVImageStorage, FreshImageIsEmpty) {
-    const QRVImage image;
-    EXPECT_TRUE(image.IsEmpty());
-    EXPECT_EQ(image.Data(), nullptr);
-    EXPECT_EQ(image.DataSize(), 0u);
-    EXPECT_EQ(image.BytesPerLine(), 0u);
-}
-
-TEST(QRVImageStorage, ReusesStorageWhenSizeDoesNotGrow) {
+TEST(QRVImageStorage, ReusesStorageUnlessTheSizeGrows) {
     std::vector<unsigned char> big = pattern(100 * 100);
     std::vector<unsigned char> small = pattern(10 * 10 * 3, 7);
     QRVImage image;
     ASSERT_TRUE(image.GenImageExt(big.data(), 100, 100, 1, 8, QRVImage::Mono));
     const unsigned char* storage = image.Data();
-
     ASSERT_TRUE(image.GenImageExt(small.data(), 10, 10, 3, 8, QRVImage::Color));
     EXPECT_EQ(image.Data(), storage);
     EXPECT_EQ(image.DataSize(), small.size());
     EXPECT_EQ(std::memcmp(image.Data(), small.data(), small.size()), 0);
-
     // Growing back to the first size still fits the storage.
     ASSERT_TRUE(image.GenImageExt(big.data(), 50, 100, 1, 16, QRVImage::Mono));
     EXPECT_EQ(image.Data(), storage);
     EXPECT_EQ(std::memcmp(image.Data(), big.data(), big.size()), 0);
+    // Beyond it, the image grows.
+    std::vector<unsigned char> bigger = pattern(120 * 100, 3);
+    ASSERT_TRUE(image.GenImageExt(bigger.data(), 120, 100, 1, 8, QRVImage::Mono));
+    EXPECT_EQ(image.DataSize(), bigger.size());
+    EXPECT_EQ(std::memcmp(image.Data(), bigger.data(), bigger.size()), 0);
 }
 
-TEST(QRVImageStorage, GrowsWhenSizeExceedsStorage) {
-    std::vector<unsigned char> small = pattern(4 * 4);
-    std::vector<unsigned char> big = pattern(40 * 40 * 2, 3);
-    QRVImage image;
-    ASSERT_TRUE(image.GenImageExt(small.data(), 4, 4, 1, 8, QRVImage::Mono));
-    ASSERT_TRUE(image.GenImageExt(big.data(), 40, 40, 1, 16, QRVImage::Mono));
-    EXPECT_EQ(image.DataSize(), big.size());
-    EXPECT_EQ(std::memcmp(image.Data(), big.data(), big.size()), 0);
-}
-
-TEST(QRVImageCopy, CopyConstructionIsDeep) {
-    std::vector<unsigned char> pixels = pattern(8 * 6 * 3);
-    QRVImage original;
-    ASSERT_TRUE(original.GenImageExt(pixels.data(), 8, 6, 3, 8, QRVImage::Color));
-
-    QRVImage copy(original);
-    EXPECT_NE(copy.Data(), original.Data());
-    ASSERT_EQ(copy.DataSize(), original.DataSize());
-    EXPECT_EQ(std::memcmp(copy.Data(), pixels.data(), pixels.size()), 0);
-    EXPECT_EQ(copy.Width(), 8);
-    EXPECT_EQ(copy.Height(), 6);
-    EXPECT_EQ(copy.Channels(), 3);
-    EXPECT_EQ(copy.GetDataType(), QRVImage::Color);
-
-    std::vector<unsigned char> other = pattern(pixels.size(), 99);
-    ASSERT_TRUE(original.GenImageExt(other.data(), 8, 6, 3, 8, QRVImage::Color));
-    EXPECT_EQ(std::memcmp(copy.Data(), pixels.data(), pixels.size()), 0);
-
-    const QRVImage emptyCopy{QRVImage()};
-    EXPECT_TRUE(emptyCopy.IsEmpty());
-    EXPECT_EQ(emptyCopy.Data(), nullptr);
-}
-
-TEST(QRVImageCopy, AssignmentIsDeepInBothDirections) {
+TEST(QRVImageCopy, CopiesAreDeepAndAssignmentGrowsAndShrinks) {
     std::vector<unsigned char> small = pattern(2 * 2);
     std::vector<unsigned char> big = pattern(16 * 16 * 2, 5);
-    QRVImage a;
     QRVImage b;
-    ASSERT_TRUE(a.GenImageExt(small.data(), 2, 2, 1, 8, QRVImage::Mono));
     ASSERT_TRUE(b.GenImageExt(big.data(), 16, 16, 1, 16, QRVImage::Mono));
-
+    QRVImage copy(b);
+    QRVImage a;
+    ASSERT_TRUE(a.GenImageExt(small.data(), 2, 2, 1, 8, QRVImage::Mono));
     a = b;  // grows
-    EXPECT_NE(a.Data(), b.Data());
-    EXPECT_EQ(a.DataSize(), big.size());
-    EXPECT_EQ(a.BitsPerChannel(), 16);
-    EXPECT_EQ(std::memcmp(a.Data(), big.data(), big.size()), 0);
+    for (const QRVImage* image : {&copy, &a}) {
+        EXPECT_NE(image->Data(), b.Data());
+        EXPECT_EQ(image->DataSize(), big.size());
+        EXPECT_EQ(image->Height(), 16);
+        EXPECT_EQ(image->BitsPerChannel(), 16);
+        EXPECT_EQ(image->GetDataType(), QRVImage::Mono);
+    }
 
     ASSERT_TRUE(b.GenImageExt(small.data(), 2, 2, 1, 8, QRVImage::Raw));
+    EXPECT_EQ(std::memcmp(copy.Data(), big.data(), big.size()), 0) << "copy shares the source";
+    EXPECT_EQ(std::memcmp(a.Data(), big.data(), big.size()), 0) << "copy shares the source";
     a = b;  // shrinks
     EXPECT_EQ(a.DataSize(), small.size());
     EXPECT_EQ(a.Width(), 2);
     EXPECT_EQ(a.GetDataType(), QRVImage::Raw);
     EXPECT_EQ(std::memcmp(a.Data(), small.data(), small.size()), 0);
 
-    a = QRVImage();
-    EXPECT_TRUE(a.IsEmpty());
-    EXPECT_EQ(a.Width(), 0);
-
     QRVImage& self = b;
     b = self;
     EXPECT_EQ(b.DataSize(), small.size());
     EXPECT_EQ(std::memcmp(b.Data(), small.data(), small.size()), 0);
+
+    // An empty image copies and assigns as empty.
+    QRVImage emptyCopy{QRVImage()};
+    a = QRVImage();
+    for (const QRVImage* image : {&emptyCopy, &a}) {
+        EXPECT_TRUE(image->IsEmpty());
+        EXPECT_EQ(image->DataSize(), 0u);
+        EXPECT_EQ(image->BytesPerLine(), 0u);
+        EXPECT_EQ(image->Width(), 0);
+    }
+    EXPECT_EQ(emptyCopy.Data(), nullptr);
 }
 
 struct Rejected {

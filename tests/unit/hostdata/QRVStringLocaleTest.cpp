@@ -1,14 +1,11 @@
 // toLocal8Bit follows the process's LC_CTYPE, so each test switches it and puts
 // it back.
 #include <gtest/gtest.h>
-#include <langinfo.h>
-#include <unistd.h>
 
 #include <clocale>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
+#include "Latin1Locale.h"
 #include "QRVData.h"
 
 namespace {
@@ -20,38 +17,10 @@ const char kGroesse[] =
 class LocaleTest : public ::testing::Test {
 protected:
     void SetUp() override { m_saved = std::setlocale(LC_CTYPE, nullptr); }
-
-    void TearDown() override {
-        std::setlocale(LC_CTYPE, m_saved.c_str());
-        if (!m_localeDir.empty()) {
-            unsetenv("LOCPATH");
-            std::error_code ignored;
-            std::filesystem::remove_all(m_localeDir, ignored);
-        }
-    }
-
-    /// Switches LC_CTYPE to an ISO-8859-1 locale: an installed one, or else one
-    /// compiled with localedef into a private folder. False when neither works.
-    bool useLatin1Locale() {
-        for (const char* name : {"de_DE.ISO-8859-1", "de_DE.iso88591", "en_US.ISO-8859-1",
-                                 "en_US.iso88591", "de_DE", "en_US"}) {
-            if (std::setlocale(LC_CTYPE, name) != nullptr && isLatin1()) return true;
-        }
-        std::string dir = (std::filesystem::temp_directory_path() / "qrvlocale.XXXXXX").string();
-        if (mkdtemp(&dir[0]) == nullptr) return false;
-        m_localeDir = dir;
-        const std::string command =
-            "localedef -i en_US -f ISO-8859-1 '" + dir + "/en_US.ISO-8859-1' >/dev/null 2>&1";
-        if (std::system(command.c_str()) != 0) return false;
-        setenv("LOCPATH", dir.c_str(), 1);
-        return std::setlocale(LC_CTYPE, "en_US.ISO-8859-1") != nullptr && isLatin1();
-    }
-
-    static bool isLatin1() { return std::string(nl_langinfo(CODESET)) == "ISO-8859-1"; }
+    void TearDown() override { std::setlocale(LC_CTYPE, m_saved.c_str()); }
 
 private:
     std::string m_saved;
-    std::string m_localeDir;
 };
 
 TEST_F(LocaleTest, PlainCLocaleGivesUtf8) {
@@ -67,7 +36,8 @@ TEST_F(LocaleTest, Utf8LocaleGivesUtf8) {
 }
 
 TEST_F(LocaleTest, Latin1LocaleConvertsAndMarksMissingCharacters) {
-    if (!useLatin1Locale()) GTEST_SKIP() << "no ISO-8859-1 locale available";
+    const qrvtest::CLatin1Locale locale;
+    if (!locale.IsLatin1()) GTEST_SKIP() << "no ISO-8859-1 locale available";
 
     const QRVBuffer groesse = QRVString(kGroesse).toLocal8Bit();
     EXPECT_EQ(groesse.str(),

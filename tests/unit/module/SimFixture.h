@@ -34,6 +34,14 @@ inline std::filesystem::path MakeTempDir() {
     return dir;
 }
 
+/// Names parameterised tests after their cases' name member.
+struct ByName {
+    template <class T>
+    std::string operator()(const ::testing::TestParamInfo<T>& info) const {
+        return info.param.name;
+    }
+};
+
 using NodeBuilder = std::function<void(GenApi::CMemoryNodeMap&)>;
 
 inline KZRSIM::CameraSpec Camera(const std::string& serial, NodeBuilder device = {},

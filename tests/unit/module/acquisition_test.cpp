@@ -78,14 +78,19 @@ protected:
         m_session.reset();
         qrv::platform::SetTickSourceForTesting({});
         qrv::platform::SetDebugOutputListener({});
-        const KZRSIM::LibraryCounters lib = KZRSIM::Library();
-        EXPECT_EQ(lib.framesOut, 0);
-        EXPECT_EQ(lib.camerasOut, 0);
-        EXPECT_EQ(lib.doubleReleases, 0);
+        ExpectNothingOut();
+        EXPECT_EQ(KZRSIM::Library().camerasOut, 0);
         SimFixture::TearDown();
     }
 
     static KZRSIM::CameraSpec Cam() { return qrvtest::Camera(kSerial); }
+    /// A camera with trigger nodes and a script of ready frames.
+    static KZRSIM::CameraSpec TriggerCam(const STriggerNodes& nodes, std::size_t frames = 0) {
+        KZRSIM::CameraSpec desc = Cam();
+        desc.buildDevice = Build(nodes);
+        desc.script = Frames(frames);
+        return desc;
+    }
 
     static void Use(const KZRSIM::CameraSpec& desc) { SimFixture::Use({desc}); }
 
@@ -110,11 +115,6 @@ protected:
         EXPECT_EQ(lib.doubleReleases, 0);
     }
 
-    /// The captured log, one message per line without the time stamp.
-    struct SLog {
-        const AcqFixture* fixture;
-        std::vector<std::string> Messages() const { return fixture->LogMessages(); }
-    } m_log{this};
     std::unique_ptr<CGenICamCamera> m_session;
 };
 
@@ -150,7 +150,7 @@ TEST_F(AcqStartStop, RefusedStartLogsEachAttemptAndLaterStartSucceeds) {
     EXPECT_EQ(m_session->StartAcquire(1, 0), QRV_ERR_START_GRABBING);
     EXPECT_FALSE(m_session->Grabbing());
     EXPECT_EQ(Counters().startGrabbing, 2);
-    EXPECT_EQ(m_log.Messages(),
+    EXPECT_EQ(LogMessages(),
               (std::vector<std::string>{"startGrabbing Failed", "startGrabbing Failed"}));
 
     // The same session on a camera that now streams.
@@ -160,7 +160,7 @@ TEST_F(AcqStartStop, RefusedStartLogsEachAttemptAndLaterStartSucceeds) {
     EXPECT_EQ(m_session->StartAcquire(1, 0), 0);
     EXPECT_TRUE(m_session->Grabbing());
     EXPECT_EQ(Counters().startGrabbing, 3);
-    EXPECT_EQ(m_log.Messages().size(), 2u);
+    EXPECT_EQ(LogMessages().size(), 2u);
 }
 
 TEST_F(AcqStartStop, StopAfterFailedStopAsksTheCameraAgain) {
@@ -186,21 +186,29 @@ TEST_F(AcqStartStop, StopAfterFailedStopAsksTheCameraAgain) {
     EXPECT_EQ(Counters().stopGrabbing, 2);
 }
 
-TEST_F(AcqStartStop, ClosedSessionRefusesStartAndStop) {
-    ASSERT_NO_FATAL_FAILURE(OpenSession(Cam()));
-    ASSERT_EQ(m_session->Close(), 0);
-    EXPECT_EQ(m_session->StartAcquire(1, 0), QRV_ERR_CAMERA_NOT_OPEN);
-    EXPECT_EQ(m_session->StopAcquire(), QRV_ERR_CAMERA_NOT_OPEN);
-    EXPECT_EQ(Counters().startGrabbing, 0);
-    EXPECT_EQ(Counters().stopGrabbing, 0);
-}
-
-TEST_F(AcqStartStop, CloseWhileGrabbingStopsTheStreamFirst) {
+TEST_F(AcqStartStop, CloseStopsTheStreamAndThenStartAndStopAreRefused) {
     ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
     EXPECT_EQ(m_session->Close(), 0);
     EXPECT_EQ(Counters().stopGrabbing, 1);
     EXPECT_EQ(Counters().close, 1);
     EXPECT_FALSE(m_session->Grabbing());
+    EXPECT_EQ(m_session->StartAcquire(1, 0), QRV_ERR_CAMERA_NOT_OPEN);
+    EXPECT_EQ(m_session->StopAcquire(), QRV_ERR_CAMERA_NOT_OPEN);
+    EXPECT_EQ(Counters().startGrabbing, 1);
+    EXPECT_EQ(Counters().stopGrabbing, 1);
+}
+
+// stopGrabbing answering a failure code: the stream is taken as stopped, so the
+// next start asks the camera again.
+TEST_F(AcqStartStop, FailedStopLeavesTheSessionIdleAndTheNextStartAsksAgain) {
+    KZRSIM::CameraSpec desc = Cam();
+    desc.stopError = -5;
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    EXPECT_EQ(m_session->StopAcquire(), 0);
+    EXPECT_FALSE(m_session->Grabbing());
+    EXPECT_EQ(m_session->StartAcquire(3, 0), 0);
+    EXPECT_EQ(Counters().stopGrabbing, 1);
+    EXPECT_EQ(Counters().startGrabbing, 2);
 }
 
 // ---------------------------------------------------------------------------
@@ -235,10 +243,7 @@ class AcqTriggerModes : public AcqFixture, public ::testing::WithParamInterface<
 
 TEST_P(AcqTriggerModes, EachGrabTriggersAsTheModeSays) {
     const STriggerCase& c = GetParam();
-    KZRSIM::CameraSpec desc = Cam();
-    desc.buildDevice = Build(c.nodes);
-    desc.script = Frames(2);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(TriggerCam(c.nodes, 2)));
     // A line count taken as saturated would run for ages: cut it off.
     GenApi::CMemoryNodeMap* map = &Device();
     map->Ref("TriggerSoftware").OnExecute([map] {
@@ -266,36 +271,15 @@ INSTANTIATE_TEST_SUITE_P(
         // The line count is the low 32 bits of Height.
         STriggerCase{"LinesHeightLow32Bits",
                      Nodes("On", "Software", "LineStart", (int64_t{1} << 32) + 3), 1, 3}),
-    [](const ::testing::TestParamInfo<STriggerCase>& param) {
-        return std::string(param.param.name);
-    });
+    qrvtest::ByName());
 
-TEST_F(AcqTrigger, CommandThatNeverCompletesTimesOutWithoutFetching) {
-    KZRSIM::CameraSpec desc = Cam();
-    STriggerNodes nodes;
-    nodes.completion = ECommandCompletion::Never;
-    desc.buildDevice = Build(nodes);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
-    QRVImage image;
-    for (const int timeout : {0, 5}) {
-        SCOPED_TRACE(timeout);
-        EXPECT_EQ(m_session->GrabImage(&image, timeout), QRV_ERR_GRAB_TIMEOUT);
-        EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, timeout), QRV_ERR_GRAB_TIMEOUT);
-    }
-    EXPECT_EQ(Counters().getFrame, 0);
-    EXPECT_EQ(Executions(), 0);
-    EXPECT_TRUE(image.IsEmpty());
-    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
-}
-
+// A command that never completes: both grabs time out without triggering or fetching.
 TEST_F(AcqTrigger, TriggerWaitPollsOncePerMillisecondAcrossTheTickWrap) {
     constexpr int kTimeout = 40;
     constexpr std::uint32_t kStart = 0xFFFFFFF0u;
-    KZRSIM::CameraSpec desc = Cam();
     STriggerNodes nodes;
     nodes.completion = ECommandCompletion::Never;
-    desc.buildDevice = Build(nodes);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(TriggerCam(nodes)));
 
     // One millisecond per reading, so the wait makes kTimeout + 1 polls with a
     // 1 ms sleep between two: neither a spin nor a coarse sleep. A wait that
@@ -321,14 +305,19 @@ TEST_F(AcqTrigger, TriggerWaitPollsOncePerMillisecondAcrossTheTickWrap) {
     const std::uint32_t lastReading = kStart + (calls.load() - 1);
     EXPECT_LT(lastReading, kStart);  // the readings did wrap
     EXPECT_EQ(Device().CallCount("TriggerSoftware", GenApi::EFaultOp::IsDone), kTimeout + 1);
+    for (const int timeout : {0, 5}) {
+        EXPECT_EQ(m_session->GrabImage(&image, timeout), QRV_ERR_GRAB_TIMEOUT) << timeout;
+        EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, timeout), QRV_ERR_GRAB_TIMEOUT)
+            << timeout;
+    }
     EXPECT_EQ(Counters().getFrame, 0);
+    EXPECT_EQ(Executions(), 0);
+    EXPECT_TRUE(image.IsEmpty());
+    EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
 }
 
 TEST_F(AcqTrigger, CameraWithoutTriggerModeKeepsTheEarlierMode) {
-    KZRSIM::CameraSpec desc = Cam();
-    desc.buildDevice = Build(STriggerNodes{});
-    desc.script = Frames(1);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(TriggerCam({}, 1)));
     EXPECT_EQ(m_session->UpdateTriggerMode(), 0);
     EXPECT_EQ(m_session->TriggerMode(), 1);
 
@@ -341,13 +330,7 @@ TEST_F(AcqTrigger, CameraWithoutTriggerModeKeepsTheEarlierMode) {
 }
 
 TEST_F(AcqTrigger, IdleStopAbortsNextExLineLoopButNotNextGrabImage) {
-    KZRSIM::CameraSpec desc = Cam();
-    STriggerNodes nodes;
-    nodes.selector = "LineStart";
-    nodes.height = 1000;
-    desc.buildDevice = Build(nodes);
-    desc.script = Frames(1);
-    ASSERT_NO_FATAL_FAILURE(OpenSession(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenSession(TriggerCam(Nodes("On", "Software", "LineStart", 1000), 1)));
     ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
     ASSERT_EQ(m_session->TriggerMode(), 1);
     ASSERT_EQ(m_session->StopAcquire(), 0);
@@ -390,10 +373,7 @@ TEST_F(AcqTrigger, CameraLinkSendsTheTriggerOnTheGrabbersNodeMap) {
 }
 
 TEST_F(AcqTrigger, GrabImageExKeepsTheModeTheLastGrabImageRead) {
-    KZRSIM::CameraSpec desc = Cam();
-    desc.buildDevice = Build(STriggerNodes{});
-    desc.script = Frames(2);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(TriggerCam({}, 2)));
     QRVImage image;
     ASSERT_EQ(m_session->GrabImage(&image, kWait), 0);
     Device().PokeString("TriggerMode", "Off");
@@ -405,10 +385,7 @@ TEST_F(AcqTrigger, GrabImageExKeepsTheModeTheLastGrabImageRead) {
 }
 
 TEST_F(AcqTrigger, PendingStopDoesNotAbortASingleTrigger) {
-    KZRSIM::CameraSpec desc = Cam();
-    desc.buildDevice = Build(STriggerNodes{});
-    desc.script = Frames(1);
-    ASSERT_NO_FATAL_FAILURE(OpenSession(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenSession(TriggerCam({}, 1)));
     ASSERT_EQ(m_session->UpdateTriggerMode(), 0);
     ASSERT_EQ(m_session->StopAcquire(), 0);
     ASSERT_EQ(m_session->StartAcquire(0, 0), 0);
@@ -419,26 +396,15 @@ TEST_F(AcqTrigger, PendingStopDoesNotAbortASingleTrigger) {
     EXPECT_TRUE(m_session->AbortRaised());
 }
 
-struct STimeoutCase {
-    const char* name;
-    int timeout;
-};
-
-void PrintTo(const STimeoutCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class AcqTimeout : public AcqFixture, public ::testing::WithParamInterface<STimeoutCase> {};
+// Host time-outs, negative ones included: the trigger wait compares unsigned.
+class AcqTimeout : public AcqFixture, public ::testing::WithParamInterface<int> {};
 
 TEST_P(AcqTimeout, TriggerWaitsForDoneThenFetchGetsTheWholeTimeout) {
-    const int timeout = GetParam().timeout;
-    KZRSIM::CameraSpec desc = Cam();
+    const int timeout = GetParam();
     STriggerNodes nodes;
     nodes.completion = ECommandCompletion::AfterPolls;
     nodes.completionParam = 2;
-    desc.buildDevice = Build(nodes);
-    desc.script = Frames(3);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+    ASSERT_NO_FATAL_FAILURE(OpenAndStart(TriggerCam(nodes, 3)));
     // After each Execute the command answers "not done" twice; the next trigger
     // waits that out (30 ms per tick reading, 60 ms in all) and sees "done" once.
     std::atomic<std::uint32_t> tick{1000};
@@ -457,12 +423,11 @@ TEST_P(AcqTimeout, TriggerWaitsForDoneThenFetchGetsTheWholeTimeout) {
     EXPECT_EQ(Counters().getFrameTimeouts, std::vector<int64_t>(3, timeout));
 }
 
-INSTANTIATE_TEST_SUITE_P(HostTimeouts, AcqTimeout,
-                         ::testing::Values(STimeoutCase{"Positive", 100},
-                                           STimeoutCase{"MinusOne", -1},
-                                           STimeoutCase{"IntMin", INT_MIN}),
-                         [](const ::testing::TestParamInfo<STimeoutCase>& param) {
-                             return std::string(param.param.name);
+INSTANTIATE_TEST_SUITE_P(HostTimeouts, AcqTimeout, ::testing::Values(100, -1, INT_MIN),
+                         [](const ::testing::TestParamInfo<int>& param) {
+                             return param.param > 0     ? "Positive"
+                                    : param.param == -1 ? "MinusOne"
+                                                        : "IntMin";
                          });
 
 // ---------------------------------------------------------------------------
@@ -471,12 +436,8 @@ INSTANTIATE_TEST_SUITE_P(HostTimeouts, AcqTimeout,
 class AcqLineLoopThreads : public AcqFixture {
 protected:
     void OpenLineScan() {
-        KZRSIM::CameraSpec desc = Cam();
-        STriggerNodes nodes;
-        nodes.selector = "LineStart";
-        nodes.height = int64_t{1} << 30;
-        desc.buildDevice = Build(nodes);
-        ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
+        ASSERT_NO_FATAL_FAILURE(
+            OpenAndStart(TriggerCam(Nodes("On", "Software", "LineStart", int64_t{1} << 30))));
         // A loop that ignores the stop is cut off by the observer after 10 s.
         const Clock::time_point cutOff = Clock::now() + std::chrono::seconds(10);
         std::atomic<int64_t>* executed = &m_executed;
@@ -545,36 +506,28 @@ void PrintTo(const SFailure& failure, std::ostream* out) {
     *out << failure.name;
 }
 
-KZRSIM::FrameStep Code(int code) {
+KZRSIM::FrameStep Step(int code, const char* fault = "", bool valid = true) {
     KZRSIM::FrameStep step;
     step.code = code;
-    return step;
-}
-KZRSIM::FrameStep Fault(const char* kind) {
-    KZRSIM::FrameStep step;
-    step.fault = kind;
-    return step;
-}
-KZRSIM::FrameStep Invalid() {
-    KZRSIM::FrameStep step;
-    step.valid = false;
+    step.fault = fault;
+    step.valid = valid;
     return step;
 }
 
 const SFailure kFailures[] = {
-    {"Incomplete", Code(-23), QRV_ERR_CAMERA_IMAGE_DATA, QRV_ERR_CAMERA_IMAGE_DATA,
+    {"Incomplete", Step(-23), QRV_ERR_CAMERA_IMAGE_DATA, QRV_ERR_CAMERA_IMAGE_DATA,
      "GrabImage Failed, ret = -23"},
-    {"NotRunning", Code(-12), QRV_ERR_GRAB_ABORTED, QRV_ERR_ACQUISITION_STOPPED,
+    {"NotRunning", Step(-12), QRV_ERR_GRAB_ABORTED, QRV_ERR_ACQUISITION_STOPPED,
      "GrabImage Failed, ret = -12"},
-    {"Timeout", Code(-11), QRV_ERR_GRAB_TIMEOUT, QRV_ERR_GRAB_TIMEOUT,
+    {"Timeout", Step(-11), QRV_ERR_GRAB_TIMEOUT, QRV_ERR_GRAB_TIMEOUT,
      "GrabImage Failed, ret = -11"},
-    {"OtherCode", Code(-5), QRV_ERR_GRAB_FAILED, QRV_ERR_GRAB_FAILED, "GrabImage Failed, ret = -5"},
-    {"DeviceLost", Code(-30), QRV_ERR_GRAB_FAILED, QRV_ERR_GRAB_FAILED,
+    {"OtherCode", Step(-5), QRV_ERR_GRAB_FAILED, QRV_ERR_GRAB_FAILED, "GrabImage Failed, ret = -5"},
+    {"DeviceLost", Step(-30), QRV_ERR_GRAB_FAILED, QRV_ERR_GRAB_FAILED,
      "GrabImage Failed, ret = -30"},
-    {"GenICamFault", Fault("genicam"), QRV_ERR_GENICAM_EXCEPTION, QRV_ERR_GENICAM_EXCEPTION,
+    {"GenICamFault", Step(0, "genicam"), QRV_ERR_GENICAM_EXCEPTION, QRV_ERR_GENICAM_EXCEPTION,
      nullptr},
-    {"StdFault", Fault("std"), QRV_ERR_EXCEPTION, QRV_ERR_EXCEPTION, nullptr},
-    {"InvalidFrame", Invalid(), QRV_ERR_CAMERA_IMAGE_DATA, QRV_ERR_CAMERA_IMAGE_DATA,
+    {"StdFault", Step(0, "std"), QRV_ERR_EXCEPTION, QRV_ERR_EXCEPTION, nullptr},
+    {"InvalidFrame", Step(0, "", false), QRV_ERR_CAMERA_IMAGE_DATA, QRV_ERR_CAMERA_IMAGE_DATA,
      "GrabImage Failed, error = QRV_ERR_CAMERA_IMAGE_DATA0"},
 };
 
@@ -592,7 +545,7 @@ TEST_P(AcqGrabFailureThreads, BothGrabsReportAndCleanUp) {
     EXPECT_EQ(m_session->GrabImage(&image, kWait), f.grabImage);
     const std::vector<std::string> expectedLog =
         f.logLine ? std::vector<std::string>{f.logLine} : std::vector<std::string>{};
-    EXPECT_EQ(m_log.Messages(), expectedLog);
+    EXPECT_EQ(LogMessages(), expectedLog);
     ExpectNothingOut();
     EXPECT_TRUE(FreeForOtherThreads(m_session->FrameMutexForTesting()));
 
@@ -606,9 +559,7 @@ TEST_P(AcqGrabFailureThreads, BothGrabsReportAndCleanUp) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FrameResults, AcqGrabFailureThreads, ::testing::ValuesIn(kFailures),
-                         [](const ::testing::TestParamInfo<SFailure>& param) {
-                             return std::string(param.param.name);
-                         });
+                         qrvtest::ByName());
 
 using AcqFrameLockThreads = AcqFixture;
 
@@ -686,76 +637,40 @@ TEST_F(AcqGrab, RefusedLayoutLeavesHostImageUnchanged) {
     ExpectNothingOut();
 }
 
-class AcqChunks : public AcqFixture {
-protected:
-    void SetUp() override {
-        AcqFixture::SetUp();
-        qrv::platform::SetDebugOutputListener([this](const char* text) {
-            std::lock_guard<std::mutex> lock(m_debugMutex);
-            m_debug.emplace_back(text);
-        });
-    }
-    std::vector<std::string> Debug() {
-        std::lock_guard<std::mutex> lock(m_debugMutex);
-        return m_debug;
-    }
-
-    std::mutex m_debugMutex;
-    std::vector<std::string> m_debug;
-};
-
-TEST_F(AcqChunks, BlocksAreJoinedInFrameOrder) {
+// Chunk blocks are joined in frame order; a frame without chunks leaves the
+// host's chunk data as it was.
+TEST_F(AcqGrab, ChunkBlocksAreJoinedInFrameOrder) {
+    std::mutex debugMutex;
+    std::vector<std::string> debug;
+    qrv::platform::SetDebugOutputListener([&](const char* text) {
+        std::lock_guard<std::mutex> lock(debugMutex);
+        debug.emplace_back(text);
+    });
     KZRSIM::CameraSpec desc = Cam();
+    desc.script = Frames(2);
+    desc.script[1].hasChunks = true;  // and none
     std::vector<uint8_t> expected;
     for (const std::size_t size : {8u, 16u, 40u}) {
         std::vector<uint8_t> block(size);
         for (std::size_t i = 0; i < size; ++i) block[i] = static_cast<uint8_t>(size * 3 + i);
         expected.insert(expected.end(), block.begin(), block.end());
-        desc.chunks.push_back(block);
+        desc.script[0].chunks.push_back(block);
     }
+    desc.script[0].hasChunks = true;
     ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
     QRVImage image;
     ZelChunkData chunks;
+    const auto content = [&chunks] {
+        return std::vector<uint8_t>(chunks.getData(), chunks.getData() + chunks.getSize());
+    };
     ASSERT_EQ(m_session->GrabImageEx(&image, &chunks, kWait), 0);
-    ASSERT_EQ(chunks.getSize(), 64u);
-    EXPECT_EQ(std::vector<uint8_t>(chunks.getData(), chunks.getData() + 64), expected);
-    EXPECT_EQ(chunks.getUpdateCount(), 1u);
-    EXPECT_EQ(Debug(), std::vector<std::string>{"#### getchunkdata length = 64\n"});
     EXPECT_FALSE(image.IsEmpty());
-}
-
-TEST_F(AcqChunks, FrameWithoutChunksLeavesChunkDataAlone) {
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(Cam()));
-    ZelChunkData chunks;
-    chunks.setData(3, "abc");
-    QRVImage image;
+    EXPECT_EQ(content(), expected);
     ASSERT_EQ(m_session->GrabImageEx(&image, &chunks, kWait), 0);
     EXPECT_EQ(chunks.getUpdateCount(), 1u);
-    ASSERT_EQ(chunks.getSize(), 3u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(chunks.getData()), 3), "abc");
-    EXPECT_TRUE(Debug().empty());
-}
-
-// ---------------------------------------------------------------------------
-// Concurrent grabs on one session.
-
-}  // namespace
-
-namespace {
-
-// A camera that answers stopGrabbing with a failure code, staged by a scenario.
-TEST_F(AcqStartStop, FailedStopLeavesTheSessionIdleAndTheNextStartAsksAgain) {
-    const KZRSIM::Scenario scenario =
-        KZRSIM::ParseScenarioJson(std::string("{\"cameras\": [{\"serial\": \"") + kSerial +
-                                  "\", \"frameRate\": 0, \"stopError\": -5}]}");
-    ASSERT_EQ(scenario.cameras.size(), 1u);
-    ASSERT_NO_FATAL_FAILURE(OpenAndStart(scenario.cameras[0]));
-    EXPECT_EQ(m_session->StopAcquire(), 0);
-    EXPECT_FALSE(m_session->Grabbing());
-    EXPECT_EQ(m_session->StartAcquire(3, 0), 0);
-    const KZRSIM::CameraCounters c = Counters();
-    EXPECT_EQ(c.stopGrabbing, 1);
-    EXPECT_EQ(c.startGrabbing, 2);
+    EXPECT_EQ(content(), expected);
+    qrv::platform::SetDebugOutputListener({});
+    EXPECT_EQ(debug, std::vector<std::string>{"#### getchunkdata length = 64\n"});
 }
 
 }  // namespace

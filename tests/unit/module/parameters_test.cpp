@@ -22,6 +22,7 @@ class ParamTest : public SimFixture {
 protected:
     /// Opens camera "P" whose device node map build fills.
     CGenICamCamera& With(NodeBuilder build) {
+        m_session.reset();
         Use({Camera("P", std::move(build))});
         m_session = OpenSession("P");
         m_map = KZRSIM::DeviceNodeMap("P");
@@ -35,11 +36,16 @@ protected:
     GenApi::CMemoryNodeMap* m_map = nullptr;
 };
 
-TEST_F(ParamTest, FallbackFindsTheLegacyName) {
+// The fallback table is read per call, in order, and skips names that are not features.
+TEST_F(ParamTest, FallbackFindsTheFirstFeatureOfTheTable) {
     CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) {
         m.AddInteger("GainRaw", 10, 0, 100, 1);
         m.AddFloat("ExposureTime", 100, 0, 1000);
         m.AddFloat("ExposureTimeAbs", 200, 0, 1000);
+        m.AddCategory("AcquisitionFrameRate");
+        m.AddFloat("AcquisitionFrameRateAbs", 10, 1, 100);
+        m.AddFloat("TriggerDelay", 1, 0, 10).Feature(false);
+        m.AddFloat("TriggerDelayRaw", 2, 0, 10);
     });
     EXPECT_EQ(0, s.SetParamInt("Gain", 42));
     EXPECT_EQ(42, m_map->PeekInt("GainRaw"));
@@ -47,25 +53,11 @@ TEST_F(ParamTest, FallbackFindsTheLegacyName) {
     EXPECT_EQ(0, s.GetParamInt("Gain", &v, nullptr, nullptr, nullptr));
     EXPECT_EQ(42, v);
     EXPECT_EQ(2, s.GetNodeType("Gain"));
-
     EXPECT_EQ(0, s.SetParamFloat("ExposureTime", 300));
     EXPECT_EQ(300, m_map->PeekFloat("ExposureTime"));
     EXPECT_EQ(200, m_map->PeekFloat("ExposureTimeAbs"));
     EXPECT_EQ(0, s.SetParamFloat("ExposureTimeAbs", 250));  // asked directly: no fallback
     EXPECT_EQ(250, m_map->PeekFloat("ExposureTimeAbs"));
-}
-
-TEST_F(ParamTest, FallbackSkipsCategoriesAndNonFeatures) {
-    CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) {
-        m.AddCategory("AcquisitionFrameRate");
-        m.AddFloat("AcquisitionFrameRateAbs", 10, 1, 100);
-        m.AddFloat("TriggerDelay", 1, 0, 10).Feature(false);
-        m.AddFloat("TriggerDelayRaw", 2, 0, 10);
-        m.AddFloat("Gain", 1, 0, 10).Feature(false);  // and no other candidate
-    });
-    EXPECT_EQ(101022, s.SetParamFloat("Gain", 5));
-    EXPECT_EQ(1, m_map->PeekFloat("Gain"));
-    EXPECT_EQ(-1, s.GetNodeType("Gain"));
     EXPECT_EQ(0, s.SetParamFloat("AcquisitionFrameRate", 25));
     EXPECT_EQ(25, m_map->PeekFloat("AcquisitionFrameRateAbs"));
     EXPECT_EQ(0, s.SetParamFloat("TriggerDelay", 5));
@@ -73,11 +65,16 @@ TEST_F(ParamTest, FallbackSkipsCategoriesAndNonFeatures) {
     EXPECT_EQ(1, m_map->PeekFloat("TriggerDelay"));
 }
 
-TEST_F(ParamTest, NoCandidateOrOtherCaseFindsNothing) {
-    CGenICamCamera& s =
-        With([](GenApi::CMemoryNodeMap& m) { m.AddFloat("exposuretime", 1, 0, 10); });
+TEST_F(ParamTest, NonFeatureOrOtherCaseIsNoCandidate) {
+    CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) {
+        m.AddFloat("exposuretime", 1, 0, 10);
+        m.AddFloat("Gain", 1, 0, 10).Feature(false);  // and no other candidate
+    });
     float f = 0;
     EXPECT_EQ(101022, s.GetParamFloat("ExposureTime", &f, &f, &f, &f));
+    EXPECT_EQ(101022, s.SetParamFloat("Gain", 5));
+    EXPECT_EQ(1, m_map->PeekFloat("Gain"));
+    EXPECT_EQ(-1, s.GetNodeType("Gain"));
     // Names in another letter case are passed through unchanged.
     EXPECT_EQ(0, s.SetParamFloat("exposuretime", 3));
     EXPECT_EQ(3, m_map->PeekFloat("exposuretime"));
@@ -141,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
         SIntCase{"MinBeyond32Bits", kInt64Min, 100, 1, -5, 0, -5},
         SIntCase{"IntMaxOnGridOf3", -2147483648LL, 2147483647LL, 3, 2147483647, 0, 2147483647},
         SIntCase{"OffGridOf3", -2147483648LL, 2147483647LL, 3, 2147483646, 0, 2147483644}),
-    [](const ::testing::TestParamInfo<SIntCase>& param) { return std::string(param.param.name); });
+    qrvtest::ByName());
 
 TEST_F(ParamTest, GetParamIntSaturatesAndLogs) {
     CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) {
@@ -373,9 +370,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "Grab"},
         SSourceCase{"CameraLinkOther", KZRGENICAM::TransportCameraLink, "TriggerMode", "Dev"},
         SSourceCase{"GigECtrl", KZRGENICAM::TransportGigE, "FrameTriggerCtrl", "Dev"}),
-    [](const ::testing::TestParamInfo<SSourceCase>& param) {
-        return std::string(param.param.name);
-    });
+    qrvtest::ByName());
 
 TEST_F(ParamTest, RegisterDataReadWriteAndAccess) {
     CGenICamCamera& s = With([](GenApi::CMemoryNodeMap& m) {

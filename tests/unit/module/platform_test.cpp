@@ -10,17 +10,11 @@
 
 #include "platform/Platform.h"
 
-#if !defined(_WIN32)
-#include <langinfo.h>
-#include <unistd.h>
-
-#include <clocale>
-#include <cstdlib>
-#endif
-
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#else
+#include "../hostdata/Latin1Locale.h"
 #endif
 
 namespace {
@@ -48,17 +42,6 @@ TEST_F(PlatformTest, TickCountFollowsSleep) {
     const std::uint32_t elapsed = platform::GetTickCount() - before;
     EXPECT_GE(elapsed, 60u - kTickSlackMs);
     EXPECT_LT(elapsed, 10000u);  // a loaded machine, but not a stuck clock
-}
-
-TEST_F(PlatformTest, TickSourceReplacesAndRestoresTheClock) {
-    platform::SetTickSourceForTesting([] { return 0xFFFFFFF0u; });
-    EXPECT_EQ(platform::GetTickCount(), 0xFFFFFFF0u);
-    EXPECT_EQ(platform::GetTickCount(), 0xFFFFFFF0u);
-
-    platform::SetTickSourceForTesting({});
-    const std::uint32_t before = platform::GetTickCount();
-    platform::Sleep(40);
-    EXPECT_NE(platform::GetTickCount(), before);
 }
 
 TEST_F(PlatformTest, DebugOutputReachesTheListenerUntilRemoved) {
@@ -111,47 +94,13 @@ TEST(PlatformCodePage, Windows1252ConvertsAndMarksMissingCharacters) {
 }
 #else
 TEST(PlatformCodePage, Latin1LocaleConvertsAndMarksMissingCharacters) {
-    const std::string saved = std::setlocale(LC_CTYPE, nullptr);
-    std::string localeDir;
-    const auto isLatin1 = [] { return std::string(nl_langinfo(CODESET)) == "ISO-8859-1"; };
-    bool ready = false;
-    for (const char* name : {"en_US.ISO-8859-1", "de_DE.ISO-8859-1", "en_US", "de_DE"}) {
-        if (std::setlocale(LC_CTYPE, name) && isLatin1()) {
-            ready = true;
-            break;
-        }
-    }
-    if (!ready) {
-        // No Latin-1 locale installed: compile one into a private folder.
-        localeDir =
-            (std::filesystem::temp_directory_path() / ("qrv_locale_" + std::to_string(::getpid())))
-                .string();
-        std::filesystem::create_directories(localeDir);
-        const std::string command =
-            "localedef -i en_US -f ISO-8859-1 '" + localeDir + "/en_US.ISO-8859-1' >/dev/null 2>&1";
-        if (std::system(command.c_str()) == 0) {
-            setenv("LOCPATH", localeDir.c_str(), 1);
-            ready = std::setlocale(LC_CTYPE, "en_US.ISO-8859-1") && isLatin1();
-        }
-    }
-    std::string umlauts, missing;
-    if (ready) {
-        umlauts = platform::Utf8ToLocalCodePage(
-            "Gr\xC3\xB6\xC3\x9F"
-            "e.cam");
-        missing = platform::Utf8ToLocalCodePage("\xE7\x9B\xB8\xE6\x9C\xBA.cam");
-    }
-    std::setlocale(LC_CTYPE, saved.c_str());
-    if (!localeDir.empty()) {
-        unsetenv("LOCPATH");
-        std::error_code ignored;
-        std::filesystem::remove_all(localeDir, ignored);
-    }
-    if (!ready) GTEST_SKIP() << "no Latin-1 locale and localedef could not make one";
-    EXPECT_EQ(umlauts,
+    const qrvtest::CLatin1Locale locale;
+    if (!locale.IsLatin1()) GTEST_SKIP() << "no Latin-1 locale and localedef could not make one";
+    EXPECT_EQ(platform::Utf8ToLocalCodePage("Gr\xC3\xB6\xC3\x9F"
+                                            "e.cam"),
               "Gr\xF6\xDF"
               "e.cam");
-    EXPECT_EQ(missing, "??.cam");
+    EXPECT_EQ(platform::Utf8ToLocalCodePage("\xE7\x9B\xB8\xE6\x9C\xBA.cam"), "??.cam");
 }
 
 TEST(PlatformCodePage, PlainCLocaleKeepsUtf8) {
