@@ -1,7 +1,6 @@
 // features: the feature tree read through the camera library, as JSON and text.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "ToolRunner.h"
@@ -9,16 +8,8 @@
 namespace {
 
 using nlohmann::json;
+using tooltest::FindNode;
 using tooltest::RunSim;
-
-const json* FindNode(const json& tree, const std::string& name) {
-    if (tree.value("name", "") == name) return &tree;
-    if (!tree.contains("features")) return nullptr;
-    for (const json& child : tree["features"]) {
-        if (const json* found = FindNode(child, name)) return found;
-    }
-    return nullptr;
-}
 
 TEST(FeaturesCommand, JsonTreeHasTypesAccessRangesUnitsAndEntries) {
     const auto result = RunSim({"features", "SIM-AREA-001", "--json"});

@@ -146,7 +146,9 @@ TEST_F(NodeMapTest, NotAvailableNodesRefuseEveryValueOperation) {
                  GenICam::AccessException);
 }
 
-TEST_F(NodeMapTest, EnumEntriesAreNodesButNotFeatures) {
+// Enumeration entries are nodes but not features; a category lists only the
+// children that exist.
+TEST_F(NodeMapTest, ListingEntriesAndCategories) {
     INode* entry = map.GetNode("EnumEntry_PixelFormat_Mono16");
     ASSERT_NE(entry, nullptr);
     EXPECT_FALSE(entry->IsFeature());
@@ -157,9 +159,7 @@ TEST_F(NodeMapTest, EnumEntriesAreNodesButNotFeatures) {
     EXPECT_EQ(typed->GetSymbolic(), "Mono16");
     EXPECT_EQ(static_cast<IEnumEntry*>(typed),
               CEnumerationPtr(map.GetNode("PixelFormat"))->GetEntryByName("Mono16"));
-}
 
-TEST_F(NodeMapTest, FeatureFlagAndNodeListing) {
     map.Ref("Opaque").Feature(false);
     EXPECT_FALSE(map.GetNode("Opaque")->IsFeature());
     NodeList_t nodes;
@@ -167,9 +167,7 @@ TEST_F(NodeMapTest, FeatureFlagAndNodeListing) {
     EXPECT_EQ(nodes.size(), 13u);  // 11 nodes and two enumeration entries
     EXPECT_EQ(nodes.front()->GetName(), "Flag");
     EXPECT_EQ(map.GetDeviceName(), "Device");
-}
 
-TEST_F(NodeMapTest, CategoryListsOnlyExistingChildren) {
     FeatureList_t features;
     CCategoryPtr(map.GetNode("Root"))->GetFeatures(features);
     ASSERT_EQ(features.size(), 2u);
