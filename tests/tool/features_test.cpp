@@ -38,7 +38,7 @@ TEST(FeaturesCommand, JsonTreeHasTypesAccessRangesUnitsAndEntries) {
     EXPECT_EQ(FindNode(root, "TLParamsLocked"), nullptr);
 }
 
-TEST(FeaturesCommand, TextShowsValueUnitRangeAndEntries) {
+TEST(FeaturesCommand, TextShowsValueUnitRangeAndEntriesAndTheGrabber) {
     const auto text = RunSim({"features", "SIM-AREA-001"});
     ASSERT_EQ(text.exitCode, 0) << text.err;
     EXPECT_NE(text.out.find("  ExposureTimeAbs (float, RW) = 10000 us  [min 20, max 1e+06]"),
@@ -46,9 +46,8 @@ TEST(FeaturesCommand, TextShowsValueUnitRangeAndEntries) {
         << text.out;
     EXPECT_NE(text.out.find("  PixelFormat (enum, RW) = Mono8  {Mono8, Mono10, Mono12, Mono16}"),
               std::string::npos);
-}
 
-TEST(FeaturesCommand, CameraLinkCameraShowsItsGrabberTooAndUnknownSerialFails) {
+    // A Camera Link camera shows its grabber too; an unknown serial fails.
     const auto missing = RunSim({"features", "NO-SUCH-CAMERA"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("NO-SUCH-CAMERA"), std::string::npos) << missing.err;
