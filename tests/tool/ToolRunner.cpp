@@ -35,10 +35,6 @@ struct Pipe {
     }
 };
 
-}  // namespace
-
-namespace {
-
 ToolResult Run(std::vector<std::string> argvStrings, const std::string& stdinPath,
                const OutputWatcher& watch, int timeoutMs) {
     std::vector<char*> argv;
@@ -74,21 +70,16 @@ ToolResult Run(std::vector<std::string> argvStrings, const std::string& stdinPat
                          {err.fd[0], static_cast<short>(errOpen ? POLLIN : 0), 0}};
         if (poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 200))) < 0) continue;
         char buffer[4096];
-        if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) {
-            const ssize_t n = read(out.fd[0], buffer, sizeof(buffer));
+        bool* open[2] = {&outOpen, &errOpen};
+        std::string* text[2] = {&result.out, &result.err};
+        for (int i = 0; i < 2; ++i) {
+            if (!*open[i] || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            const ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
             if (n <= 0) {
-                outOpen = false;
+                *open[i] = false;
             } else {
-                result.out.append(buffer, static_cast<std::size_t>(n));
-                if (watch) watch(pid, result.out);
-            }
-        }
-        if (errOpen && (fds[1].revents & (POLLIN | POLLHUP))) {
-            const ssize_t n = read(err.fd[0], buffer, sizeof(buffer));
-            if (n <= 0) {
-                errOpen = false;
-            } else {
-                result.err.append(buffer, static_cast<std::size_t>(n));
+                text[i]->append(buffer, static_cast<std::size_t>(n));
+                if (i == 0 && watch) watch(pid, result.out);
             }
         }
     }
@@ -143,11 +134,26 @@ std::string TempDir::Write(const std::string& name, const std::string& text) con
 std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& prefix) {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line);) {
         if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line);
     }
     return lines;
+}
+
+const nlohmann::json* FindNode(const nlohmann::json& tree, const std::string& name) {
+    if (tree.value("name", "") == name) return &tree;
+    if (!tree.contains("features")) return nullptr;
+    for (const nlohmann::json& child : tree["features"]) {
+        if (const nlohmann::json* found = FindNode(child, name)) return found;
+    }
+    return nullptr;
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+    std::vector<nlohmann::json> objects;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) objects.push_back(nlohmann::json::parse(line));
+    return objects;
 }
 
 }  // namespace tooltest

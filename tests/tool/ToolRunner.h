@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -53,5 +54,11 @@ private:
 
 /// The lines of text that start with prefix.
 std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& prefix);
+
+/// The node called name in a features --json tree, or null.
+const nlohmann::json* FindNode(const nlohmann::json& tree, const std::string& name);
+
+/// One JSON object per line of text (grab --json).
+std::vector<nlohmann::json> JsonLines(const std::string& text);
 
 }  // namespace tooltest

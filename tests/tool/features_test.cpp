@@ -1,7 +1,6 @@
 // features: the feature tree read through the camera library, as JSON and text.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "ToolRunner.h"
@@ -9,16 +8,8 @@
 namespace {
 
 using nlohmann::json;
+using tooltest::FindNode;
 using tooltest::RunSim;
-
-const json* FindNode(const json& tree, const std::string& name) {
-    if (tree.value("name", "") == name) return &tree;
-    if (!tree.contains("features")) return nullptr;
-    for (const json& child : tree["features"]) {
-        if (const json* found = FindNode(child, name)) return found;
-    }
-    return nullptr;
-}
 
 TEST(FeaturesCommand, JsonTreeHasTypesAccessRangesUnitsAndEntries) {
     const auto result = RunSim({"features", "SIM-AREA-001", "--json"});
@@ -47,7 +38,7 @@ TEST(FeaturesCommand, JsonTreeHasTypesAccessRangesUnitsAndEntries) {
     EXPECT_EQ(FindNode(root, "TLParamsLocked"), nullptr);
 }
 
-TEST(FeaturesCommand, TextShowsValueUnitRangeAndEntries) {
+TEST(FeaturesCommand, TextShowsValueUnitRangeAndEntriesAndTheGrabber) {
     const auto text = RunSim({"features", "SIM-AREA-001"});
     ASSERT_EQ(text.exitCode, 0) << text.err;
     EXPECT_NE(text.out.find("  ExposureTimeAbs (float, RW) = 10000 us  [min 20, max 1e+06]"),
@@ -55,9 +46,8 @@ TEST(FeaturesCommand, TextShowsValueUnitRangeAndEntries) {
         << text.out;
     EXPECT_NE(text.out.find("  PixelFormat (enum, RW) = Mono8  {Mono8, Mono10, Mono12, Mono16}"),
               std::string::npos);
-}
 
-TEST(FeaturesCommand, CameraLinkCameraShowsItsGrabberTooAndUnknownSerialFails) {
+    // A Camera Link camera shows its grabber too; an unknown serial fails.
     const auto missing = RunSim({"features", "NO-SUCH-CAMERA"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("NO-SUCH-CAMERA"), std::string::npos) << missing.err;

@@ -165,15 +165,14 @@ expect 0
     EXPECT_NE(result.out.find("value=null min="), std::string::npos) << "partial null out-pointers";
 }
 
-TEST(ShellExpect, MismatchStopsTheScriptWithTheLineNumber) {
+// A failed call fails the run unless the expect right after it checks it; a
+// mismatched expect stops the script and names its line.
+TEST(ShellExpect, ChecksTheCallJustBeforeIt) {
     const auto result = RunShellScript("isopen null\n\n# comment\nexpect 1\nisopen null\n");
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("line 4"), std::string::npos) << result.err;
     EXPECT_EQ(tooltest::LinesStartingWith(result.out, "IsOpen(null)").size(), 1u)
         << "nothing runs after a failed expect";
-}
-
-TEST(ShellExpect, UncheckedFailureFailsTheRunAndCheckedOneDoesNot) {
     EXPECT_EQ(RunShellScript("getparamint null Width\n").exitCode, 1);
     EXPECT_EQ(RunShellScript("getparamint null Width\nexpect 101007\n").exitCode, 0);
     EXPECT_EQ(RunShellScript("getparamint null Width\nexpect any\n").exitCode, 0);

@@ -1,9 +1,7 @@
 // qrvacq against Aravis's fake GigE Vision camera on 127.0.0.1.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "FakeGvCamera.h"
 #include "ToolRunner.h"
@@ -11,6 +9,7 @@
 namespace {
 
 using nlohmann::json;
+using tooltest::FindNode;
 using tooltest::RunTool;
 
 bool ListsAravis(const std::string& listJson, std::string* serial = nullptr) {
@@ -22,15 +21,6 @@ bool ListsAravis(const std::string& listJson, std::string* serial = nullptr) {
         return true;
     }
     return false;
-}
-
-const json* FindNode(const json& tree, const std::string& name) {
-    if (tree.value("name", "") == name) return &tree;
-    if (!tree.contains("features")) return nullptr;
-    for (const json& child : tree["features"]) {
-        if (const json* found = FindNode(child, name)) return found;
-    }
-    return nullptr;
 }
 
 class ToolOverFake : public ::testing::Test {
@@ -103,9 +93,7 @@ TEST_F(ToolOverFake, GrabJsonCountsEveryFrameOfTheCamera) {
     tooltest::TempDir dir;
     const auto result = Tool({"grab", serial, "-n", "5", "--json", "-o", dir.Path().string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    std::istringstream lines(result.out);
-    std::vector<json> objects;
-    for (std::string line; std::getline(lines, line);) objects.push_back(json::parse(line));
+    const std::vector<json> objects = tooltest::JsonLines(result.out);
     ASSERT_EQ(objects.size(), 6u) << result.out;
     EXPECT_EQ(objects[4].at("index"), 5);
     const json& summary = objects[5];

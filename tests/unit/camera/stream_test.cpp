@@ -39,8 +39,10 @@ protected:
     ICamera* camera = nullptr;
 };
 
-TEST_F(StreamTest, NotRunningUntilStartedAndAfterStop) {
-    Use({Cam("A")});
+TEST_F(StreamTest, NotRunningUntilStartedAfterStopAndAfterAFailedStart) {
+    auto failing = Cam("F");
+    failing.startError = 5;
+    Use({Cam("A"), failing});
     camera = CreateCameraBySN("A");
     IFrame* frame = nullptr;
     auto t0 = Clock::now();
@@ -54,16 +56,10 @@ TEST_F(StreamTest, NotRunningUntilStartedAndAfterStop) {
     EXPECT_EQ(c.getFrame, 2);
     EXPECT_EQ(c.getFrameTimeouts, (std::vector<int64_t>{5000, 5000}));
     EXPECT_EQ(c.startArgs, (std::vector<std::pair<int, int>>{{3, -1}}));
-}
 
-TEST_F(StreamTest, StartErrorKeepsTheStreamStopped) {
-    auto desc = Cam("A");
-    desc.startError = 5;
-    Use({desc});
-    camera = CreateCameraBySN("A");
-    EXPECT_EQ(camera->startGrabbing(0, -1), 5);
-    IFrame* frame = nullptr;
-    EXPECT_EQ(camera->getFrame(&frame, 0), FrameNotRunning);
+    CameraGuard f(CreateCameraBySN("F"));
+    EXPECT_EQ(f->startGrabbing(0, -1), 5);
+    EXPECT_EQ(f->getFrame(&frame, 0), FrameNotRunning);
 }
 
 TEST_F(StreamTest, SlowFreeRunTimesOut) {
@@ -133,16 +129,21 @@ TEST_F(StreamTest, ScriptStepsComeFirstInOrder) {
     frame->release();
 }
 
-TEST_F(StreamTest, MaxFramesStopsTheStream) {
+// Each start restarts the frame ids and the frame budget.
+TEST_F(StreamTest, MaxFramesStopsTheStreamAndIdsRestartWithEachStart) {
     auto desc = Cam("A");
     desc.frameRate = 0;
     Start(desc, 2);
-    for (int i = 0; i < 2; ++i) {
-        IFrame* frame = nullptr;
+    IFrame* frame = nullptr;
+    ASSERT_EQ(camera->getFrame(&frame, 100), FrameOk);
+    frame->release();
+    ASSERT_EQ(camera->startGrabbing(0, 2), 0);
+    for (uint64_t id = 1; id <= 2; ++id) {
+        frame = nullptr;
         ASSERT_EQ(camera->getFrame(&frame, 100), FrameOk);
+        EXPECT_EQ(frame->getFrameId(), id);
         frame->release();
     }
-    IFrame* frame = nullptr;
     EXPECT_EQ(camera->getFrame(&frame, 100), FrameNotRunning);
 }
 
@@ -171,20 +172,6 @@ TEST_F(StreamTest, FramesOutAndDoubleReleaseAccounting) {
     auto c = KZRSIM::Counters("A");
     EXPECT_EQ(c.framesDelivered, 6);
     EXPECT_EQ(c.framesOut, 0);
-}
-
-TEST_F(StreamTest, FrameIdsRestartWithEachStart) {
-    auto desc = Cam("A");
-    desc.frameRate = 0;
-    Start(desc);
-    IFrame* frame = nullptr;
-    ASSERT_EQ(camera->getFrame(&frame, 0), FrameOk);
-    frame->release();
-    ASSERT_EQ(camera->startGrabbing(0, -1), 0);
-    frame = nullptr;
-    ASSERT_EQ(camera->getFrame(&frame, 0), FrameOk);
-    EXPECT_EQ(frame->getFrameId(), 1u);
-    frame->release();
 }
 
 TEST_F(StreamTest, ChunksInOrderFromCameraOrStep) {

@@ -84,7 +84,7 @@ TEST(PortNode, ReadWriteWithinItsSize) {
     EXPECT_THROW(port->Write(&value, -1, 4), OutOfRangeException);
 }
 
-TEST(CommandNode, ImmediateAndNeverCompletion) {
+TEST(CommandNode, ImmediateNeverAndNotWritable) {
     CMemoryNodeMap map;
     map.AddCommand("Now");
     map.AddCommand("Stuck", ECommandCompletion::Never);
@@ -98,6 +98,12 @@ TEST(CommandNode, ImmediateAndNeverCompletion) {
     EXPECT_FALSE(stuck->IsDone());
     EXPECT_EQ(map.ExecuteCount("Now"), 1);
     EXPECT_THROW(now->ToString(), GenICam::LogicalErrorException);
+
+    map.AddCommand("Reset").Access(RO);
+    EXPECT_THROW(CCommandPtr(map.GetNode("Reset"))->Execute(), AccessException);
+    EXPECT_EQ(map.ExecuteCount("Reset"), 0);
+    map.AddInteger("Width", 1, 0, 10);
+    EXPECT_THROW(map.Ref("Width").Completion(ECommandCompletion::Never), std::logic_error);
 }
 
 TEST(CommandNode, AfterPollsAnswersFalseThatManyTimesPerExecute) {
@@ -136,13 +142,4 @@ TEST(CommandNode, AfterDelayCompletesOnceTheDelayPassed) {
         done = cmd->IsDone();
     }
     EXPECT_TRUE(done);
-}
-
-TEST(CommandNode, NotWritableCommandRefusesExecute) {
-    CMemoryNodeMap map;
-    map.AddCommand("Reset").Access(RO);
-    EXPECT_THROW(CCommandPtr(map.GetNode("Reset"))->Execute(), AccessException);
-    EXPECT_EQ(map.ExecuteCount("Reset"), 0);
-    map.AddInteger("Width", 1, 0, 10);
-    EXPECT_THROW(map.Ref("Width").Completion(ECommandCompletion::Never), std::logic_error);
 }
