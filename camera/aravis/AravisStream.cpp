@@ -76,7 +76,7 @@ CArvFrame::~CArvFrame() = default;
 
 std::list<IChunk*> CArvFrame::getChunkList() const {
     std::list<IChunk*> out;
-    for (const CArvChunk& chunk : m_chunks) out.push_back(const_cast<CArvChunk*>(&chunk));
+    for (const CByteChunk& chunk : m_chunks) out.push_back(const_cast<CByteChunk*>(&chunk));
     return out;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AravisSystem.h"
+#include "ByteChunk.h"
 #include "ChunkWalk.h"
 #include "GObjectPtr.h"
 #include "KZRGeniCam.h"
@@ -42,19 +43,6 @@ private:
     std::atomic<long long> m_left;  // frames still to deliver; negative: no limit
 };
 
-class CArvChunk final : public IChunk {
-public:
-    CArvChunk(const uint8_t* data, uint64_t size) : m_data(data), m_size(size) {}
-    ~CArvChunk() override = default;
-    CArvChunk(const CArvChunk&) = default;
-    const void* getData() const override { return m_data; }
-    uint64_t getSize() const override { return m_size; }
-
-private:
-    const uint8_t* m_data;
-    uint64_t m_size;
-};
-
 /// A frame over one popped buffer; the buffer returns to the stream at release().
 class CArvFrame final : public IFrame {
 public:
@@ -87,7 +75,7 @@ private:
     uint64_t m_imageSize = 0;
     void* m_image = nullptr;
     std::vector<uint8_t> m_packed;  // rows without padding, only when Aravis pads
-    std::vector<CArvChunk> m_chunks;
+    std::vector<CByteChunk> m_chunks;
 };
 
 }  // namespace KZRGENICAM::detail

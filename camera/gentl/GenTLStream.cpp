@@ -216,7 +216,7 @@ bool CGenTLFrame::Fill(const std::vector<uint8_t>& memory) {
 
 std::list<IChunk*> CGenTLFrame::getChunkList() const {
     std::list<IChunk*> out;
-    for (const CGenTLChunk& c : m_chunks) out.push_back(const_cast<CGenTLChunk*>(&c));
+    for (const CByteChunk& c : m_chunks) out.push_back(const_cast<CByteChunk*>(&c));
     return out;
 }
 

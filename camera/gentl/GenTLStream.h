@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "ByteChunk.h"
 #include "GenTLPortDevice.h"
 #include "KZRGeniCam.h"
 
@@ -52,19 +53,6 @@ private:
     std::atomic<long long> m_left;  // frames still to deliver; negative: no limit
 };
 
-class CGenTLChunk final : public IChunk {
-public:
-    CGenTLChunk(const uint8_t* data, uint64_t size) : m_data(data), m_size(size) {}
-    ~CGenTLChunk() override = default;
-    CGenTLChunk(const CGenTLChunk&) = default;
-    const void* getData() const override { return m_data; }
-    uint64_t getSize() const override { return m_size; }
-
-private:
-    const uint8_t* m_data;
-    uint64_t m_size;
-};
-
 /// A frame over one delivered buffer; the buffer is queued again at release().
 class CGenTLFrame final : public IFrame {
 public:
@@ -100,7 +88,7 @@ private:
     uint64_t m_imageSize = 0;
     void* m_image = nullptr;
     std::vector<uint8_t> m_packed;  // rows without padding, only when the producer pads
-    std::vector<CGenTLChunk> m_chunks;
+    std::vector<CByteChunk> m_chunks;
 };
 
 }  // namespace KZRGENICAM::detail

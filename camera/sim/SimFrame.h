@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ByteChunk.h"
 #include "SimState.h"
 
 namespace KZRSIM::detail {
@@ -33,19 +34,6 @@ private:
     std::map<Layout, std::array<std::vector<std::unique_ptr<uint8_t[]>>, kRing>> m_free;
 };
 
-class CSimChunk final : public KZRGENICAM::IChunk {
-public:
-    CSimChunk(const uint8_t* data, uint64_t size) : m_data(data), m_size(size) {}
-    ~CSimChunk() override = default;
-    CSimChunk(const CSimChunk&) = default;
-    const void* getData() const override { return m_data; }
-    uint64_t getSize() const override { return m_size; }
-
-private:
-    const uint8_t* m_data;
-    uint64_t m_size;
-};
-
 /// Chunk blocks shared by the frames that carry them.
 class CChunkSet {
 public:
@@ -54,7 +42,7 @@ public:
 
 private:
     std::vector<std::vector<uint8_t>> m_blocks;
-    std::vector<CSimChunk> m_chunks;
+    std::vector<KZRGENICAM::CByteChunk> m_chunks;
 };
 
 class CSimFrame final : public KZRGENICAM::IFrame, public CGraveItem {
