@@ -2,6 +2,8 @@
 // the full entry list of an enumeration. Kept apart from the value access.
 #include "AravisNodes.h"
 
+#include <algorithm>
+
 namespace KZRGENICAM::detail {
 
 namespace {
@@ -59,6 +61,9 @@ void CEnumerationPart::GetEntries(GenApi::NodeList_t& entries) {
         auto* entry = static_cast<ArvGcNode*>(item->data);
         if (ARV_IS_GC_ENUM_ENTRY(entry)) entries.push_back(m_map->EntryFor(m_name, entry));
     }
+    // Aravis keeps the entries last first; GetSymbolics and the description list
+    // them in document order.
+    std::reverse(entries.begin(), entries.end());
 }
 
 }  // namespace KZRGENICAM::detail

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "NodeFixture.h"
@@ -60,6 +61,13 @@ TEST_F(NodeMapOnMemory, AccessModesCombineTheNodesBehindAFeature) {
     CEnumerationPtr format = map->GetNode("PixelFormat");
     format->GetSymbolics(symbolics);
     for (const gcstring& symbolic : symbolics) EXPECT_NE(symbolic, gcstring("RGB8"));
+    // The full entry list, unavailable ones too, in the description's order.
+    NodeList_t entries;
+    format->GetEntries(entries);
+    std::vector<std::string> names;
+    for (INode* entry : entries) names.push_back(entry->GetName().c_str());
+    EXPECT_EQ(names, (std::vector<std::string>{"Mono8", "Mono10", "Mono12", "Mono16", "BayerRG8",
+                                               "RGB8"}));
 }
 
 TEST_F(NodeMapOnMemory, EveryNodeAravisReadsReadsTheSameAndTakesItsValueBack) {
