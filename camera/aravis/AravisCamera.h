@@ -14,6 +14,7 @@
 #include "AravisSystem.h"
 #include "GObjectPtr.h"
 #include "KZRGeniCam.h"
+#include "RecordCameraInfo.h"
 
 namespace KZRGENICAM::detail {
 
@@ -27,27 +28,7 @@ struct SDeviceRecord {
     std::string link;
 };
 
-class CAravisCameraInfo final : public ICameraInfo {
-public:
-    /// ownedByCamera: the camera's own record, which release() leaves alone.
-    CAravisCameraInfo(SDeviceRecord record, bool ownedByCamera)
-        : m_record(std::move(record)), m_ownedByCamera(ownedByCamera) {}
-    ~CAravisCameraInfo() override = default;
-
-    int getInterfaceType() const override { return m_record.transport; }
-    const char* getId() const override { return m_record.id.c_str(); }
-    const char* getSerialNumber() const override { return m_record.serial.c_str(); }
-    const char* getManufacturer() const override { return m_record.vendor.c_str(); }
-    const char* getModelName() const override { return m_record.model.c_str(); }
-    const char* getLinkName() const override { return m_record.link.c_str(); }
-    void release() override {
-        if (!m_ownedByCamera) delete this;
-    }
-
-private:
-    SDeviceRecord m_record;
-    bool m_ownedByCamera;
-};
+using CAravisCameraInfo = CRecordCameraInfo<SDeviceRecord>;
 
 /// The device module: a node map per open, kept (detached) until the camera goes
 /// so that a map lent out before close() never dangles.

@@ -12,30 +12,11 @@
 #include "AravisNodeMap.h"
 #include "GenTLPortDevice.h"
 #include "KZRGeniCam.h"
+#include "RecordCameraInfo.h"
 
 namespace KZRGENICAM::detail {
 
-class CGenTLCameraInfo final : public ICameraInfo {
-public:
-    CGenTLCameraInfo(SGenTLDeviceRecord record, bool ownedByCamera)
-        : m_record(std::move(record)), m_ownedByCamera(ownedByCamera) {}
-    ~CGenTLCameraInfo() override = default;
-
-    int getInterfaceType() const override { return m_record.transport; }
-    const char* getId() const override { return m_record.id.c_str(); }
-    const char* getSerialNumber() const override { return m_record.serial.c_str(); }
-    const char* getManufacturer() const override { return m_record.vendor.c_str(); }
-    const char* getModelName() const override { return m_record.model.c_str(); }
-    const char* getLinkName() const override { return m_record.link.c_str(); }
-    void release() override {
-        if (!m_ownedByCamera) delete this;
-    }
-    const SGenTLDeviceRecord& Record() const { return m_record; }
-
-private:
-    SGenTLDeviceRecord m_record;
-    bool m_ownedByCamera;
-};
+using CGenTLCameraInfo = CRecordCameraInfo<SGenTLDeviceRecord>;
 
 /// A module whose node map comes and goes with the camera's opens; maps lent out
 /// are kept (detached) until the camera goes, so they never dangle.
