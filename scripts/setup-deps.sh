@@ -11,6 +11,7 @@ packages=(
   clang-format file binutils gcovr
   libaravis-dev libusb-1.0-0-dev aravis-tools
   zlib1g-dev
+  iproute2 util-linux
   clang-14 libclang-rt-14-dev
 )
 
