@@ -202,7 +202,9 @@ private:
     // the operators (a precedence stack); only parentheses and function
     // arguments recurse, at most kMaxDepth deep.
     void ParseExpression() {
-        if (++m_depth > kMaxDepth) Fail("nested deeper than " + std::to_string(kMaxDepth));
+        // The whole formula is level 0; each parenthesis or call opens one more.
+        if (m_depth > kMaxDepth) Fail("nested deeper than " + std::to_string(kMaxDepth));
+        ++m_depth;
         std::vector<SPending> stack;
         bool expectOperand = true;
         for (;;) {
@@ -260,7 +262,6 @@ private:
             stack.push_back({SPending::Binary, binary->op, binary->precedence, patch});
             expectOperand = true;
         }
-        if (expectOperand) Fail(m_pos < m_text.size() ? "expected a value" : "unexpected end");
         while (!stack.empty()) {
             Finish(stack.back());
             stack.pop_back();
@@ -444,13 +445,16 @@ int64_t ShiftRight(int64_t x, int64_t n) {
                  : static_cast<int64_t>(static_cast<uint64_t>(x) >> n);
 }
 
+// x rounded to a number of decimals; negative counts round to tens, hundreds...
+// The power of ten is exact for the counts that matter, so divide or multiply
+// by it rather than by its inexact reciprocal.
 double Round2(double x, int64_t decimals) {
     if (decimals > 400) return x;
     if (decimals < -400) return 0.0 * x;
-    const double scale = std::pow(10.0, static_cast<double>(decimals));
-    const double scaled = x * scale;
+    const double scale = std::pow(10.0, static_cast<double>(decimals < 0 ? -decimals : decimals));
+    const double scaled = decimals < 0 ? x / scale : x * scale;
     if (!std::isfinite(scaled)) return x;
-    return std::round(scaled) / scale;
+    return decimals < 0 ? std::round(scaled) * scale : std::round(scaled) / scale;
 }
 
 double FloatFunction(EOp op, double x) {
