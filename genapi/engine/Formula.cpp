@@ -249,7 +249,8 @@ private:
             }
             const SBinary* binary = nullptr;
             for (const SBinary& b : kBinaries) {
-                if (m_text.compare(m_pos, b.length, b.text) == 0) {
+                if (c == b.text[0] &&
+                    (b.length == 1 || (m_pos + 1 < m_text.size() && m_text[m_pos + 1] == b.text[1]))) {
                     binary = &b;
                     break;
                 }
@@ -598,6 +599,7 @@ struct SFloatRules {
 };
 
 // Storage on the C++ stack for the common small formula, on the heap beyond.
+// Only the first n elements are initialised, to T().
 template <class T, size_t N>
 class CScratch {
 public:
@@ -605,12 +607,14 @@ public:
         if (n > N) {
             m_heap.resize(n);
             m_data = m_heap.data();
+        } else {
+            for (size_t k = 0; k < n; ++k) m_local[k] = T();
         }
     }
     T& operator[](size_t i) { return m_data[i]; }
 
 private:
-    T m_local[N]{};
+    T m_local[N];
     std::vector<T> m_heap;
     T* m_data = m_local;
 };
