@@ -47,10 +47,11 @@ int main() {
     for (const std::string& t : texts) formulas.push_back(CFormula::Parse(t, names));
     const double parseNs = NsSince(start, kFormulas);
     std::printf("parse: %zu formulas (%zu bytes) in %.2f ms, %.0f ns per formula, %.1f MB/s\n",
-                kFormulas, bytes, parseNs * kFormulas / 1e6, parseNs, bytes / (parseNs * kFormulas) * 1e3);
+                kFormulas, bytes, parseNs * kFormulas / 1e6, parseNs,
+                bytes / (parseNs * kFormulas) * 1e3);
 
-    const SFormulaValue values[] = {SFormulaValue::Int(1280), SFormulaValue::Int(1024),
-                                    SFormulaValue::Int(64),   SFormulaValue::Int(2),
+    const SFormulaValue values[] = {SFormulaValue::Int(1280),  SFormulaValue::Int(1024),
+                                    SFormulaValue::Int(64),    SFormulaValue::Int(2),
                                     SFormulaValue::Float(3.5), SFormulaValue::Float(0.75)};
     const auto variable = [&](size_t i) { return values[i]; };
     constexpr size_t kRounds = 200;
@@ -61,7 +62,10 @@ int main() {
         for (size_t r = 0; r < kRounds; ++r) {
             for (const auto& f : formulas) {
                 const SFormulaValue v = f->Evaluate(variable, integerMode);
-                if (integerMode) sinkInt = sinkInt + v.i; else sinkFloat = sinkFloat + v.f;
+                if (integerMode)
+                    sinkInt = sinkInt + v.i;
+                else
+                    sinkFloat = sinkFloat + v.f;
             }
         }
         std::printf("evaluate (%s mode): %.0f ns per formula\n", integerMode ? "integer" : "float",
@@ -75,6 +79,7 @@ int main() {
         const int64_t w = callback(0).i, h = callback(1).i, o = callback(2).i;
         sinkInt = sinkInt + (((w + static_cast<int64_t>(r % 5000)) * h - (o >> 2)) & 0xFFFF);
     }
-    std::printf("reference (C++, same callback): %.0f ns per formula\n", NsSince(start, kRounds * kFormulas));
+    std::printf("reference (C++, same callback): %.0f ns per formula\n",
+                NsSince(start, kRounds * kFormulas));
     return 0;
 }
