@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "../../../genapi/engine/Formula.h"
 #include "GCBase.h"
+#include "engine/Formula.h"
 
 using GenApi::engine::CFormula;
 using GenApi::engine::SFormulaValue;
