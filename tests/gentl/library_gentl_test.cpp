@@ -148,6 +148,34 @@ TEST_F(ThreadsGenTLTest, FramesFollowTheShapeAndAreQueuedAgainOnRelease) {
     EXPECT_EQ(camera->getFrame(&frame, 100), FrameNotRunning);  // maxFrames reached
 }
 
+TEST_F(ThreadsGenTLTest, FrameLimitHoldsForConcurrentCallers) {
+    CameraPtr camera = OpenCamera(kAreaSerial);
+    ASSERT_TRUE(camera);
+    SetInt(*camera, "Width", 64);
+    SetInt(*camera, "Height", 16);
+    // Both callers wait before the first frame exists; then two frames come.
+    SetEnum(*camera, "TriggerMode", "On");
+    GenApi::CCommandPtr trigger(DeviceMap(*camera)->GetNode("TriggerSoftware"));
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_EQ(camera->startGrabbing(4, 1), 0);
+        std::atomic<int> delivered{0};
+        auto grab = [&] {
+            IFrame* frame = nullptr;
+            if (camera->getFrame(&frame, 2000) != FrameOk) return;
+            ++delivered;
+            frame->release();
+        };
+        std::thread first(grab), second(grab);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        trigger->Execute();
+        trigger->Execute();
+        first.join();
+        second.join();
+        ASSERT_EQ(delivered.load(), 1) << "round " << round;
+        ASSERT_EQ(camera->stopGrabbing(), 0);
+    }
+}
+
 TEST_F(ThreadsGenTLTest, GetFrameCodesTimeoutAbortAndIncomplete) {
     CameraPtr camera = OpenCamera(kAreaSerial);
     ASSERT_TRUE(camera);
