@@ -89,8 +89,9 @@ ToolResult Run(std::vector<std::string> argvStrings, const OutputWatcher& watch,
 
 }  // namespace
 
-ToolResult RunSim(const std::vector<std::string>& args, const OutputWatcher& watch, int timeoutMs) {
-    std::vector<std::string> argv = {QRVACQ_EXE, "--plugin", QRVACQ_PLUGIN, "--sim", "demo"};
+ToolResult RunSim(const std::vector<std::string>& args, const OutputWatcher& watch, int timeoutMs,
+                  const std::string& scenario) {
+    std::vector<std::string> argv = {QRVACQ_EXE, "--plugin", QRVACQ_PLUGIN, "--sim", scenario};
     argv.insert(argv.end(), args.begin(), args.end());
     return Run(argv, watch, timeoutMs);
 }

@@ -21,10 +21,10 @@ struct ToolResult {
 /// Called whenever stdout grew; may signal the child.
 using OutputWatcher = std::function<void(pid_t pid, const std::string& out)>;
 
-/// Runs qrvacq --plugin <built plug-in> --sim demo args..., standard input
+/// Runs qrvacq --plugin <built plug-in> --sim scenario args..., standard input
 /// /dev/null; watch sees stdout as it grows. The child is killed after timeoutMs.
 ToolResult RunSim(const std::vector<std::string>& args, const OutputWatcher& watch = {},
-                  int timeoutMs = 120000);
+                  int timeoutMs = 120000, const std::string& scenario = "demo");
 
 /// A fresh directory, removed with its content at the end of the scope.
 class TempDir {

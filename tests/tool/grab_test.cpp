@@ -157,6 +157,28 @@ TEST(GrabOutput, TheGrabLoopDoesNotWaitForTheDisk) {
     EXPECT_TRUE(fs::exists(dir.Path() / "frame_0010.png"));
 }
 
+// The writer wakes for each frame: frame 2 is on disk when frame 3 arrives a
+// second later (by then the writer waits), not only once the grab ends; and it
+// wakes to finish when the last grab, 300 ms after frame 3, fails.
+TEST(GrabOutput, TheWriterWakesForEachFrameAndForTheEnd) {
+    TempDir dir;
+    const fs::path second = dir.Path() / "frame_0002.png";
+    bool seen = false, writtenByFrame3 = false;
+    const auto result = RunSim(
+        {"grab", "SLOW-01", "-n", "4", "--timeout", "5000", "-o", dir.Path().string()},
+        [&](pid_t, const std::string& out) {
+            if (seen || out.find("frame 3:") == std::string::npos) return;
+            seen = true;
+            writtenByFrame3 = fs::exists(second) && fs::file_size(second) > 0;
+        },
+        20000, QRV_SIM_FIXTURES "/slow.json");
+    ASSERT_FALSE(result.timedOut) << result.out << result.err;
+    ASSERT_EQ(result.exitCode, 1) << result.out << result.err;
+    ASSERT_TRUE(seen) << result.out;
+    EXPECT_TRUE(writtenByFrame3);
+    EXPECT_NE(result.out.find("3 frames written"), std::string::npos) << result.out;
+}
+
 TEST(GrabInterrupt, CtrlCEndsTheLoopAndStillStops) {
     bool sent = false;
     const auto result = RunSim(

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "SimFixture.h"
+#include "SimScenario.h"
 
 using namespace KZRGENICAM;
 using Clock = std::chrono::steady_clock;

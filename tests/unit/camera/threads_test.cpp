@@ -6,7 +6,7 @@
 #include <memory>
 #include <thread>
 
-#include "SimFixture.h"
+#include "SimScenario.h"
 
 using namespace KZRGENICAM;
 using Clock = std::chrono::steady_clock;

@@ -54,6 +54,9 @@ TEST_F(ParamTest, LogLinesNameTheRequestedFeature) {
     ASSERT_EQ(0, s.Close());
     EXPECT_EQ(101007, s.GetParamInt("Width", &v, &v, &v, &v));
     EXPECT_EQ(5u, LogMessages().size()) << "a closed camera logs nothing";
+    // A closed camera is reported before the host's buffer is looked at.
+    EXPECT_EQ(101007, s.GetRegisterData("R", nullptr, 4));
+    EXPECT_EQ(101007, s.SetRegisterData("R", nullptr, -1));
 }
 
 // A write lands even when its read-back is refused; a failed read leaves the
