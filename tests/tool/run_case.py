@@ -29,6 +29,8 @@ import tempfile
 
 DIRECTIVE = re.compile(
     r"^\s*#?\s*(RUN|EXIT|TIMEOUT|CHECK(?:-ERR)?(?:-NEXT|-NOT)?):(.*)$")
+# Something that looks like a directive but is none: a typo, not a comment.
+LOOKALIKE = re.compile(r"^\s*#?\s*(RUN|EXIT|TIMEOUT|CHECK)[A-Z-]*:")
 
 
 class CaseError(Exception):
@@ -53,6 +55,8 @@ def parse(path):
         text = lines[number]
         number += 1
         m = DIRECTIVE.match(text)
+        if not m and LOOKALIKE.match(text):
+            raise CaseError(f"line {number}: unknown directive {text.strip()!r}")
         if not m:
             if text.strip() and not text.lstrip().startswith("#"):
                 loose.append(number)
