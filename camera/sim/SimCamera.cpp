@@ -84,7 +84,7 @@ bool CSimCamera::isConnected() {
 int CSimCamera::startGrabbing(int bufferCount, int maxFrames) {
     Count([&](CameraCounters& c) {
         ++c.startGrabbing;
-        c.startArgs.emplace_back(bufferCount, maxFrames);
+        LogCall(c.startArgs, bufferCount, maxFrames);
     });
     CheckFault(Desc().faults, "startGrabbing");
     if (Desc().startError != 0) return Desc().startError;
@@ -165,7 +165,7 @@ KZRGENICAM::IFrame* CSimCamera::Deliver(Layout layout, bool valid,
 int CSimCamera::getFrame(KZRGENICAM::IFrame** frame, int64_t timeoutMs) {
     Count([&](CameraCounters& c) {
         ++c.getFrame;
-        c.getFrameTimeouts.push_back(timeoutMs);
+        LogCall(c.getFrameTimeouts, timeoutMs);
     });
     CheckFault(Desc().faults, "getFrame");
     if (!frame) return FrameFailed;
@@ -248,7 +248,7 @@ KZRGENICAM::IModule* CSimCamera::getDeviceModule() {
 int CSimCamera::setSerialPort(const char* protocol, const char* port) {
     Count([&](CameraCounters& c) {
         ++c.setSerialPort;
-        c.serialPortArgs.emplace_back(protocol ? protocol : "", port ? port : "");
+        LogCall(c.serialPortArgs, protocol ? protocol : "", port ? port : "");
     });
     CheckFault(Desc().faults, "setSerialPort");
     return 0;

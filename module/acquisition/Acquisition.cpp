@@ -14,6 +14,21 @@
 using qrv::CFrameGuard;
 using qrv::NodeMapOf;
 
+namespace {
+
+/// Hands the frame's pixels to the host image. False when the image refuses the
+/// frame's layout: the image still holds an earlier frame, which must not be
+/// reported as this one. A grab without an image only consumes the frame.
+bool ToHostImage(KZRGENICAM::IFrame& frame, QRVImage* image) {
+    if (!image) return true;
+    return image->GenImageExt(frame.getImageData(), static_cast<int>(frame.getWidth()),
+                              static_cast<int>(frame.getHeight()),
+                              static_cast<int>(frame.getChannels()),
+                              static_cast<int>(frame.getBitsPerChannel()), QRVImage::Default);
+}
+
+}  // namespace
+
 int CGenICamCamera::StartAcquire(int start, int /*unused*/) {
     if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
     if (m_grabbing.load()) return 0;
@@ -120,11 +135,10 @@ int CGenICamCamera::GrabImage(QRVImage* image, int timeoutMs) {
                         << LogEnd;
             return QRV_ERR_CAMERA_IMAGE_DATA;
         }
-        if (image) {
-            image->GenImageExt(frame->getImageData(), static_cast<int>(frame->getWidth()),
-                               static_cast<int>(frame->getHeight()),
-                               static_cast<int>(frame->getChannels()),
-                               static_cast<int>(frame->getBitsPerChannel()), QRVImage::Default);
+        if (!ToHostImage(*frame.Get(), image)) {
+            ModuleLog() << LogBegin << "GrabImage Failed, error = QRV_ERR_CAMERA_IMAGE_DATA" << code
+                        << LogEnd;
+            return QRV_ERR_CAMERA_IMAGE_DATA;
         }
         return 0;
     });
@@ -188,12 +202,7 @@ int CGenICamCamera::GrabImageEx(QRVImage* image, ZelChunkData* chunks, int timeo
         }
         if (!frame.Get()) return QRV_ERR_GRAB_FAILED;
         if (!frame->isValid()) return QRV_ERR_CAMERA_IMAGE_DATA;
-        if (image) {
-            image->GenImageExt(frame->getImageData(), static_cast<int>(frame->getWidth()),
-                               static_cast<int>(frame->getHeight()),
-                               static_cast<int>(frame->getChannels()),
-                               static_cast<int>(frame->getBitsPerChannel()), QRVImage::Default);
-        }
+        if (!ToHostImage(*frame.Get(), image)) return QRV_ERR_CAMERA_IMAGE_DATA;
 
         const std::list<KZRGENICAM::IChunk*> blocks = frame->getChunkList();
         if (blocks.empty()) return 0;
