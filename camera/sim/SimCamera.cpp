@@ -38,11 +38,21 @@ CSimCamera::CSimCamera(std::shared_ptr<Entry> entry, uint64_t epoch)
       m_chunks(m_entry->desc.chunks.empty() ? nullptr
                                             : std::make_shared<CChunkSet>(m_entry->desc.chunks)) {}
 
+CameraCounters& CSimCamera::CountersLocked(State& g) {
+    // Counters are only ever cleared together with an epoch change, so the entry
+    // found in this epoch stays where it is.
+    if (!m_counters || m_countersEpoch != g.epoch) {
+        m_counters = &g.counters[Desc().serial];
+        m_countersEpoch = g.epoch;
+    }
+    return *m_counters;
+}
+
 template <class F>
 void CSimCamera::Count(F&& update) {
     State& g = Global();
     std::lock_guard<std::mutex> lock(g.mutex);
-    update(g.counters[Desc().serial]);
+    update(CountersLocked(g));
 }
 
 void CSimCamera::StopLocked() {
@@ -152,7 +162,7 @@ KZRGENICAM::IFrame* CSimCamera::Deliver(Layout layout, bool valid,
     {
         State& g = Global();
         std::lock_guard<std::mutex> lock(g.mutex);
-        CameraCounters& c = g.counters[Desc().serial];
+        CameraCounters& c = CountersLocked(g);
         ++c.framesDelivered;
         ++c.framesOut;
         ++g.library.framesOut;
