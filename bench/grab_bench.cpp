@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -57,9 +58,12 @@ void Resolve(void* library, const char* name, T& out, bool& ok) {
 const SPlugin& Plugin() {
     static const SPlugin plugin = [] {
         SPlugin p;
-        void* library = dlopen(QRV_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+        // QRV_BENCH_PLUGIN names another build of the plug-in, to compare two builds.
+        const char* override = std::getenv("QRV_BENCH_PLUGIN");
+        const char* path = override && *override ? override : QRV_PLUGIN_PATH;
+        void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
         if (!library) {
-            std::fprintf(stderr, "dlopen %s: %s\n", QRV_PLUGIN_PATH, dlerror());
+            std::fprintf(stderr, "dlopen %s: %s\n", path, dlerror());
             return p;
         }
         p.ok = true;
