@@ -159,16 +159,18 @@ KZRGENICAM::IFrame* CSimCamera::Deliver(Layout layout, bool valid,
     if (m_maxFrames > 0 && ++m_delivered >= m_maxFrames) StopLocked();
     Buffer buffer = m_pool->Acquire(layout, id);
     uint64_t epoch = 0;
+    CameraCounters* counters = nullptr;
     {
         State& g = Global();
         std::lock_guard<std::mutex> lock(g.mutex);
         CameraCounters& c = CountersLocked(g);
+        counters = &c;
         ++c.framesDelivered;
         ++c.framesOut;
         ++g.library.framesOut;
         epoch = g.epoch;
     }
-    return new CSimFrame(Desc().serial, epoch, m_pool, layout, std::move(buffer), id, valid,
+    return new CSimFrame(counters, epoch, m_pool, layout, std::move(buffer), id, valid,
                          std::move(chunks));
 }
 
