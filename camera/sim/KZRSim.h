@@ -8,6 +8,7 @@
 // Every function here is thread-safe.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -109,18 +110,24 @@ KZR_API void Reset();
 KZR_API GenApi::CMemoryNodeMap* DeviceNodeMap(const std::string& serial);
 KZR_API GenApi::CMemoryNodeMap* GrabberNodeMap(const std::string& serial);
 
+/// The per-call argument logs below keep the last kCallLogDepth entries, oldest
+/// first; the counters beside them count every call. A host may grab from
+/// simulated cameras for days without the logs growing.
+constexpr std::size_t kCallLogDepth = 64;
+
 struct CameraCounters {
     int create = 0;  ///< CreateCameraBySN returned an object for it
     int open = 0;
     int close = 0;
     int release = 0;
     int startGrabbing = 0;
-    std::vector<std::pair<int, int>> startArgs;
+    std::vector<std::pair<int, int>> startArgs;  ///< bufferCount, maxFrames; last kCallLogDepth
     int stopGrabbing = 0;
     int setSerialPort = 0;
-    std::vector<std::pair<std::string, std::string>> serialPortArgs;  ///< protocol, port
+    /// protocol, port; last kCallLogDepth
+    std::vector<std::pair<std::string, std::string>> serialPortArgs;
     int getFrame = 0;
-    std::vector<int64_t> getFrameTimeouts;
+    std::vector<int64_t> getFrameTimeouts;  ///< last kCallLogDepth
     int framesDelivered = 0;
     int framesOut = 0;  ///< delivered and not yet released
 };
@@ -129,7 +136,8 @@ struct LibraryCounters {
     int init = 0;
     int uninit = 0;
     int discovery = 0;
-    std::vector<std::string> discoveryFilters;  ///< "(null)" for a null filter
+    /// "(null)" for a null filter; last kCallLogDepth
+    std::vector<std::string> discoveryFilters;
     int recordsOut = 0;      ///< discovery records handed out and not yet released
     int camerasOut = 0;      ///< camera objects created and not yet released
     int framesOut = 0;       ///< frames handed out and not yet released, all cameras

@@ -38,11 +38,21 @@ CSimCamera::CSimCamera(std::shared_ptr<Entry> entry, uint64_t epoch)
       m_chunks(m_entry->desc.chunks.empty() ? nullptr
                                             : std::make_shared<CChunkSet>(m_entry->desc.chunks)) {}
 
+CameraCounters& CSimCamera::CountersLocked(State& g) {
+    // Counters are only ever cleared together with an epoch change, so the entry
+    // found in this epoch stays where it is.
+    if (!m_counters || m_countersEpoch != g.epoch) {
+        m_counters = &g.counters[Desc().serial];
+        m_countersEpoch = g.epoch;
+    }
+    return *m_counters;
+}
+
 template <class F>
 void CSimCamera::Count(F&& update) {
     State& g = Global();
     std::lock_guard<std::mutex> lock(g.mutex);
-    update(g.counters[Desc().serial]);
+    update(CountersLocked(g));
 }
 
 void CSimCamera::StopLocked() {
@@ -84,7 +94,7 @@ bool CSimCamera::isConnected() {
 int CSimCamera::startGrabbing(int bufferCount, int maxFrames) {
     Count([&](CameraCounters& c) {
         ++c.startGrabbing;
-        c.startArgs.emplace_back(bufferCount, maxFrames);
+        LogCall(c.startArgs, bufferCount, maxFrames);
     });
     CheckFault(Desc().faults, "startGrabbing");
     if (Desc().startError != 0) return Desc().startError;
@@ -149,23 +159,25 @@ KZRGENICAM::IFrame* CSimCamera::Deliver(Layout layout, bool valid,
     if (m_maxFrames > 0 && ++m_delivered >= m_maxFrames) StopLocked();
     Buffer buffer = m_pool->Acquire(layout, id);
     uint64_t epoch = 0;
+    CameraCounters* counters = nullptr;
     {
         State& g = Global();
         std::lock_guard<std::mutex> lock(g.mutex);
-        CameraCounters& c = g.counters[Desc().serial];
+        CameraCounters& c = CountersLocked(g);
+        counters = &c;
         ++c.framesDelivered;
         ++c.framesOut;
         ++g.library.framesOut;
         epoch = g.epoch;
     }
-    return new CSimFrame(Desc().serial, epoch, m_pool, layout, std::move(buffer), id, valid,
+    return new CSimFrame(counters, epoch, m_pool, layout, std::move(buffer), id, valid,
                          std::move(chunks));
 }
 
 int CSimCamera::getFrame(KZRGENICAM::IFrame** frame, int64_t timeoutMs) {
     Count([&](CameraCounters& c) {
         ++c.getFrame;
-        c.getFrameTimeouts.push_back(timeoutMs);
+        LogCall(c.getFrameTimeouts, timeoutMs);
     });
     CheckFault(Desc().faults, "getFrame");
     if (!frame) return FrameFailed;
@@ -248,7 +260,7 @@ KZRGENICAM::IModule* CSimCamera::getDeviceModule() {
 int CSimCamera::setSerialPort(const char* protocol, const char* port) {
     Count([&](CameraCounters& c) {
         ++c.setSerialPort;
-        c.serialPortArgs.emplace_back(protocol ? protocol : "", port ? port : "");
+        LogCall(c.serialPortArgs, protocol ? protocol : "", port ? port : "");
     });
     CheckFault(Desc().faults, "setSerialPort");
     return 0;

@@ -52,6 +52,9 @@ private:
     const CameraSpec& Desc() const { return m_entry->desc; }
     template <class F>
     void Count(F&& update);
+    /// This camera's counters in the global state, found once per epoch rather
+    /// than by serial on every frame. Caller holds Global().mutex.
+    CameraCounters& CountersLocked(State& g);
     /// Halts the stream and wakes every waiter. Caller holds the entry mutex.
     void StopLocked();
     Trigger ReadTrigger();
@@ -65,6 +68,8 @@ private:
     std::shared_ptr<CFramePool> m_pool;
     std::shared_ptr<CChunkSet> m_chunks;
     bool m_released = false;  // guarded by Global().mutex
+    CameraCounters* m_counters = nullptr;  // guarded by Global().mutex, valid in m_countersEpoch
+    uint64_t m_countersEpoch = 0;
 
     // Guarded by m_entry->mutex.
     bool m_open = false;

@@ -43,10 +43,10 @@ std::list<KZRGENICAM::IChunk*> CChunkSet::List() {
     return out;
 }
 
-CSimFrame::CSimFrame(std::string serial, uint64_t epoch, std::shared_ptr<CFramePool> pool,
+CSimFrame::CSimFrame(CameraCounters* counters, uint64_t epoch, std::shared_ptr<CFramePool> pool,
                      Layout layout, Buffer buffer, uint64_t frameId, bool valid,
                      std::shared_ptr<CChunkSet> chunks)
-    : m_serial(std::move(serial)),
+    : m_counters(counters),
       m_epoch(epoch),
       m_pool(std::move(pool)),
       m_layout(layout),
@@ -66,7 +66,7 @@ void CSimFrame::release() {
         if (!FirstReleaseLocked(g, m_released)) return;
         if (m_epoch == g.epoch) {
             --g.library.framesOut;
-            --g.counters[m_serial].framesOut;
+            --m_counters->framesOut;
         }
     }
     // Only the first release gets here: the shell keeps no buffer in the graveyard.

@@ -47,8 +47,10 @@ private:
 
 class CSimFrame final : public KZRGENICAM::IFrame, public CGraveItem {
 public:
-    CSimFrame(std::string serial, uint64_t epoch, std::shared_ptr<CFramePool> pool, Layout layout,
-              Buffer buffer, uint64_t frameId, bool valid, std::shared_ptr<CChunkSet> chunks);
+    /// counters: the camera's entry in the global counters of epoch.
+    CSimFrame(CameraCounters* counters, uint64_t epoch, std::shared_ptr<CFramePool> pool,
+              Layout layout, Buffer buffer, uint64_t frameId, bool valid,
+              std::shared_ptr<CChunkSet> chunks);
     ~CSimFrame() override = default;
 
     bool isValid() const override { return m_valid; }
@@ -64,7 +66,7 @@ public:
     uint64_t getImageSize() const override { return m_layout.Size(); }
 
 private:
-    std::string m_serial;
+    CameraCounters* m_counters;  ///< this camera's, valid while m_epoch is current
     uint64_t m_epoch;
     std::shared_ptr<CFramePool> m_pool;
     Layout m_layout;

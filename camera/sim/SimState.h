@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "KZRSim.h"
@@ -108,6 +109,13 @@ struct State {
 constexpr std::size_t kGraveyardLimit = 65536;
 
 State& Global();
+
+/// Appends to a per-call log, dropping the oldest entry beyond kCallLogDepth.
+template <class T, class... Args>
+void LogCall(std::vector<T>& log, Args&&... args) {
+    if (log.size() >= kCallLogDepth) log.erase(log.begin());
+    log.emplace_back(std::forward<Args>(args)...);
+}
 
 /// The first release() of a handed-out object marks it and answers true; any
 /// later one only counts as a double release (caller holds Global().mutex).

@@ -44,7 +44,7 @@ public:
         State& g = Global();
         std::lock_guard<std::mutex> lock(g.mutex);
         ++g.library.discovery;
-        g.library.discoveryFilters.emplace_back(filter ? filter : "(null)");
+        LogCall(g.library.discoveryFilters, filter ? filter : "(null)");
         const bool clOnly = filter && std::strcmp(filter, kClProducer) == 0;
         if (filter && !clOnly) return;
         for (const auto& e : g.cameras) {

@@ -14,6 +14,38 @@
 using qrv::CFrameGuard;
 using qrv::NodeMapOf;
 
+namespace {
+
+/// Hands the frame's pixels to the host image. False when the image refuses the
+/// frame's layout: the image still holds an earlier frame, which must not be
+/// reported as this one. A grab without an image only consumes the frame.
+bool ToHostImage(KZRGENICAM::IFrame& frame, QRVImage* image) {
+    if (!image) return true;
+    return image->GenImageExt(frame.getImageData(), static_cast<int>(frame.getWidth()),
+                              static_cast<int>(frame.getHeight()),
+                              static_cast<int>(frame.getChannels()),
+                              static_cast<int>(frame.getBitsPerChannel()), QRVImage::Default);
+}
+
+/// The current text of an enumeration or string feature, read from the camera
+/// (verified, past the cache). 0, -1 without a node map, or 101022 when the
+/// feature is missing, of another kind or not readable.
+int ReadFeatureText(GenApi::INodeMap* map, const char* name, GenICam::gcstring& value) {
+    if (!map) return -1;
+    GenApi::INode* const node = map->GetNode(name);
+    GenApi::CEnumerationPtr enumeration = node;
+    if (GenApi::IsReadable(enumeration)) {
+        value = enumeration->ToString(true, true);
+        return 0;
+    }
+    GenApi::CStringPtr text = node;
+    if (!GenApi::IsReadable(text)) return QRV_ERR_PARAMETER_ACCESS;
+    value = text->ToString(true, true);
+    return 0;
+}
+
+}  // namespace
+
 int CGenICamCamera::StartAcquire(int start, int /*unused*/) {
     if (!CameraReady()) return QRV_ERR_CAMERA_NOT_OPEN;
     if (m_grabbing.load()) return 0;
@@ -37,18 +69,23 @@ int CGenICamCamera::UpdateTriggerMode() {
     const char* offValue = m_cameraLink ? "Disable" : "Off";
     const char* sourceName = m_cameraLink ? "FrameTriggerSource" : "TriggerSource";
 
-    // Runs before every grab: the entry lists are not wanted, and the values are
-    // compared without building strings.
-    QRVString mode;
-    const int result = GetParamStr(QRVString(modeName), &mode, nullptr);
+    // Runs before every grab, so it reads the two features as GetParamStr does
+    // (same node map, same results) without its host strings, name fallbacks
+    // and entry lists: none of the trigger names has a fallback.
+    GenApi::INodeMap* map = nullptr;
+    GenICam::gcstring mode;
+    const int result = qrv::Guarded([&] {
+        map = NodeMapOf(m_cameraLink ? m_camera->getGrabberModule() : m_camera->getDeviceModule());
+        return ReadFeatureText(map, modeName, mode);
+    });
     if (result != 0) return result;
-    if (qrv::EqualsAscii(mode, offValue)) {
+    if (mode == offValue) {
         m_triggerMode.store(0);
         return result;
     }
-    QRVString source;
-    GetParamStr(QRVString(sourceName), &source, nullptr);
-    m_triggerMode.store(qrv::EqualsAscii(source, "Software") ? 1 : 2);
+    GenICam::gcstring source;  // stays empty when it cannot be read
+    qrv::Guarded([&] { return ReadFeatureText(map, sourceName, source); });
+    m_triggerMode.store(source == "Software" ? 1 : 2);
     return result;
 }
 
@@ -120,11 +157,10 @@ int CGenICamCamera::GrabImage(QRVImage* image, int timeoutMs) {
                         << LogEnd;
             return QRV_ERR_CAMERA_IMAGE_DATA;
         }
-        if (image) {
-            image->GenImageExt(frame->getImageData(), static_cast<int>(frame->getWidth()),
-                               static_cast<int>(frame->getHeight()),
-                               static_cast<int>(frame->getChannels()),
-                               static_cast<int>(frame->getBitsPerChannel()), QRVImage::Default);
+        if (!ToHostImage(*frame.Get(), image)) {
+            ModuleLog() << LogBegin << "GrabImage Failed, error = QRV_ERR_CAMERA_IMAGE_DATA" << code
+                        << LogEnd;
+            return QRV_ERR_CAMERA_IMAGE_DATA;
         }
         return 0;
     });
@@ -188,12 +224,7 @@ int CGenICamCamera::GrabImageEx(QRVImage* image, ZelChunkData* chunks, int timeo
         }
         if (!frame.Get()) return QRV_ERR_GRAB_FAILED;
         if (!frame->isValid()) return QRV_ERR_CAMERA_IMAGE_DATA;
-        if (image) {
-            image->GenImageExt(frame->getImageData(), static_cast<int>(frame->getWidth()),
-                               static_cast<int>(frame->getHeight()),
-                               static_cast<int>(frame->getChannels()),
-                               static_cast<int>(frame->getBitsPerChannel()), QRVImage::Default);
-        }
+        if (!ToHostImage(*frame.Get(), image)) return QRV_ERR_CAMERA_IMAGE_DATA;
 
         const std::list<KZRGENICAM::IChunk*> blocks = frame->getChunkList();
         if (blocks.empty()) return 0;

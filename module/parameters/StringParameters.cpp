@@ -38,9 +38,9 @@ int CGenICamCamera::GetParamStr(QRVString name, QRVString* value, QRVStringArray
         if (GenApi::IsReadable(enumeration)) {
             const GenICam::gcstring current = enumeration->ToString(true, true);
             if (value) *value = current.c_str();
-            GenICam::gcstring_vector symbolics;
-            enumeration->GetSymbolics(symbolics);
             if (entries) {
+                GenICam::gcstring_vector symbolics;
+                enumeration->GetSymbolics(symbolics);
                 for (const GenICam::gcstring& symbolic : symbolics) {
                     entries->push_back(QRVString(symbolic.c_str()));
                 }

@@ -125,7 +125,7 @@ QRVACQ_API int Open(QRVString serialNumber, QRVCameraHandle* handle, QRVString /
             return result;  // the session dies here and closes what it opened
         }
         *handle = Sessions().Add(std::move(session));
-        return 0;
+        return *handle ? 0 : QRV_ERR_EXCEPTION;
     } catch (const GenICam::GenericException&) {
         *handle = nullptr;
         return QRV_ERR_GENICAM_EXCEPTION;

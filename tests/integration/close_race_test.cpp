@@ -73,4 +73,54 @@ TEST_F(PluginCloseThreads, CloseDuringCallsIsSafeAndLaterCallsAreRefused) {
     EXPECT_EQ(lib.doubleReleases, 0);
 }
 
+// One thread opens and closes the camera over and over while another keeps
+// writing through a handle closed before it started: no write may land on any of
+// the sessions opened meanwhile.
+TEST_F(PluginCloseThreads, StaleHandleNeverReachesTheSessionsOpenedAfterIt) {
+    KZRSIM::CameraSpec desc;
+    desc.serial = kSerial;
+    desc.buildDevice = [](GenApi::CMemoryNodeMap& map) { map.AddInteger("Width", 64, 1, 4096); };
+    Use({desc});
+    // The stale handle comes from the cycling thread, whose allocator cache then
+    // offers the closed session's memory to the next Open.
+    constexpr int kCycles = 2000;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(5);
+    std::atomic<QRVCameraHandle> staleHandle{nullptr};
+    std::atomic<bool> done{false};
+    std::atomic<int> opened{0};
+    std::atomic<int> staleCalls{0};
+    std::thread cycler([&] {
+        QRVCameraHandle first = nullptr;
+        if (api->Open(kSerial, &first, "", "") == 0 && api->Close(first) == 0) {
+            staleHandle = first;
+        }
+        while (staleHandle.load() && staleCalls.load() == 0 && Clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        for (int i = 0; staleHandle.load() && i < kCycles && Clock::now() < deadline; ++i) {
+            QRVCameraHandle handle = nullptr;
+            if (api->Open(kSerial, &handle, "", "") != 0) break;
+            ++opened;
+            api->Close(handle);
+        }
+        done = true;
+    });
+    while (!staleHandle.load() && !done.load()) std::this_thread::yield();
+    const QRVCameraHandle stale = staleHandle.load();
+    std::set<int> staleResults;
+    for (int i = 0; stale && !done.load() && i < 10 * kCycles; ++i) {
+        staleResults.insert(api->SetParamInt(stale, "Width", 8 + i % 8));
+        staleResults.insert(api->StartAcquire(stale, 1, 0));
+        ++staleCalls;
+    }
+    cycler.join();
+
+    ASSERT_NE(stale, nullptr);
+    EXPECT_GT(opened.load(), 0);
+    EXPECT_EQ(staleResults, std::set<int>{QRV_ERR_CAMERA_NOT_OPEN});
+    EXPECT_EQ(KZRSIM::DeviceNodeMap(kSerial)->PeekInt("Width"), 64);
+    EXPECT_EQ(KZRSIM::Counters(kSerial).startGrabbing, 0);
+    EXPECT_EQ(KZRSIM::Library().camerasOut, 0);
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // gets, and what a failed Open leaves behind.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
@@ -78,23 +79,45 @@ void ExpectEveryCallRefused(const SPluginApi& a, QRVCameraHandle h) {
     EXPECT_EQ(chunks.getUpdateCount(), 0u);
 }
 
+// A closed handle stays dead even when the next Open's session lands where the
+// closed one lived: a host's late call must not reach the camera opened since.
 TEST_F(PluginHandles, NullClosedAndNeverIssuedHandlesAreRefusedEverywhere) {
     Use({Cam()});
-    QRVCameraHandle closed = nullptr;
-    ASSERT_EQ(api->Open(kSerial, &closed, "", ""), 0);
-    ASSERT_TRUE(api->IsOpen(closed));
-    ASSERT_EQ(api->Close(closed), 0);
+    constexpr int kReopens = 4;
+    std::vector<QRVCameraHandle> closed;
+    QRVCameraHandle live = nullptr;
+    for (int i = 0; i <= kReopens; ++i) {
+        if (live) {
+            ASSERT_EQ(api->Close(live), 0);
+            closed.push_back(live);
+        }
+        ASSERT_EQ(api->Open(kSerial, &live, "", ""), 0);
+        ASSERT_TRUE(api->IsOpen(live));
+    }
     int notASession = 0;
-    for (QRVCameraHandle handle : {QRVCameraHandle{}, closed, QRVCameraHandle{&notASession}}) {
-        SCOPED_TRACE(handle == closed ? "closed" : handle ? "never issued" : "null");
+    std::vector<std::pair<const char*, QRVCameraHandle>> refused = {
+        {"null", QRVCameraHandle{}},
+        {"never issued", QRVCameraHandle{&notASession}},
+        {"all bits set", reinterpret_cast<QRVCameraHandle>(~std::uintptr_t{0})},
+    };
+    for (QRVCameraHandle handle : closed) refused.emplace_back("closed", handle);
+    for (const auto& [kind, handle] : refused) {
+        SCOPED_TRACE(kind);
+        EXPECT_NE(handle, live);
         ExpectEveryCallRefused(*api, handle);
     }
     EXPECT_EQ(notASession, 0);
+
+    // The camera behind the live handle saw none of those calls.
+    EXPECT_TRUE(api->IsOpen(live));
+    EXPECT_EQ(KZRSIM::DeviceNodeMap(kSerial)->PeekInt("Width"), 64);
     const KZRSIM::CameraCounters c = KZRSIM::Counters(kSerial);
-    EXPECT_EQ(c.create, 1);
-    EXPECT_EQ(c.open, 1);
+    EXPECT_EQ(c.create, kReopens + 1);
+    EXPECT_EQ(c.open, kReopens + 1);
+    EXPECT_EQ(c.close, kReopens);
     EXPECT_EQ(c.startGrabbing, 0);
     EXPECT_EQ(c.getFrame, 0);
+    EXPECT_EQ(api->Close(live), 0);
     EXPECT_EQ(KZRSIM::Library().camerasOut, 0);
 }
 
@@ -140,25 +163,36 @@ TEST_F(PluginHandles, FailedOpenClearsTheHandle) {
     }
 }
 
-// What the camera library raises inside an entry point comes back as a code.
+// What the camera library raises or hands back inside an entry point comes back
+// as a code.
 struct SThrowCase {
     const char* name;
-    const char* operation;  ///< the camera operation that raises
+    const char* operation;  ///< the camera operation that raises, or null
     const char* kind;
     int (*call)(const SPluginApi&, QRVCameraHandle);
     int expected;
+    KZRSIM::FrameStep frame{};  ///< the first frame the camera delivers
 };
+
+/// A frame whose layout the host image refuses: it must not count as grabbed.
+KZRSIM::FrameStep RefusedFrame(int width, int channels) {
+    KZRSIM::FrameStep step;
+    step.width = width;
+    step.channels = channels;
+    return step;
+}
 
 void PrintTo(const SThrowCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-class PluginExceptions : public PluginTest, public ::testing::WithParamInterface<SThrowCase> {};
+class PluginCameraAnswers : public PluginTest, public ::testing::WithParamInterface<SThrowCase> {};
 
-TEST_P(PluginExceptions, StopAtTheEntryPoint) {
+TEST_P(PluginCameraAnswers, BecomeCodesAtTheEntryPoint) {
     const SThrowCase& c = GetParam();
     KZRSIM::CameraSpec desc = Cam();
-    desc.faults[c.operation] = c.kind;
+    if (c.operation) desc.faults[c.operation] = c.kind;
+    desc.script = {c.frame};
     Use({desc});
     QRVCameraHandle handle = nullptr;
     ASSERT_EQ(api->Open(kSerial, &handle, "", ""), 0);
@@ -169,7 +203,7 @@ TEST_P(PluginExceptions, StopAtTheEntryPoint) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Entries, PluginExceptions,
+    Entries, PluginCameraAnswers,
     ::testing::Values(
         SThrowCase{"StartAcquire", "startGrabbing", "genicam",
                    [](const SPluginApi& a, QRVCameraHandle h) { return a.StartAcquire(h, 0, 0); },
@@ -184,7 +218,22 @@ INSTANTIATE_TEST_SUITE_P(
                    [](const SPluginApi& a, QRVCameraHandle h) { return a.Close(h); },
                    QRV_ERR_GENICAM_EXCEPTION},
         SThrowCase{"IsOpen", "isConnected", "std",
-                   [](const SPluginApi& a, QRVCameraHandle h) { return a.IsOpen(h) ? 1 : 0; }, 0}),
+                   [](const SPluginApi& a, QRVCameraHandle h) { return a.IsOpen(h) ? 1 : 0; }, 0},
+        SThrowCase{"GrabImageRefusedFrame", nullptr, "",
+                   [](const SPluginApi& a, QRVCameraHandle h) {
+                       QRVImage image;
+                       a.StartAcquire(h, 2, 0);
+                       return a.GrabImage(h, &image, 1000);
+                   },
+                   QRV_ERR_CAMERA_IMAGE_DATA, RefusedFrame(0, -1)},
+        SThrowCase{"GrabImageExRefusedFrame", nullptr, "",
+                   [](const SPluginApi& a, QRVCameraHandle h) {
+                       QRVImage image;
+                       ZelChunkData chunks;
+                       a.StartAcquire(h, 2, 0);
+                       return a.GrabImageEx(h, &image, &chunks, 1000);
+                   },
+                   QRV_ERR_CAMERA_IMAGE_DATA, RefusedFrame(-1, 5)}),
     [](const ::testing::TestParamInfo<SThrowCase>& param) {
         return std::string(param.param.name);
     });

@@ -514,6 +514,14 @@ KZRSIM::FrameStep Step(int code, const char* fault = "", bool valid = true) {
     return step;
 }
 
+/// A delivered frame whose layout the host image refuses.
+KZRSIM::FrameStep Refused(int width, int channels) {
+    KZRSIM::FrameStep step;
+    step.width = width;
+    step.channels = channels;
+    return step;
+}
+
 const SFailure kFailures[] = {
     {"Incomplete", Step(-23), QRV_ERR_CAMERA_IMAGE_DATA, QRV_ERR_CAMERA_IMAGE_DATA,
      "GrabImage Failed, ret = -23"},
@@ -528,6 +536,10 @@ const SFailure kFailures[] = {
      nullptr},
     {"StdFault", Step(0, "std"), QRV_ERR_EXCEPTION, QRV_ERR_EXCEPTION, nullptr},
     {"InvalidFrame", Step(0, "", false), QRV_ERR_CAMERA_IMAGE_DATA, QRV_ERR_CAMERA_IMAGE_DATA,
+     "GrabImage Failed, error = QRV_ERR_CAMERA_IMAGE_DATA0"},
+    {"RefusedZeroWidth", Refused(0, -1), QRV_ERR_CAMERA_IMAGE_DATA, QRV_ERR_CAMERA_IMAGE_DATA,
+     "GrabImage Failed, error = QRV_ERR_CAMERA_IMAGE_DATA0"},
+    {"RefusedFiveChannels", Refused(-1, 5), QRV_ERR_CAMERA_IMAGE_DATA, QRV_ERR_CAMERA_IMAGE_DATA,
      "GrabImage Failed, error = QRV_ERR_CAMERA_IMAGE_DATA0"},
 };
 
@@ -618,18 +630,20 @@ TEST_F(AcqFrameLockThreads, GrabImageTakesNoFrameLock) {
 
 using AcqGrab = AcqFixture;
 
-TEST_F(AcqGrab, RefusedLayoutLeavesHostImageUnchanged) {
+// The host image keeps the earlier frame, so the grab must not report success.
+TEST_F(AcqGrab, RefusedLayoutFailsAndLeavesTheEarlierFrame) {
     KZRSIM::CameraSpec desc = Cam();
-    KZRSIM::FrameStep zeroWidth;
-    zeroWidth.width = 0;
-    desc.script = {zeroWidth, zeroWidth};
+    desc.chunks = {{1, 2, 3, 4}};
+    desc.script = {Refused(0, -1), Refused(0, -1)};
     ASSERT_NO_FATAL_FAILURE(OpenAndStart(desc));
 
     unsigned char pixels[8] = {9, 8, 7, 6, 5, 4, 3, 2};
     QRVImage image;
+    ZelChunkData chunks;
     ASSERT_TRUE(image.GenImageExt(pixels, 4, 2, 1, 8, QRVImage::Default));
-    EXPECT_EQ(m_session->GrabImage(&image, kWait), 0);
-    EXPECT_EQ(m_session->GrabImageEx(&image, nullptr, kWait), 0);
+    EXPECT_EQ(m_session->GrabImage(&image, kWait), QRV_ERR_CAMERA_IMAGE_DATA);
+    EXPECT_EQ(m_session->GrabImageEx(&image, &chunks, kWait), QRV_ERR_CAMERA_IMAGE_DATA);
+    EXPECT_EQ(chunks.getUpdateCount(), 0u);
     ASSERT_EQ(image.Width(), 4);
     ASSERT_EQ(image.Height(), 2);
     EXPECT_EQ(std::vector<unsigned char>(image.Data(), image.Data() + 8),
