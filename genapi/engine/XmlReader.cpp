@@ -137,6 +137,7 @@ private:
     std::size_t m_pos = 0;
     std::size_t m_elements = 0;
     SXmlElement m_root;
+    std::vector<std::string_view> m_attributeNames;
     std::unordered_set<std::string_view> m_seenAttributes;
     // Lazy line counting for element positions.
     std::size_t m_countedTo = 0;
@@ -190,10 +191,10 @@ void CXmlParser::CheckEncoding() const {
         while (end - p >= 8) {
             uint64_t word;
             std::memcpy(&word, p, 8);
-            if (word & 0x8080808080808080ULL) break;
-            bool controls = false;
-            for (int i = 0; i < 8; ++i) controls |= p[i] < 0x20;
-            if (controls) break;
+            // Any byte with its top bit set, or below 0x20 (a line end, a tab or a control).
+            constexpr uint64_t kOnes = 0x0101010101010101ULL;
+            constexpr uint64_t kHighs = 0x8080808080808080ULL;
+            if ((word | ((word - kOnes * 0x20) & ~word)) & kHighs) break;
             p += 8;
         }
         if (p >= end) break;
@@ -409,8 +410,10 @@ void CXmlParser::ReadStartTag(std::vector<SOpenElement>& stack, bool& done) {
     open.element.name = std::string(LocalName(open.qualifiedName));
     Where(start, open.element.line, open.element.column);
 
-    std::vector<std::string_view> names;  // qualified, for duplicates
-    m_seenAttributes.clear();
+    // Qualified names seen so far: a short list is searched, a long one hashed.
+    std::vector<std::string_view>& names = m_attributeNames;
+    names.clear();
+    if (!m_seenAttributes.empty()) m_seenAttributes.clear();
     for (;;) {
         const std::size_t beforeSpace = m_pos;
         SkipSpaces();
@@ -519,10 +522,17 @@ SXmlElement CXmlParser::Parse() {
             if (AtEnd()) break;
         }
 
-        if (StartsWith("<!--")) {
-            SkipComment();
-        } else if (StartsWith("<?")) {
+        // m_text[m_pos] is '<'; the byte after it tells the construct.
+        const char next = m_pos + 1 < m_text.size() ? m_text[m_pos + 1] : '\0';
+        if (next == '/') {
+            ReadEndTag(stack, done);
+        } else if (next == '?') {
             SkipProcessingInstruction();
+        } else if (next != '!') {
+            if (done) Fail(m_pos, "a second root element");
+            ReadStartTag(stack, done);
+        } else if (StartsWith("<!--")) {
+            SkipComment();
         } else if (StartsWith("<![CDATA[")) {
             if (stack.empty()) Fail(m_pos, "CDATA outside the root element");
             const std::size_t start = m_pos;
@@ -534,13 +544,8 @@ SXmlElement CXmlParser::Parse() {
             if (doctype || done || m_elements > 0) Fail(m_pos, "DOCTYPE allowed only once, before the root element");
             doctype = true;
             SkipDoctype();
-        } else if (StartsWith("</")) {
-            ReadEndTag(stack, done);
-        } else if (StartsWith("<!")) {
-            Fail(m_pos, "unknown markup declaration");
         } else {
-            if (done) Fail(m_pos, "a second root element");
-            ReadStartTag(stack, done);
+            Fail(m_pos, "unknown markup declaration");
         }
     }
     if (!stack.empty()) {
