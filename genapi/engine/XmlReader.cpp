@@ -303,8 +303,9 @@ std::string_view CXmlParser::ReadName(const char* what) {
 void CXmlParser::ReadReference(std::string_view raw, std::size_t& i, std::size_t rawPos, std::string& out) const {
     // raw[i] == '&'
     const std::size_t at = rawPos + i;
-    const std::size_t semicolon = raw.find(';', i + 1);
-    if (semicolon == std::string_view::npos || semicolon - i > 16) Fail(at, "'&' without a reference; write &amp;");
+    // The longest valid reference ("&#x0010FFFF;" and the like) fits in 16 bytes.
+    const std::size_t semicolon = raw.substr(0, i + 17).find(';', i + 1);
+    if (semicolon == std::string_view::npos) Fail(at, "'&' without a reference; write &amp;");
     const std::string_view body = raw.substr(i + 1, semicolon - i - 1);
     i = semicolon + 1;
     if (!body.empty() && body[0] == '#') {
@@ -557,23 +558,30 @@ SXmlElement CXmlParser::Parse() {
     return std::move(m_root);
 }
 
-bool LooksLikeUtf16(std::string_view text) {
-    if (text.size() >= 2) {
-        const auto b0 = static_cast<unsigned char>(text[0]);
-        const auto b1 = static_cast<unsigned char>(text[1]);
-        if ((b0 == 0xFE && b1 == 0xFF) || (b0 == 0xFF && b1 == 0xFE)) return true;
-        // "<" as UTF-16 without a byte order mark.
-        if ((b0 == 0 && b1 == '<') || (b0 == '<' && b1 == 0)) return true;
+/// "UTF-16" or "UTF-32" when the first bytes are a byte order mark or a '<' of
+/// that form; null for anything else.
+const char* WideEncoding(std::string_view text) {
+    const auto at = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0x100u; };
+    if ((at(0) == 0 && at(1) == 0 && at(2) == 0xFE && at(3) == 0xFF) ||
+        (at(0) == 0xFF && at(1) == 0xFE && at(2) == 0 && at(3) == 0) ||
+        (at(0) == 0 && at(1) == 0 && at(2) == 0 && at(3) == '<') ||
+        (at(0) == '<' && at(1) == 0 && at(2) == 0 && at(3) == 0)) {
+        return "UTF-32";
     }
-    return false;
+    if ((at(0) == 0xFE && at(1) == 0xFF) || (at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0 && at(1) == '<') ||
+        (at(0) == '<' && at(1) == 0)) {
+        return "UTF-16";
+    }
+    return nullptr;
 }
 
 }  // namespace
 
 SXmlElement ParseXml(std::string_view text, const SDescriptionLimits& limits) {
-    if (LooksLikeUtf16(text)) {
-        GENICAM_THROW(RuntimeException,
-                      "xml line 1, column 1: UTF-16 is not supported; descriptions are read as UTF-8");
+    if (const char* encoding = WideEncoding(text)) {
+        const std::string message =
+            std::string("xml line 1, column 1: ") + encoding + " is not supported; descriptions are read as UTF-8";
+        GENICAM_THROW(RuntimeException, message.c_str());
     }
     if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.remove_prefix(3);
     CXmlParser parser(text, limits);
