@@ -35,40 +35,63 @@ std::string Description(std::size_t targetBytes) {
     std::string xml =
         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
         "<RegisterDescription ModelName=\"BenchCam\" VendorName=\"Qrv\" SchemaMajorVersion=\"1\" "
-        "SchemaMinorVersion=\"1\" SchemaSubMinorVersion=\"0\" MajorVersion=\"1\" MinorVersion=\"0\" "
+        "SchemaMinorVersion=\"1\" SchemaSubMinorVersion=\"0\" MajorVersion=\"1\" "
+        "MinorVersion=\"0\" "
         "SubMinorVersion=\"0\" ToolTip=\"bench\" StandardNameSpace=\"None\" "
-        "ProductGuid=\"00000000-0000-0000-0000-000000000001\" VersionGuid=\"00000000-0000-0000-0000-000000000002\" "
+        "ProductGuid=\"00000000-0000-0000-0000-000000000001\" "
+        "VersionGuid=\"00000000-0000-0000-0000-000000000002\" "
         "xmlns=\"http://www.genicam.org/GenApi/Version_1_1\">\n"
         "  <Category Name=\"Root\" NameSpace=\"Standard\">\n";
     std::string body;
     for (int i = 0; body.size() + xml.size() < targetBytes; ++i) {
         const std::string n = std::to_string(i);
         xml += "    <pFeature>Feature" + n + "</pFeature>\n";
-        body += "  <!-- feature " + n + " -->\n"
-                "  <Integer Name=\"Feature" + n + "\" NameSpace=\"Custom\">\n"
-                "    <ToolTip>Value " + n + " of the bench camera &amp; its &lt;range&gt;</ToolTip>\n"
-                "    <Description>A longer description of feature " + n +
-                ", written as vendors write them: a sentence or two of prose.</Description>\n"
-                "    <Visibility>Expert</Visibility>\n"
-                "    <pIsAvailable>Available" + n + "</pIsAvailable>\n"
-                "    <pValue>Feature" + n + "Reg</pValue>\n"
-                "    <Min>0</Min>\n    <Max>0xFFFF</Max>\n    <Inc>1</Inc>\n"
-                "  </Integer>\n"
-                "  <IntReg Name=\"Feature" + n + "Reg\">\n"
-                "    <Address>0x" + std::to_string(0x1000 + 4 * i) + "</Address>\n"
-                "    <Length>4</Length>\n    <AccessMode>RW</AccessMode>\n    <pPort>Device</pPort>\n"
-                "    <Cachable>WriteThrough</Cachable>\n    <Sign>Unsigned</Sign>\n"
-                "    <Endianess>BigEndian</Endianess>\n"
-                "  </IntReg>\n"
-                "  <IntSwissKnife Name=\"Available" + n + "\">\n"
-                "    <pVariable Name=\"V\">Feature" + n + "Reg</pVariable>\n"
-                "    <Formula><![CDATA[(V & 0x1) = 0 && V < 100]]></Formula>\n"
-                "  </IntSwissKnife>\n"
-                "  <Enumeration Name=\"Mode" + n + "\">\n"
-                "    <EnumEntry Name=\"Off\"><Value>0</Value></EnumEntry>\n"
-                "    <EnumEntry Name=\"On\"><Value>1</Value></EnumEntry>\n"
-                "    <Value>0</Value>\n"
-                "  </Enumeration>\n";
+        body +=
+            "  <!-- feature " + n +
+            " -->\n"
+            "  <Integer Name=\"Feature" +
+            n +
+            "\" NameSpace=\"Custom\">\n"
+            "    <ToolTip>Value " +
+            n +
+            " of the bench camera &amp; its &lt;range&gt;</ToolTip>\n"
+            "    <Description>A longer description of feature " +
+            n +
+            ", written as vendors write them: a sentence or two of prose.</Description>\n"
+            "    <Visibility>Expert</Visibility>\n"
+            "    <pIsAvailable>Available" +
+            n +
+            "</pIsAvailable>\n"
+            "    <pValue>Feature" +
+            n +
+            "Reg</pValue>\n"
+            "    <Min>0</Min>\n    <Max>0xFFFF</Max>\n    <Inc>1</Inc>\n"
+            "  </Integer>\n"
+            "  <IntReg Name=\"Feature" +
+            n +
+            "Reg\">\n"
+            "    <Address>0x" +
+            std::to_string(0x1000 + 4 * i) +
+            "</Address>\n"
+            "    <Length>4</Length>\n    <AccessMode>RW</AccessMode>\n    <pPort>Device</pPort>\n"
+            "    <Cachable>WriteThrough</Cachable>\n    <Sign>Unsigned</Sign>\n"
+            "    <Endianess>BigEndian</Endianess>\n"
+            "  </IntReg>\n"
+            "  <IntSwissKnife Name=\"Available" +
+            n +
+            "\">\n"
+            "    <pVariable Name=\"V\">Feature" +
+            n +
+            "Reg</pVariable>\n"
+            "    <Formula><![CDATA[(V & 0x1) = 0 && V < 100]]></Formula>\n"
+            "  </IntSwissKnife>\n"
+            "  <Enumeration Name=\"Mode" +
+            n +
+            "\">\n"
+            "    <EnumEntry Name=\"Off\"><Value>0</Value></EnumEntry>\n"
+            "    <EnumEntry Name=\"On\"><Value>1</Value></EnumEntry>\n"
+            "    <Value>0</Value>\n"
+            "  </Enumeration>\n";
     }
     return xml + "  </Category>\n" + body + "  <Port Name=\"Device\"/>\n</RegisterDescription>\n";
 }
@@ -85,11 +108,12 @@ std::string Zip(const std::string& xml) {
     data.resize(z.total_out);
     deflateEnd(&z);
     auto put = [](std::string& s, std::size_t at, uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) s[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+        for (int i = 0; i < bytes; ++i)
+            s[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
     };
     const std::string name = "bench.xml";
-    const auto crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(xml.data()),
-                                                 static_cast<uInt>(xml.size())));
+    const auto crc = static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(xml.data()), static_cast<uInt>(xml.size())));
     std::string local(30, '\0'), central(46, '\0'), end(22, '\0');
     put(local, 0, 0x04034b50, 4);
     put(local, 8, 8, 2);
@@ -120,7 +144,8 @@ int main() {
         elements = root.children.size();
     });
     const double libxml = BestSeconds([&] {
-        xmlDocPtr doc = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "bench.xml", nullptr, XML_PARSE_NONET);
+        xmlDocPtr doc = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "bench.xml",
+                                      nullptr, XML_PARSE_NONET);
         if (!doc) std::abort();
         xmlFreeDoc(doc);
     });
@@ -130,8 +155,10 @@ int main() {
         g_object_unref(gc);
     });
     std::printf("ParseXml             %8.2f ms (%zu top-level elements)\n", ours * 1e3, elements);
-    std::printf("libxml2 xmlReadMemory %7.2f ms   ParseXml/libxml2 = %.2f\n", libxml * 1e3, ours / libxml);
-    std::printf("Aravis arv_gc_new    %8.2f ms   ParseXml/Aravis  = %.2f\n", aravis * 1e3, ours / aravis);
+    std::printf("libxml2 xmlReadMemory %7.2f ms   ParseXml/libxml2 = %.2f\n", libxml * 1e3,
+                ours / libxml);
+    std::printf("Aravis arv_gc_new    %8.2f ms   ParseXml/Aravis  = %.2f\n", aravis * 1e3,
+                ours / aravis);
 
     const std::string zip = Zip(xml);
     const double unpack = BestSeconds([&] {
@@ -149,7 +176,7 @@ int main() {
         inflate(&z, Z_FINISH);
         inflateEnd(&z);
     });
-    std::printf("UnpackDescription    %8.2f ms (%zu zipped bytes)   /bare inflate = %.2f\n", unpack * 1e3, zip.size(),
-                unpack / inflateOnly);
+    std::printf("UnpackDescription    %8.2f ms (%zu zipped bytes)   /bare inflate = %.2f\n",
+                unpack * 1e3, zip.size(), unpack / inflateOnly);
     return 0;
 }

@@ -81,6 +81,7 @@ std::vector<SXmlCase> XmlCases() {
     const std::string laughs =
         "<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
         "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;\"> <!-- ]> --> <?pi ]>?>]>";
+    // clang-format off
     return {
         {"Minimal", "<a/>", "a@1:1"},
         {"DeclarationBomAndPrefixes",
@@ -142,6 +143,7 @@ std::vector<SXmlCase> XmlCases() {
         {"CdataOverCap", "<a><![CDATA[123456789]]></a>", "error: exceeds maxTextBytes", Small()},
         {"DocumentOverCap", "<a>" + std::string(5000, ' ') + "</a>", "error: exceeds maxXmlBytes (4096)", Small()},
     };
+    // clang-format on
 }
 
 void PrintTo(const SXmlCase& c, std::ostream* os) {
@@ -160,12 +162,15 @@ TEST_P(XmlReader, ParsesOrRefusesWithPosition) {
         const std::string message = e.GetDescription();
         ASSERT_EQ(c.expected.rfind(errorPrefix, 0), 0u) << "refused: " << message;
         EXPECT_EQ(message.rfind("xml line ", 0), 0u) << message;
-        EXPECT_NE(message.find(c.expected.substr(errorPrefix.size())), std::string::npos) << message;
+        EXPECT_NE(message.find(c.expected.substr(errorPrefix.size())), std::string::npos)
+            << message;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, XmlReader, testing::ValuesIn(XmlCases()),
-                         [](const testing::TestParamInfo<SXmlCase>& row) { return std::string(row.param.name); });
+                         [](const testing::TestParamInfo<SXmlCase>& row) {
+                             return std::string(row.param.name);
+                         });
 
 TEST(XmlElement, AttributeFindsByLocalName) {
     const SXmlElement root = ParseXml("<a p:x='1' y=''/>", {});
@@ -185,7 +190,8 @@ struct SZipFile {
 };
 
 void Put(std::string& s, std::size_t at, int width, uint32_t value) {
-    for (int i = 0; i < width; ++i) s[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
+    for (int i = 0; i < width; ++i)
+        s[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
 }
 
 std::string RawDeflate(const std::string& data) {
@@ -219,7 +225,9 @@ SZip BuildZip(const std::vector<SZipFile>& files) {
         Put(header, 0, 4, 0x04034b50);
         Put(header, 4, 2, 20);
         Put(header, 8, 2, f.deflate ? 8 : 0);
-        Put(header, 14, 4, crc32(0, reinterpret_cast<const Bytef*>(f.content.data()), static_cast<uInt>(f.content.size())));
+        Put(header, 14, 4,
+            crc32(0, reinterpret_cast<const Bytef*>(f.content.data()),
+                  static_cast<uInt>(f.content.size())));
         Put(header, 18, 4, static_cast<uint32_t>(data.size()));
         Put(header, 22, 4, static_cast<uint32_t>(f.content.size()));
         Put(header, 26, 2, static_cast<uint32_t>(f.name.size()));
@@ -259,12 +267,17 @@ void Apply(SZip& zip, const SPatch& p) {
     if (p.where == '+') {
         zip.bytes.append(p.value, 'c');
     } else {
-        Put(zip.bytes, (p.where == 'L' ? zip.local : p.where == 'C' ? zip.central : zip.end) + p.offset, p.width,
-            p.value);
+        Put(zip.bytes,
+            (p.where == 'L'   ? zip.local
+             : p.where == 'C' ? zip.central
+                              : zip.end) +
+                p.offset,
+            p.width, p.value);
     }
 }
 
-const std::string kXml = "<RegisterDescription ModelName=\"Z\"><Integer Name=\"W\"/></RegisterDescription>";
+const std::string kXml =
+    "<RegisterDescription ModelName=\"Z\"><Integer Name=\"W\"/></RegisterDescription>";
 
 struct SZipCase {
     const char* name;
@@ -279,6 +292,7 @@ std::vector<SZipCase> ZipCases() {
     const std::vector<SZipFile> one = {{"d.xml", kXml}};
     const std::vector<SZipFile> bomb = {{"d.xml", std::string(std::size_t{3} << 20, '\0')}};
     const std::vector<SZipFile> thousand = {{"d.xml", std::string(1000, 'x')}};
+    // clang-format off
     return {
         {"Deflated", one, {}, kXml},
         {"Stored", {{"d.XML", kXml, false}}, {}, kXml},
@@ -314,6 +328,7 @@ std::vector<SZipCase> ZipCases() {
         {"AtCapExactly", thousand, {}, std::string(1000, 'x'), 1000},
         {"OneOverCap", {{"d.xml", std::string(1001, 'x')}}, {{'C', 24, 4, 999}, {'L', 22, 4, 999}}, "error: inflates to more than maxXmlBytes (1000)", 1000},
     };
+    // clang-format on
 }
 
 void PrintTo(const SZipCase& c, std::ostream* os) {
@@ -330,22 +345,27 @@ TEST_P(ZipReader, UnpacksOrRefuses) {
     limits.maxXmlBytes = c.maxXmlBytes;
     const std::string errorPrefix = "error: ";
     try {
-        const std::string xml = GenApi::UnpackDescription(zip.bytes.data(), zip.bytes.size(), limits);
+        const std::string xml =
+            GenApi::UnpackDescription(zip.bytes.data(), zip.bytes.size(), limits);
         EXPECT_EQ(xml, c.expected);
     } catch (const GenICam::RuntimeException& e) {
         const std::string message = e.GetDescription();
         ASSERT_EQ(c.expected.rfind(errorPrefix, 0), 0u) << "refused: " << message;
-        EXPECT_NE(message.find(c.expected.substr(errorPrefix.size())), std::string::npos) << message;
+        EXPECT_NE(message.find(c.expected.substr(errorPrefix.size())), std::string::npos)
+            << message;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ZipReader, testing::ValuesIn(ZipCases()),
-                         [](const testing::TestParamInfo<SZipCase>& row) { return std::string(row.param.name); });
+                         [](const testing::TestParamInfo<SZipCase>& row) {
+                             return std::string(row.param.name);
+                         });
 
 TEST(ZipReader, EveryTruncationIsRefusedCleanly) {
     const std::string zip = BuildZip({{"a.txt", "x"}, {"d.xml", kXml}}).bytes;
     for (std::size_t size = 4; size < zip.size(); ++size) {
-        EXPECT_THROW(GenApi::UnpackDescription(zip.data(), size), GenICam::RuntimeException) << size;
+        EXPECT_THROW(GenApi::UnpackDescription(zip.data(), size), GenICam::RuntimeException)
+            << size;
     }
 }
 
@@ -353,7 +373,8 @@ TEST(Description, PlainXmlPassesThroughUnderItsCap) {
     EXPECT_EQ(GenApi::UnpackDescription(kXml.data(), kXml.size()), kXml);
     SDescriptionLimits limits;
     limits.maxXmlBytes = kXml.size() - 1;
-    EXPECT_THROW(GenApi::UnpackDescription(kXml.data(), kXml.size(), limits), GenICam::RuntimeException);
+    EXPECT_THROW(GenApi::UnpackDescription(kXml.data(), kXml.size(), limits),
+                 GenICam::RuntimeException);
 }
 
 // ---- files -----------------------------------------------------------------
@@ -362,7 +383,8 @@ class DescriptionFile : public testing::Test {
 protected:
     void SetUp() override {
         m_dir = std::filesystem::temp_directory_path() /
-                ("qrv_engine_reader_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+                ("qrv_engine_reader_" +
+                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
         std::filesystem::create_directories(m_dir);
     }
     void TearDown() override { std::filesystem::remove_all(m_dir); }
@@ -388,7 +410,8 @@ TEST_F(DescriptionFile, ReadsPlainAndZippedAndRefusesOverCap) {
     SDescriptionLimits limits;
     limits.maxXmlBytes = limits.maxZipBytes = kXml.size() - 1;
     const std::string path = Write("big.xml", kXml);
-    EXPECT_NE(Refusal(path, limits).find("'" + path + "': " + std::to_string(kXml.size()) + " bytes, more than"),
+    EXPECT_NE(Refusal(path, limits)
+                  .find("'" + path + "': " + std::to_string(kXml.size()) + " bytes, more than"),
               std::string::npos);
     const std::string damaged = Write("bad.zip", "PK\3\4 not really");
     EXPECT_NE(Refusal(damaged).find("'" + damaged + "': description zip:"), std::string::npos);
@@ -409,7 +432,8 @@ TEST_F(DescriptionFile, RefusesWhatIsNotARegularFile) {
     std::atomic<bool> unblocked{false};
     std::atomic<bool> stop{false};
     std::thread unblocker([&] {
-        for (int i = 0; i < 100 && !stop; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (int i = 0; i < 100 && !stop; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (stop) return;
         unblocked = true;
         const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
