@@ -245,9 +245,10 @@ std::string Inflate(const unsigned char* data, std::size_t size, const SZipEntry
             out.resize(std::min(cap + 1, written + std::max<std::size_t>(written, 1 << 16)));
         }
         stream.next_out = reinterpret_cast<Bytef*>(&out[written]);
-        stream.avail_out = static_cast<uInt>(out.size() - written);
+        const uInt room = static_cast<uInt>(std::min<std::size_t>(out.size() - written, 0xFFFFFFFFu));
+        stream.avail_out = room;
         const int rc = inflate(&stream, Z_NO_FLUSH);
-        written = out.size() - stream.avail_out;
+        written += room - stream.avail_out;
         if (rc == Z_STREAM_END) break;
         if (rc == Z_OK) continue;
         if (rc == Z_BUF_ERROR && stream.avail_out != 0)
