@@ -14,7 +14,7 @@
 #include <string>
 
 #include "EngineNodeMap.h"
-#include "XmlReader.h"
+#include "engine/XmlReader.h"
 
 namespace {
 

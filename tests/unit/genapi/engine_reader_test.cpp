@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "EngineNodeMap.h"
-#include "XmlReader.h"
+#include "engine/XmlReader.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
