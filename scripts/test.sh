@@ -27,4 +27,6 @@ if "$repo/tests/netns-run" true; then
 else
   ctest --output-on-failure || status=$?
 fi
+# The tests' size against the code's (a figure, not a gate).
+python3 "$repo/scripts/count-tests.py" || true
 exit "$status"
