@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CameraNodes.h"
+#include "JsonOut.h"
 #include "Text.h"
 
 namespace qrvacq {
@@ -262,7 +263,7 @@ void AddNodeMapReasons(const CameraTarget& target, json& readings) {
 
 void PrintReadings(const json& readings, bool json_) {
     if (json_) {
-        std::cout << readings.dump(2) << "\n";
+        std::cout << DumpJson(readings, 2) << "\n";
         return;
     }
     for (const json& reading : readings) PrintReading(reading);
@@ -337,7 +338,7 @@ int RunList(const PluginApi& api, bool json_) {
                         std::to_string(intf) + " " + InterfaceName(intf)});
     }
     if (json_) {
-        std::cout << cameras.dump(2) << "\n";
+        std::cout << DumpJson(cameras, 2) << "\n";
     } else {
         PrintTable(rows);
         std::cout << list.Length() << (list.Length() == 1 ? " camera\n" : " cameras\n");
@@ -375,7 +376,7 @@ int RunCards(const PluginApi& api, bool json_) {
                          {"servers", servers}});
     }
     if (json_) {
-        std::cout << cards.dump(2) << "\n";
+        std::cout << DumpJson(cards, 2) << "\n";
     } else {
         for (std::size_t i = 0; i < cards.size(); ++i) {
             const json& card = cards[i];
@@ -434,51 +435,78 @@ int RunSet(const PluginApi& api, const CameraTarget& target,
     OpenCamera camera(api);
     if (!camera.Open(target)) return kExitCallFailed;
     const QRVCameraHandle handle = camera.Handle();
-    int status = kExitOk;
-    json readings = json::array();
+
+    // Every value is checked against its feature's type before the first write,
+    // so that a typo in the last assignment leaves the camera as it was.
+    struct Write {
+        std::string name, text;
+        int type = 0;
+        bool boolValue = false;
+        int intValue = 0;
+        float floatValue = 0;
+    };
+    std::vector<Write> writes;
+    bool refused = false;
     for (const std::string& assignment : assignments) {
         const std::size_t equals = assignment.find('=');
-        const std::string name = assignment.substr(0, equals);
-        const std::string text = assignment.substr(equals + 1);
-        const QRVString node(name.c_str());
-        const int type = api.GetNodeType(handle, node);
-        int result = QRV_OK;
+        Write write;
+        write.name = assignment.substr(0, equals);
+        write.text = assignment.substr(equals + 1);
+        write.type = api.GetNodeType(handle, QRVString(write.name.c_str()));
         bool parsed = true;
-        switch (type) {
-            case 1: {
-                bool value = false;
-                if ((parsed = ParseBool(text, value)))
-                    result = api.SetParamBool(handle, node, value);
+        switch (write.type) {
+            case 1:
+                parsed = ParseBool(write.text, write.boolValue);
                 break;
-            }
-            case 2: {
-                int value = 0;
-                if ((parsed = ParseInt(text, value))) result = api.SetParamInt(handle, node, value);
+            case 2:
+                parsed = ParseInt(write.text, write.intValue);
                 break;
-            }
-            case 3: {
-                float value = 0;
-                if ((parsed = ParseFloat(text, value))) {
-                    result = api.SetParamFloat(handle, node, value);
-                }
-                break;
-            }
-            case 4:
-                result = api.SetParamStr(handle, node, QRVString(text.c_str()));
+            case 3:
+                parsed = ParseFloat(write.text, write.floatValue);
                 break;
             case 5:
-                std::cerr << "qrvacq: " << name << " is a command; run it with exec\n";
-                status = kExitUsage;
+                std::cerr << "qrvacq: " << write.name << " is a command; run it with exec\n";
+                refused = true;
                 continue;
             default:
-                result = type;
                 break;
         }
         if (!parsed) {
-            std::cerr << "qrvacq: " << Quote(text) << " is not a valid " << NodeTypeName(type)
-                      << " value for " << name << "\n";
-            status = kExitUsage;
-            continue;
+            std::cerr << "qrvacq: " << Quote(write.text) << " is not a valid "
+                      << NodeTypeName(write.type) << " value for " << write.name << "\n";
+            refused = true;
+        }
+        writes.push_back(std::move(write));
+    }
+    if (refused) {
+        std::cerr << "qrvacq: nothing written\n";
+        return kExitUsage;
+    }
+
+    int status = kExitOk;
+    json readings = json::array();
+    for (const Write& write : writes) {
+        const std::string& name = write.name;
+        const std::string& text = write.text;
+        const int type = write.type;
+        const QRVString node(name.c_str());
+        int result = QRV_OK;
+        switch (type) {
+            case 1:
+                result = api.SetParamBool(handle, node, write.boolValue);
+                break;
+            case 2:
+                result = api.SetParamInt(handle, node, write.intValue);
+                break;
+            case 3:
+                result = api.SetParamFloat(handle, node, write.floatValue);
+                break;
+            case 4:
+                result = api.SetParamStr(handle, node, QRVString(text.c_str()));
+                break;
+            default:
+                result = type;
+                break;
         }
         json reading;
         if (result != QRV_OK) {

@@ -1,7 +1,10 @@
 // grab: StartAcquire, N grabs, StopAcquire. The loop only grabs and copies: PNG
 // encoding runs on the frame writer's thread, so the figures are the camera's.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <chrono>
@@ -12,9 +15,11 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "Commands.h"
 #include "FrameWriter.h"
+#include "JsonOut.h"
 #include "Text.h"
 
 namespace qrvacq {
@@ -24,30 +29,76 @@ namespace {
 using json = nlohmann::ordered_json;
 
 volatile std::sig_atomic_t g_interrupted = 0;
+// The write end of the interrupt pipe while a grab runs, else -1.
+volatile std::sig_atomic_t g_wakeFd = -1;
 
 extern "C" void OnInterrupt(int) {
     g_interrupted = 1;
+    const int fd = g_wakeFd;
+    if (fd >= 0) {
+        const int saved = errno;
+        const char byte = 'i';
+        (void)!write(fd, &byte, 1);
+        errno = saved;
+    }
 }
 
-// Ctrl-C ends the grab loop instead of the process, so that StopAcquire and
-// Close still run. No SA_RESTART: nothing here waits in a system call that
-// should resume.
-class InterruptGuard {
+// Ctrl-C ends the grab instead of the process, so that StopAcquire and Close
+// still run. A grab may wait without limit (--timeout -1, an external trigger
+// that never comes), so a flag checked between grabs is not enough: a watcher
+// thread wakes on the signal and calls StopAcquire, which ends the wait. The
+// handler only writes one byte into a pipe, the one thing it may do.
+class InterruptWatch {
 public:
-    InterruptGuard() {
+    InterruptWatch(const PluginApi& api, QRVCameraHandle handle) : m_api(api), m_handle(handle) {
         g_interrupted = 0;
+        if (pipe(m_pipe) != 0) {
+            m_pipe[0] = m_pipe[1] = -1;
+        } else {
+            for (const int fd : m_pipe) fcntl(fd, F_SETFD, FD_CLOEXEC);
+            fcntl(m_pipe[1], F_SETFL, O_NONBLOCK);
+            g_wakeFd = m_pipe[1];
+            m_watcher = std::thread([this] { Watch(); });
+        }
         struct sigaction action {};
         action.sa_handler = OnInterrupt;
         sigemptyset(&action.sa_mask);
         m_installed = sigaction(SIGINT, &action, &m_previous) == 0;
     }
-    ~InterruptGuard() {
+    ~InterruptWatch() {
         if (m_installed) sigaction(SIGINT, &m_previous, nullptr);
+        g_wakeFd = -1;
+        if (m_watcher.joinable()) {
+            const char byte = 'q';
+            while (write(m_pipe[1], &byte, 1) < 0 && errno == EINTR) {
+            }
+            m_watcher.join();
+        }
+        for (const int fd : m_pipe)
+            if (fd >= 0) close(fd);
     }
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
 
 private:
+    void Watch() {
+        bool stopped = false;
+        for (;;) {
+            char byte = 0;
+            const ssize_t got = read(m_pipe[0], &byte, 1);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0 || byte == 'q') return;
+            if (!stopped) {
+                stopped = true;
+                m_api.StopAcquire(m_handle);
+            }
+        }
+    }
+
+    const PluginApi& m_api;
+    QRVCameraHandle m_handle;
+    int m_pipe[2] = {-1, -1};
+    std::thread m_watcher;
     struct sigaction m_previous {};
     bool m_installed = false;
 };
@@ -196,7 +247,7 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     const Clock::time_point start = Clock::now();
     double elapsed = 0;
     {
-        InterruptGuard interruptGuard;
+        InterruptWatch interruptWatch(api, handle);
         Progress progress(options.count);
         for (int index = 1; index <= options.count && !g_interrupted; ++index) {
             const std::uint64_t updatesBefore = chunks.getUpdateCount();
@@ -204,6 +255,8 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
                                    ? api.GrabImageEx(handle, &image, &chunks, options.timeoutMs)
                                    : api.GrabImage(handle, &image, options.timeoutMs);
             const double at = SecondsSince(start);
+            // The grab that Ctrl-C's StopAcquire cut short is no failure of the camera.
+            if (result != QRV_OK && g_interrupted) break;
             ++stats.attempted;
             const bool chunksArrived = options.chunks && chunks.getUpdateCount() != updatesBefore;
             const std::size_t chunkBytes = chunksArrived ? chunks.getSize() : 0;
@@ -226,7 +279,7 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
                     const char* name = QRVAcqResultName(result);
                     line["name"] = name ? name : "";
                 }
-                std::cout << line.dump() << std::endl;  // flushed: a reader may wait per frame
+                std::cout << DumpJson(line) << std::endl;  // flushed: a reader may wait per frame
             } else {
                 std::string text = "frame " + std::to_string(index) + ": ";
                 if (result == QRV_OK) {
@@ -259,7 +312,7 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         elapsed = SecondsSince(start);
     }
     const bool interrupted = g_interrupted != 0;
-    if (interrupted) std::cerr << "qrvacq: interrupted after " << stats.attempted << " frames\n";
+    if (interrupted) std::cerr << "qrvacq: interrupted after " << Counted(stats.attempted, "frame") << "\n";
     if (lost) {
         std::cerr << "qrvacq: the camera was lost after " << stats.attempted
                   << " grabs (IsOpen answers false); grab stopped\n";
@@ -295,9 +348,9 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
             summary["writeError"] = writer->Failed() ? json(writer->Error()) : json(nullptr);
             summary["directory"] = directory;
         }
-        std::cout << summary.dump() << "\n";
+        std::cout << DumpJson(summary) << "\n";
     } else {
-        std::cout << "grabbed " << stats.grabbed << " of " << options.count << " frames in ";
+        std::cout << "grabbed " << stats.grabbed << " of " << Counted(options.count, "frame") << " in ";
         char seconds[32];
         std::snprintf(seconds, sizeof(seconds), "%.3f s", elapsed);
         std::cout << seconds << ", " << stats.RateText(elapsed);
@@ -306,7 +359,7 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         std::cout << "\n" << stats.IntervalText() << "\n";
         std::cout << "failures: " << stats.FailureText(true) << "\n";
         if (writer) {
-            std::cout << writer->Written() << " frames written to " << directory;
+            std::cout << Counted(writer->Written(), "frame") << " written to " << directory;
             if (writer->Skipped() > 0)
                 std::cout << "; " << writer->Skipped() << " not written (the writer fell behind)";
             if (writer->Failed()) std::cout << "; 1 write failure";
