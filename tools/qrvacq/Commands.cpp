@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CameraNodes.h"
+#include "Directory.h"
 #include "JsonOut.h"
 #include "Text.h"
 
@@ -289,6 +290,15 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows) {
 
 bool OpenCamera::Open(const CameraTarget& target) {
     Close();
+    // A GigE Vision camera that another application controls would make Open
+    // wait out several seconds of refused writes; it says so in one exchange.
+    if (CameraDirectory* directory = RunDirectory()) {
+        const std::string elsewhere = ControlledElsewhere(*directory, target.serial);
+        if (!elsewhere.empty()) {
+            std::cerr << "qrvacq: open " << target.serial << ": " << elsewhere << "\n";
+            return false;
+        }
+    }
     QRVCameraHandle handle = nullptr;
     const int result = m_api.Open(QRVString(target.serial.c_str()), &handle, QRVString(""),
                                   QRVString(target.configPath.c_str()));

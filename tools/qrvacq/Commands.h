@@ -36,8 +36,10 @@ struct GrabOptions {
     bool json = false;    ///< one JSON object per frame and one for the summary
 };
 
-/// Exit status 130 when Ctrl-C ended the loop.
-int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions& options);
+/// Exit status 130 when Ctrl-C ended the loop. cameraLost is set when the
+/// camera went away during the grab.
+int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions& options,
+            bool& cameraLost);
 
 /// The camera's feature tree, read through the camera access library directly
 /// (the entry points cannot enumerate nodes); the plug-in is not involved.

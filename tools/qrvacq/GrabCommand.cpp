@@ -217,7 +217,9 @@ constexpr std::size_t kWriterQueueBytes = std::size_t{512} << 20;
 
 }  // namespace
 
-int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions& options) {
+int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions& options,
+            bool& cameraLost) {
+    cameraLost = false;
     namespace fs = std::filesystem;
     const bool writing = !options.outDir.empty();
     if (writing) {
@@ -313,6 +315,7 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     }
     const bool interrupted = g_interrupted != 0;
     if (interrupted) std::cerr << "qrvacq: interrupted after " << Counted(stats.attempted, "frame") << "\n";
+    cameraLost = lost;
     if (lost) {
         std::cerr << "qrvacq: the camera was lost after " << stats.attempted
                   << " grabs (IsOpen answers false); grab stopped\n";

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <sstream>
 
 #include "Commands.h"
+#include "Directory.h"
 #include "KZRSim.h"
 #include "PluginApi.h"
 #include "Shell.h"
@@ -207,6 +209,9 @@ int main(int argc, char** argv) {
         }
     }
     const CameraTarget target{options.serial, options.configPath};
+    // Started before the plug-in, after the environment it reads is set.
+    CameraDirectory directory;
+    SetRunDirectory(&directory);
     if (features->parsed()) return RunFeatures(target, options.json);
 
     if (options.pluginPath.empty()) options.pluginPath = DefaultPluginPath();
@@ -226,7 +231,21 @@ int main(int argc, char** argv) {
     if (reg->parsed()) {
         return RunReg(api, target, options.registerName, options.readCount, options.writeHex);
     }
-    if (grab->parsed()) return RunGrab(api, target, options.grab);
+    if (grab->parsed()) {
+        bool lost = false;
+        const int status = RunGrab(api, target, options.grab, lost);
+        // The camera library winds down the connection of a lost GigE Vision
+        // camera at exit (Aravis's own resends and heartbeat: several seconds).
+        // The handle is closed and the results are out; the system takes back
+        // the sockets.
+        if (lost) {
+            std::cout.flush();
+            std::cerr.flush();
+            std::fflush(nullptr);
+            std::_Exit(status);
+        }
+        return status;
+    }
     Shell interpreter(api, std::cout, std::cerr);
     return interpreter.Run(scriptFile.is_open() ? static_cast<std::istream&>(scriptFile)
                                                 : std::cin);
