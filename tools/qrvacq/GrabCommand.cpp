@@ -177,8 +177,8 @@ struct GrabStats {
     }
 };
 
-// The statistics line on a terminal's stderr, once a second; erased before
-// stdout writes so the two do not interleave.
+// The statistics line on a terminal's stderr, redrawn once a second. It stays
+// at the bottom: a frame line erases it, prints above it and draws it again.
 class Progress {
 public:
     explicit Progress(int total) : m_total(total), m_enabled(isatty(STDERR_FILENO) == 1) {}
@@ -192,22 +192,30 @@ public:
         std::fflush(stderr);
         m_shown = false;
     }
+    /// The last statistics again, after a frame line.
+    void Redraw() {
+        if (m_text.empty() || m_shown) return;
+        std::fputs(m_text.c_str(), stderr);
+        std::fflush(stderr);
+        m_shown = true;
+    }
     void Update(const GrabStats& stats, Clock::time_point start) {
         if (!m_enabled) return;
         const double elapsed = SecondsSince(start);
         if (elapsed < 1.0 || Clock::now() - m_lastDraw < std::chrono::seconds(1)) return;
-        std::fprintf(stderr, "\r\033[Kgrab: %d/%d frames, %s, %s, failures: %s", stats.attempted,
-                     m_total, stats.RateText(elapsed).c_str(), stats.IntervalText().c_str(),
-                     stats.FailureText(false).c_str());
-        std::fflush(stderr);
+        m_text = "\r\033[Kgrab: " + std::to_string(stats.attempted) + "/" +
+                 std::to_string(m_total) + " frames, " + stats.RateText(elapsed) + ", " +
+                 stats.IntervalText() + ", failures: " + stats.FailureText(false);
+        m_shown = false;
+        Redraw();
         m_lastDraw = Clock::now();
-        m_shown = true;
     }
 
 private:
     int m_total;
     bool m_enabled;
     bool m_shown = false;
+    std::string m_text;
     Clock::time_point m_lastDraw{};
 };
 
@@ -267,8 +275,10 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
             } else {
                 ++stats.failures[result];
             }
-            progress.Erase();
-            if (options.json) {
+            if (options.quiet) {
+                // no frame line
+            } else if (options.json) {
+                progress.Erase();
                 json line = {{"type", "frame"}, {"index", index}, {"code", result}, {"time", at}};
                 if (result == QRV_OK) {
                     line.update({{"width", image.Width()},
@@ -293,8 +303,10 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
                 } else {
                     text += DescribeResult(result);
                 }
+                progress.Erase();
                 std::cout << text << std::endl;
             }
+            progress.Redraw();
             if (result == QRV_OK && writer) {
                 GrabbedFrame frame;
                 frame.index = index;

@@ -156,6 +156,8 @@ int main(int argc, char** argv) {
     grab->add_option("-o,--output", options.grab.outDir,
                      "directory for frame_NNNN.png (and frame_NNNN.chunks.bin)");
     grab->add_option("--start-arg", options.grab.startArg, "StartAcquire's start argument");
+    grab->add_flag("-q,--quiet", options.grab.quiet,
+                   "no line (or JSON object) per frame: the statistics line and the summary only");
     grab->add_flag("--json", options.grab.json,
                    "one JSON object per frame and one for the summary, one per line");
 
