@@ -34,7 +34,8 @@ struct GrabOptions {
     bool chunks = false;  ///< GrabImageEx with chunk data
     std::string outDir;   ///< empty: write nothing
     bool json = false;    ///< one JSON object per frame and one for the summary
-    bool quiet = false;   ///< no line per frame (text output)
+    bool quiet = false;   ///< no line per frame
+    bool overwrite = false;  ///< remove an earlier grab's frame files in outDir first
 };
 
 /// Exit status 130 when Ctrl-C ended the loop. cameraLost is set when the

@@ -14,6 +14,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <vector>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -104,6 +105,10 @@ private:
 };
 
 using Clock = std::chrono::steady_clock;
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -232,6 +237,32 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     const bool writing = !options.outDir.empty();
     if (writing) {
         std::error_code ec;
+        // Frames of an earlier run would mix with this one's: refused, or
+        // removed with --overwrite.
+        std::vector<fs::path> older;
+        for (fs::directory_iterator it(options.outDir, ec), end; !ec && it != end;
+             it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (name.rfind("frame_", 0) == 0 &&
+                (EndsWith(name, ".png") || EndsWith(name, ".chunks.bin")))
+                older.push_back(it->path());
+        }
+        if (!older.empty() && !options.overwrite) {
+            std::sort(older.begin(), older.end());
+            std::cerr << "qrvacq: " << options.outDir << " holds "
+                      << Counted(static_cast<long long>(older.size()), "file")
+                      << " of an earlier grab (" << older.front().filename().string()
+                      << " ...); choose another folder, or --overwrite to remove them first\n";
+            return kExitUsage;
+        }
+        for (const fs::path& path : older) {
+            if (!fs::remove(path, ec) && ec) {
+                std::cerr << "qrvacq: cannot remove " << path.string() << ": " << ec.message()
+                          << "\n";
+                return kExitUsage;
+            }
+        }
+        ec.clear();
         fs::create_directories(options.outDir, ec);
         if (ec) {
             std::cerr << "qrvacq: cannot create " << options.outDir << ": " << ec.message() << "\n";

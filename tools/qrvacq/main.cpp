@@ -3,9 +3,11 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -39,16 +41,26 @@ struct Options {
     std::string script;
 };
 
-// CLI11's own range message quotes the type's limits; say what the user needs.
-CLI::Validator AtLeast(int minimum) {
+// CLI11's own messages quote the type's limits or only say that a conversion
+// failed; say what the user needs, with the limit that was crossed.
+CLI::Validator IntIn(long long minimum, long long maximum) {
     return CLI::Validator(
-        [minimum](std::string& text) -> std::string {
-            int value = 0;
-            if (!ParseInt(text, value)) return "'" + text + "' is not a whole number";
-            if (value < minimum) return "must be at least " + std::to_string(minimum);
+        [minimum, maximum](std::string& text) -> std::string {
+            errno = 0;
+            char* end = nullptr;
+            const long long value = std::strtoll(text.c_str(), &end, 10);
+            if (text.empty() || *end != '\0') return "'" + text + "' is not a whole number";
+            const bool negative = text[0] == '-';
+            if ((errno == ERANGE && !negative) || value > maximum)
+                return "'" + text + "' is above the limit " + std::to_string(maximum);
+            if (errno == ERANGE || value < minimum) return "must be at least " + std::to_string(minimum);
             return {};
         },
         "");
+}
+
+CLI::Validator AtLeast(int minimum) {
+    return IntIn(minimum, INT_MAX);
 }
 
 // The first word that is not a global option or its value: the command name.
@@ -78,6 +90,12 @@ bool IsCommand(const CLI::App& app, const std::string& name) {
 // library starts (it would only print the reason and find no cameras).
 bool CheckScenario(const std::string& scenario) {
     if (scenario == "demo") return true;
+    std::error_code ec;
+    if (std::filesystem::is_directory(scenario, ec)) {
+        std::cerr << "qrvacq: --sim " << scenario
+                  << ": a folder; give a scenario JSON file inside it, or demo\n";
+        return false;
+    }
     std::ifstream file(scenario, std::ios::binary);
     if (!file) {
         std::cerr << "qrvacq: --sim " << scenario << ": " << std::strerror(errno) << "\n";
@@ -151,11 +169,15 @@ int main(int argc, char** argv) {
     grab->add_option("serial", options.serial, "camera serial number")->required();
     grab->add_option("-n,--count", options.grab.count, "number of frames")->check(AtLeast(1));
     grab->add_option("--timeout", options.grab.timeoutMs,
-                     "time-out per frame in ms (negative: no limit)");
+                     "time-out per frame in ms (negative: no limit)")
+        ->check(IntIn(INT_MIN, INT_MAX));
     grab->add_flag("--chunks", options.grab.chunks, "grab with chunk data (GrabImageEx)");
     grab->add_option("-o,--output", options.grab.outDir,
                      "directory for frame_NNNN.png (and frame_NNNN.chunks.bin)");
-    grab->add_option("--start-arg", options.grab.startArg, "StartAcquire's start argument");
+    grab->add_flag("--overwrite", options.grab.overwrite,
+                   "remove the frame files of an earlier grab in the -o directory first");
+    grab->add_option("--start-arg", options.grab.startArg, "StartAcquire's start argument")
+        ->check(IntIn(INT_MIN, INT_MAX));
     grab->add_flag("-q,--quiet", options.grab.quiet,
                    "no line (or JSON object) per frame: the statistics line and the summary only");
     grab->add_flag("--json", options.grab.json,
