@@ -433,19 +433,21 @@ int RunGet(const PluginApi& api, const CameraTarget& target,
     return status;
 }
 
-int RunSet(const PluginApi& api, const CameraTarget& target,
-           const std::vector<std::string>& assignments, bool json_) {
+bool CheckAssignments(const std::vector<std::string>& assignments) {
     for (const std::string& assignment : assignments) {
         const std::size_t equals = assignment.find('=');
         if (equals == std::string::npos || equals == 0) {
             std::cerr << "qrvacq: expected FEATURE=VALUE, got " << Quote(assignment) << "\n";
-            return kExitUsage;
+            return false;
         }
     }
-    OpenCamera camera(api);
-    if (!camera.Open(target)) return kExitCallFailed;
-    const QRVCameraHandle handle = camera.Handle();
+    return true;
+}
 
+int WriteSettings(const PluginApi& api, QRVCameraHandle handle,
+                  const std::vector<std::string>& assignments, nlohmann::json& readings) {
+    readings = json::array();
+    if (!CheckAssignments(assignments)) return kExitUsage;
     // Every value is checked against its feature's type before the first write,
     // so that a typo in the last assignment leaves the camera as it was.
     struct Write {
@@ -494,7 +496,6 @@ int RunSet(const PluginApi& api, const CameraTarget& target,
     }
 
     int status = kExitOk;
-    json readings = json::array();
     for (const Write& write : writes) {
         const std::string& name = write.name;
         const std::string& text = write.text;
@@ -544,6 +545,21 @@ int RunSet(const PluginApi& api, const CameraTarget& target,
         if (reading.contains("error") && status == kExitOk) status = kExitCallFailed;
         readings.push_back(std::move(reading));
     }
+    return status;
+}
+
+void PrintSettings(const nlohmann::json& readings) {
+    for (const json& reading : readings) PrintReading(reading);
+}
+
+int RunSet(const PluginApi& api, const CameraTarget& target,
+           const std::vector<std::string>& assignments, bool json_) {
+    if (!CheckAssignments(assignments)) return kExitUsage;
+    OpenCamera camera(api);
+    if (!camera.Open(target)) return kExitCallFailed;
+    json readings;
+    int status = WriteSettings(api, camera.Handle(), assignments, readings);
+    if (status == kExitUsage) return status;
     if (camera.Close() != QRV_OK && status == kExitOk) status = kExitCallFailed;
     AddNodeMapReasons(target, readings);
     PrintReadings(readings, json_);

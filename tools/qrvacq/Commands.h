@@ -2,6 +2,7 @@
 // (ExitStatus): results go to stdout, errors to stderr.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,16 @@ int RunGet(const PluginApi& api, const CameraTarget& target,
 /// assignments are FEATURE=VALUE.
 int RunSet(const PluginApi& api, const CameraTarget& target,
            const std::vector<std::string>& assignments, bool json);
+/// Every FEATURE=VALUE is checked against its feature's type first; one that
+/// does not parse refuses them all (kExitUsage, nothing written, reported on
+/// stderr). Then each is written in order and read back into readings (or its
+/// error with a reason the plug-in's own ranges give). kExitCallFailed when a
+/// write failed.
+int WriteSettings(const PluginApi& api, QRVCameraHandle handle,
+                  const std::vector<std::string>& assignments, nlohmann::json& readings);
+/// The readings of WriteSettings as text: values to stdout, failures to stderr.
+void PrintSettings(const nlohmann::json& readings);
+
 int RunExec(const PluginApi& api, const CameraTarget& target, const std::string& command);
 /// Exactly one of readCount >= 0 and a non-empty writeHex.
 int RunReg(const PluginApi& api, const CameraTarget& target, const std::string& name, int readCount,
@@ -36,6 +47,7 @@ struct GrabOptions {
     bool json = false;    ///< one JSON object per frame and one for the summary
     bool quiet = false;   ///< no line per frame
     bool overwrite = false;  ///< remove an earlier grab's frame files in outDir first
+    std::vector<std::string> settings;  ///< FEATURE=VALUE written before StartAcquire
 };
 
 /// Exit status 130 when Ctrl-C ended the loop. cameraLost is set when the

@@ -272,6 +272,25 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     OpenCamera camera(api);
     if (!camera.Open(target)) return kExitCallFailed;
     const QRVCameraHandle handle = camera.Handle();
+    // Settings go into this session, so that they hold for the frames even on a
+    // camera that forgets them on close.
+    if (!options.settings.empty()) {
+        nlohmann::json readings;
+        const int written = WriteSettings(api, handle, options.settings, readings);
+        if (options.json) {
+            for (nlohmann::json& reading : readings) {
+                nlohmann::json line = {{"type", "setting"}};
+                line.update(reading);
+                std::cout << DumpJson(line) << "\n";
+            }
+        } else {
+            PrintSettings(readings);
+        }
+        if (written != kExitOk) {
+            if (written == kExitCallFailed) std::cerr << "qrvacq: grab not started\n";
+            return written;
+        }
+    }
     const int started = api.StartAcquire(handle, options.startArg, 0);
     if (started != QRV_OK) {
         std::cerr << "qrvacq: start acquisition: " << DescribeResult(started) << "\n";

@@ -174,6 +174,9 @@ int main(int argc, char** argv) {
     grab->add_flag("--chunks", options.grab.chunks, "grab with chunk data (GrabImageEx)");
     grab->add_option("-o,--output", options.grab.outDir,
                      "directory for frame_NNNN.png (and frame_NNNN.chunks.bin)");
+    grab->add_option("--set", options.grab.settings,
+                     "FEATURE=VALUE written in the grab's own session before StartAcquire")
+        ->allow_extra_args(false);
     grab->add_flag("--overwrite", options.grab.overwrite,
                    "remove the frame files of an earlier grab in the -o directory first");
     grab->add_option("--start-arg", options.grab.startArg, "StartAcquire's start argument")
