@@ -304,6 +304,21 @@ bool OpenCamera::Open(const CameraTarget& target) {
                                   QRVString(target.configPath.c_str()));
     if (result != QRV_OK) {
         ReportFailure("open " + target.serial, result);
+        CameraDirectory* directory = RunDirectory();
+        if (result == QRV_ERR_CAMERA_NOT_FOUND && directory) {
+            std::vector<std::string> serials;
+            for (const CameraRecord& record : directory->Records())
+                serials.push_back(record.serial);
+            const std::vector<std::string> close = CloseNames(target.serial, serials);
+            if (!close.empty()) {
+                std::cerr << "  did you mean ";
+                for (std::size_t i = 0; i < close.size(); ++i)
+                    std::cerr << (i ? ", " : "") << close[i];
+                std::cerr << "?\n";
+            } else if (serials.empty()) {
+                std::cerr << "  no camera was found at all\n";
+            }
+        }
         return false;
     }
     if (!handle) {
@@ -329,8 +344,18 @@ int RunList(const PluginApi& api, bool json_) {
         ReportFailure("camera list", count);
         return kExitCallFailed;
     }
+    // The transport and a GigE Vision camera's addresses come from the camera
+    // library's own discovery; the host's record has no room for them.
+    std::vector<CameraRecord> records;
+    if (CameraDirectory* directory = RunDirectory()) records = directory->Records();
+    auto recordOf = [&records](const std::string& serial) -> const CameraRecord* {
+        for (const CameraRecord& record : records)
+            if (record.serial == serial) return &record;
+        return nullptr;
+    };
     json cameras = json::array();
-    std::vector<std::vector<std::string>> rows = {{"SERIAL", "VENDOR", "MODEL", "ID", "INTERFACE"}};
+    std::vector<std::vector<std::string>> rows = {
+        {"SERIAL", "VENDOR", "MODEL", "ID", "INTERFACE", "TRANSPORT", "IP", "MAC"}};
     for (long i = 0; i < list.Length(); ++i) {
         const QRVCameraInfo& info = list.At(i);
         const int intf = info.GetInterface();
@@ -343,9 +368,17 @@ int RunList(const PluginApi& api, bool json_) {
                            {"cameraType", static_cast<int>(info.GetCameraType())},
                            {"interface", intf},
                            {"interfaceName", InterfaceName(intf)}});
+        const CameraRecord* record = recordOf(ToStd(info.GetSerialNumber()));
+        json& camera = cameras.back();
+        camera["transport"] = record ? json(TransportName(record->transport)) : json(nullptr);
+        camera["ip"] = record && !record->ip.empty() ? json(record->ip) : json(nullptr);
+        camera["mac"] = record && !record->mac.empty() ? json(record->mac) : json(nullptr);
         rows.push_back({ToStd(info.GetSerialNumber()), ToStd(info.GetManufacturerInfo()),
                         ToStd(info.GetModelName()), ToStd(info.GetID()),
-                        std::to_string(intf) + " " + InterfaceName(intf)});
+                        std::to_string(intf) + " " + InterfaceName(intf),
+                        record ? TransportName(record->transport) : "-",
+                        record && !record->ip.empty() ? record->ip : "-",
+                        record && !record->mac.empty() ? record->mac : "-"});
     }
     if (json_) {
         std::cout << DumpJson(cameras, 2) << "\n";

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -47,7 +48,8 @@ std::uint16_t Get16(const unsigned char* at) {
 
 }  // namespace
 
-CameraDirectory::CameraDirectory() {
+CameraDirectory::CameraDirectory(std::set<std::string> simulated)
+    : m_simulated(std::move(simulated)) {
     KZRGENICAM::Init();
 }
 
@@ -66,6 +68,7 @@ const std::vector<CameraRecord>& CameraDirectory::Records() {
         record.serial = serial ? serial : "";
         record.link = link ? link : "";
         record.transport = info->getInterfaceType();
+        record.simulated = m_simulated.count(record.serial) > 0;
         if (record.transport == KZRGENICAM::TransportGigE)
             SplitLink(record.link, record.ip, record.mac);
         info->release();
@@ -154,7 +157,11 @@ std::optional<std::uint32_t> ReadControlPrivilege(const std::string& ip, int tim
 
 std::string ControlledElsewhere(CameraDirectory& directory, const std::string& serial) {
     const CameraRecord* record = directory.Find(serial);
-    if (!record || record->ip.empty()) return {};
+    // A simulated camera's address is only data: nothing is sent there. The
+    // GigE Vision cameras asked are Aravis's, so with Aravis off none is.
+    const char* aravis = std::getenv("KZR_ARAVIS");
+    if (aravis && std::strcmp(aravis, "off") == 0) return {};
+    if (!record || record->simulated || record->ip.empty()) return {};
     const std::optional<std::uint32_t> privilege = ReadControlPrivilege(record->ip, 200);
     if (!privilege || *privilege == 0) return {};
     char detail[96];

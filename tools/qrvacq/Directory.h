@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,13 +17,15 @@ struct CameraRecord {
     std::string link;   ///< the transport's own link text
     std::string ip;     ///< GigE Vision: dotted IPv4 address, else empty
     std::string mac;    ///< GigE Vision: aa:bb:cc:dd:ee:ff, else empty
+    bool simulated = false;  ///< a camera of the --sim scenario: its addresses are only data
 };
 
 /// Keeps the camera library started from construction to destruction, so that
 /// the plug-in opens a camera listed here without a discovery round of its own.
 class CameraDirectory {
 public:
-    CameraDirectory();
+    /// simulated: the serial numbers of the --sim scenario's cameras.
+    explicit CameraDirectory(std::set<std::string> simulated = {});
     ~CameraDirectory();
     CameraDirectory(const CameraDirectory&) = delete;
     CameraDirectory& operator=(const CameraDirectory&) = delete;
@@ -33,6 +36,7 @@ public:
     const CameraRecord* Find(const std::string& serial);
 
 private:
+    std::set<std::string> m_simulated;
     std::vector<CameraRecord> m_records;
     bool m_discovered = false;
 };

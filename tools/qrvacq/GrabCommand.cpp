@@ -243,7 +243,8 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         for (fs::directory_iterator it(options.outDir, ec), end; !ec && it != end;
              it.increment(ec)) {
             const std::string name = it->path().filename().string();
-            if (name.rfind("frame_", 0) == 0 &&
+            std::error_code typeError;
+            if (it->is_regular_file(typeError) && name.rfind("frame_", 0) == 0 &&
                 (EndsWith(name, ".png") || EndsWith(name, ".chunks.bin")))
                 older.push_back(it->path());
         }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <sstream>
 
 #include "Commands.h"
@@ -88,8 +89,12 @@ bool IsCommand(const CLI::App& app, const std::string& name) {
 
 // A scenario the simulator cannot load is a usage error, found before any camera
 // library starts (it would only print the reason and find no cameras).
-bool CheckScenario(const std::string& scenario) {
-    if (scenario == "demo") return true;
+bool CheckScenario(const std::string& scenario, std::set<std::string>& serials) {
+    if (scenario == "demo") {
+        for (const KZRSIM::CameraSpec& camera : KZRSIM::DemoScenario().cameras)
+            serials.insert(camera.serial);
+        return true;
+    }
     std::error_code ec;
     if (std::filesystem::is_directory(scenario, ec)) {
         std::cerr << "qrvacq: --sim " << scenario
@@ -108,7 +113,9 @@ bool CheckScenario(const std::string& scenario) {
         return false;
     }
     try {
-        KZRSIM::ParseScenarioJson(text.str(), scenario);
+        for (const KZRSIM::CameraSpec& camera :
+             KZRSIM::ParseScenarioJson(text.str(), scenario).cameras)
+            serials.insert(camera.serial);
     } catch (const std::exception& ex) {
         std::cerr << "qrvacq: --sim: " << ex.what() << "\n";
         return false;
@@ -224,10 +231,11 @@ int main(int argc, char** argv) {
             << "qrvacq: --real goes with --sim (without --sim real cameras are listed anyway)\n";
         return kExitUsage;
     }
+    std::set<std::string> simulated;
     // The camera library reads KZR_SIM and KZR_ARAVIS when it starts (for the
     // plug-in: when the plug-in is loaded).
     if (options.scenarioGiven) {
-        if (!CheckScenario(options.scenario)) return kExitUsage;
+        if (!CheckScenario(options.scenario, simulated)) return kExitUsage;
         setenv("KZR_SIM", options.scenario.c_str(), 1);
         if (options.real) {
             unsetenv("KZR_ARAVIS");
@@ -237,7 +245,7 @@ int main(int argc, char** argv) {
     }
     const CameraTarget target{options.serial, options.configPath};
     // Started before the plug-in, after the environment it reads is set.
-    CameraDirectory directory;
+    CameraDirectory directory(simulated);
     SetRunDirectory(&directory);
     if (features->parsed()) return RunFeatures(target, options.json);
 
