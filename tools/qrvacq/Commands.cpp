@@ -262,6 +262,78 @@ void AddNodeMapReasons(const CameraTarget& target, json& readings) {
     }
 }
 
+// Writes the readings marked "nodeMap" through the camera library: strings
+// (IString) and integers beyond 32 bits, which the plug-in's entry points cannot
+// take. After the plug-in closed the camera, as for the reasons.
+void WriteThroughNodeMap(const CameraTarget& target, json& readings) {
+    bool needed = false;
+    for (const json& reading : readings) needed = needed || reading.contains("nodeMap");
+    if (!needed) return;
+    LibraryCamera camera;
+    std::string error;
+    GenApi::INodeMap* map = camera.Open(target.serial, error) ? camera.DeviceMap() : nullptr;
+    for (json& reading : readings) {
+        if (!reading.contains("nodeMap")) continue;
+        const std::string text = reading["nodeMap"];
+        const std::string name = reading["name"];
+        reading.erase("nodeMap");
+        GenApi::INode* node = map ? FindFeature(*map, name) : nullptr;
+        const bool isString = node && node->GetPrincipalInterfaceType() == GenApi::intfIString;
+        const bool isInt = node && node->GetPrincipalInterfaceType() == GenApi::intfIInteger;
+        if (!map) {
+            reading["error"] = ErrorJson(QRV_ERR_PARAMETER_ACCESS);
+            reading["reason"] = "the node map could not be opened: " + error;
+            continue;
+        }
+        if (!isString && !isInt) continue;  // an enumeration the plug-in refused: keep its reason
+        GenApi::IValue* value = dynamic_cast<GenApi::IValue*>(node);
+        try {
+            const GenApi::EAccessMode mode = node->GetAccessMode();
+            if (!GenApi::IsWritable(mode)) {
+                reading["error"] = ErrorJson(QRV_ERR_PARAMETER_ACCESS);
+                reading["reason"] = std::string("not writable: access mode ") + AccessWords(mode);
+                continue;
+            }
+            if (isInt) {
+                auto* integer = dynamic_cast<GenApi::IInteger*>(node);
+                long long wanted = 0;
+                ParseInt64(text, wanted);
+                const long long min = integer->GetMin(), max = integer->GetMax();
+                if (wanted < min || wanted > max) {
+                    reading["error"] = ErrorJson(QRV_ERR_PARAMETER_ACCESS);
+                    reading["reason"] = text + " is outside [" + std::to_string(min) + ", " +
+                                        std::to_string(max) + "]";
+                    continue;
+                }
+            }
+            value->FromString(text.c_str());
+            const std::string back = value->ToString().c_str();
+            reading.erase("error");
+            reading.erase("reason");
+            reading["type"] = isString ? "string" : "int";
+            if (isInt) {
+                reading["value"] = std::stoll(back);
+            } else {
+                reading["value"] = back;
+            }
+            reading["path"] = "node map";
+            reading["note"] = isString ? "written through the node map (SetParamStr writes "
+                                         "enumerations only)"
+                                       : "written through the node map (SetParamInt takes 32 "
+                                         "bits)";
+        } catch (const std::exception& ex) {
+            reading["error"] = ErrorJson(QRV_ERR_GENICAM_EXCEPTION);
+            // GenICam's messages end in " : XException thrown (file ..., line ...)".
+            std::string message = ex.what();
+            const std::size_t origin = message.rfind(" : ");
+            if (origin != std::string::npos &&
+                message.find("Exception thrown", origin) != std::string::npos)
+                message.erase(origin);
+            reading["reason"] = "the camera refused it: " + message;
+        }
+    }
+}
+
 void PrintReadings(const json& readings, bool json_) {
     if (json_) {
         std::cout << DumpJson(readings, 2) << "\n";
@@ -489,6 +561,7 @@ int WriteSettings(const PluginApi& api, QRVCameraHandle handle,
         bool boolValue = false;
         int intValue = 0;
         float floatValue = 0;
+        bool nodeMap = false;  ///< written through the node map, not the plug-in
     };
     std::vector<Write> writes;
     bool refused = false;
@@ -505,6 +578,11 @@ int WriteSettings(const PluginApi& api, QRVCameraHandle handle,
                 break;
             case 2:
                 parsed = ParseInt(write.text, write.intValue);
+                if (!parsed) {
+                    // Beyond SetParamInt's 32 bits: the node map takes 64.
+                    long long wide = 0;
+                    parsed = write.nodeMap = ParseInt64(write.text, wide);
+                }
                 break;
             case 3:
                 parsed = ParseFloat(write.text, write.floatValue);
@@ -534,6 +612,10 @@ int WriteSettings(const PluginApi& api, QRVCameraHandle handle,
         const std::string& text = write.text;
         const int type = write.type;
         const QRVString node(name.c_str());
+        if (write.nodeMap) {
+            readings.push_back({{"name", name}, {"type", NodeTypeName(type)}, {"nodeMap", text}});
+            continue;
+        }
         int result = QRV_OK;
         switch (type) {
             case 1:
@@ -556,7 +638,11 @@ int WriteSettings(const PluginApi& api, QRVCameraHandle handle,
         if (result != QRV_OK) {
             reading = {{"name", name}, {"error", ErrorJson(result)}};
             if (NodeTypeName(type)) reading["type"] = NodeTypeName(type);
-            if (result == -1 || result == QRV_ERR_PARAMETER_ACCESS) {
+            if (type == 4 && result == QRV_ERR_PARAMETER_ACCESS) {
+                // SetParamStr writes enumerations; a string feature goes through
+                // the node map, if that is what it is.
+                reading["nodeMap"] = text;
+            } else if (result == -1 || result == QRV_ERR_PARAMETER_ACCESS) {
                 reading["needsNodeMap"] = "write";
             } else {
                 const std::string reason = WriteReason(api, handle, name, type, text);
@@ -578,6 +664,8 @@ int WriteSettings(const PluginApi& api, QRVCameraHandle handle,
         if (reading.contains("error") && status == kExitOk) status = kExitCallFailed;
         readings.push_back(std::move(reading));
     }
+    for (const json& reading : readings)
+        if (reading.contains("nodeMap") && status == kExitOk) status = kExitCallFailed;
     return status;
 }
 
@@ -593,8 +681,12 @@ int RunSet(const PluginApi& api, const CameraTarget& target,
     json readings;
     int status = WriteSettings(api, camera.Handle(), assignments, readings);
     if (status == kExitUsage) return status;
-    if (camera.Close() != QRV_OK && status == kExitOk) status = kExitCallFailed;
+    const bool closeFailed = camera.Close() != QRV_OK;
+    WriteThroughNodeMap(target, readings);
     AddNodeMapReasons(target, readings);
+    status = closeFailed ? kExitCallFailed : kExitOk;
+    for (const json& reading : readings)
+        if (reading.contains("error")) status = kExitCallFailed;
     PrintReadings(readings, json_);
     return status;
 }

@@ -278,6 +278,16 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     if (!options.settings.empty()) {
         nlohmann::json readings;
         const int written = WriteSettings(api, handle, options.settings, readings);
+        // Strings and 64-bit integers need the node map, which the plug-in holds now.
+        for (nlohmann::json& reading : readings) {
+            if (!reading.contains("nodeMap")) continue;
+            reading.erase("nodeMap");
+            reading["error"] = {{"code", QRV_ERR_PARAMETER_ACCESS},
+                                {"name", "QRV_ERR_PARAMETER_ACCESS"},
+                                {"meaning", QRVAcqResultMeaning(QRV_ERR_PARAMETER_ACCESS)}};
+            reading["reason"] =
+                "only the node map takes this value; write it with qrvacq set before the grab";
+        }
         if (options.json) {
             for (nlohmann::json& reading : readings) {
                 nlohmann::json line = {{"type", "setting"}};

@@ -31,6 +31,7 @@ const char* NodeTypeName(int type);
 
 /// Whole-string conversions: no trailing text, no overflow.
 bool ParseInt(const std::string& text, int& value);
+bool ParseInt64(const std::string& text, long long& value);
 bool ParseFloat(const std::string& text, float& value);
 /// true/false/1/0, case-insensitive.
 bool ParseBool(const std::string& text, bool& value);
