@@ -239,6 +239,10 @@ void AddNodeMapReasons(const CameraTarget& target, json& readings) {
         const std::string name = reading["name"];
         try {
             GenApi::INode* node = FindFeature(*map, name);
+            if (!node && map->GetNode(name.c_str())) {
+                reading["reason"] = name + " is a node of the camera's description, not a feature";
+                continue;
+            }
             if (!node) {
                 if (names.empty()) names = FeatureNames(*map);
                 std::string reason = "no feature " + Quote(name);
@@ -252,6 +256,13 @@ void AddNodeMapReasons(const CameraTarget& target, json& readings) {
             if (writing && node->GetPrincipalInterfaceType() == GenApi::intfIString &&
                 GenApi::IsWritable(mode)) {
                 reading["reason"] = "a string feature: SetParamStr writes enumerations only";
+            } else if (node->GetPrincipalInterfaceType() == GenApi::intfIRegister ||
+                       dynamic_cast<GenApi::IRegister*>(node) != nullptr) {
+                reading["reason"] = "a register: qrvacq reg " + target.serial + " " + name +
+                                    " --read N reads it";
+            } else if (writing ? GenApi::IsWritable(mode) : GenApi::IsReadable(mode)) {
+                reading["reason"] = std::string("access mode ") + AccessWords(mode) +
+                                    " allows it; the plug-in refused it all the same";
             } else {
                 reading["reason"] = std::string(writing ? "not writable" : "not readable") +
                                     ": access mode " + AccessWords(mode);
@@ -332,6 +343,51 @@ void WriteThroughNodeMap(const CameraTarget& target, json& readings) {
             reading["reason"] = "the camera refused it: " + message;
         }
     }
+}
+
+// Why ExecuteCMD or a register call failed, from the node map (after the
+// plug-in closed the camera): a missing name, the wrong kind of feature, a
+// length that does not match, an access mode that forbids it. Empty when the
+// node map sees nothing wrong; then the plug-in's result stands alone.
+std::string ExplainFailure(const CameraTarget& target, const std::string& name,
+                           GenApi::EInterfaceType wanted, bool writing, long long count) {
+    LibraryCamera camera;
+    std::string error;
+    GenApi::INodeMap* map = camera.Open(target.serial, error) ? camera.DeviceMap() : nullptr;
+    if (!map) return {};
+    try {
+        GenApi::INode* node = FindFeature(*map, name);
+        if (!node) node = map->GetNode(name.c_str());
+        if (!node) {
+            std::string reason = "no feature " + Quote(name);
+            const std::vector<std::string> close = CloseNames(name, FeatureNames(*map));
+            for (std::size_t i = 0; i < close.size(); ++i)
+                reason += (i ? ", " : "; did you mean ") + close[i];
+            return reason + (close.empty() ? "" : "?");
+        }
+        const GenApi::EInterfaceType type = node->GetPrincipalInterfaceType();
+        const bool isRegister = type == GenApi::intfIRegister ||
+                                dynamic_cast<GenApi::IRegister*>(node) != nullptr;
+        const char* wantedWord = wanted == GenApi::intfICommand ? "command" : "register";
+        if ((wanted == GenApi::intfICommand && type != GenApi::intfICommand) ||
+            (wanted == GenApi::intfIRegister && !isRegister))
+            return name + " is not a " + wantedWord + "; qrvacq get " + target.serial + " " +
+                   name + " shows what it is";
+        const GenApi::EAccessMode mode = node->GetAccessMode();
+        if (writing ? !GenApi::IsWritable(mode) : !GenApi::IsReadable(mode))
+            return std::string(writing ? "not writable" : "not readable") + ": access mode " +
+                   AccessWords(mode);
+        if (wanted == GenApi::intfIRegister) {
+            const long long length = dynamic_cast<GenApi::IRegister*>(node)->GetLength();
+            if (count != length)
+                return name + " is " + Counted(length, "byte") + " long; " +
+                       (writing ? "the data given has " : "--read asked for ") +
+                       Counted(count, "byte");
+        }
+    } catch (const std::exception& ex) {
+        return std::string("the node map did not answer: ") + ex.what();
+    }
+    return {};
 }
 
 void PrintReadings(const json& readings, bool json_) {
@@ -703,6 +759,11 @@ int RunExec(const PluginApi& api, const CameraTarget& target, const std::string&
         status = kExitCallFailed;
     }
     if (camera.Close() != QRV_OK) status = kExitCallFailed;
+    if (result != QRV_OK) {
+        const std::string reason =
+            ExplainFailure(target, command, GenApi::intfICommand, true, 0);
+        if (!reason.empty()) std::cerr << "  reason: " << reason << "\n";
+    }
     return status;
 }
 
@@ -722,14 +783,17 @@ int RunReg(const PluginApi& api, const CameraTarget& target, const std::string& 
     if (!camera.Open(target)) return kExitCallFailed;
     const QRVString node(name.c_str());
     int status = kExitOk;
+    bool failed = false;
     if (write) {
         const int result =
             api.SetRegisterData(camera.Handle(), node, data.data(), static_cast<int>(data.size()));
         if (result == QRV_OK) {
-            std::cout << name << ": wrote " << data.size() << " bytes\n";
+            std::cout << name << ": wrote " << Counted(static_cast<long long>(data.size()), "byte")
+                      << "\n";
         } else {
             ReportFailure(name, result);
             status = kExitCallFailed;
+            failed = true;
         }
     } else {
         // One spare byte keeps the pointer valid for a zero count.
@@ -752,9 +816,16 @@ int RunReg(const PluginApi& api, const CameraTarget& target, const std::string& 
         } else {
             ReportFailure(name, result);
             status = kExitCallFailed;
+            failed = true;
         }
     }
     if (camera.Close() != QRV_OK) status = kExitCallFailed;
+    if (failed) {
+        const std::string reason =
+            ExplainFailure(target, name, GenApi::intfIRegister, write,
+                           write ? static_cast<long long>(data.size()) : readCount);
+        if (!reason.empty()) std::cerr << "  reason: " << reason << "\n";
+    }
     return status;
 }
 
