@@ -1,7 +1,9 @@
 #include "Commands.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -767,6 +769,92 @@ int RunExec(const PluginApi& api, const CameraTarget& target, const std::string&
     return status;
 }
 
+namespace {
+
+void HexDump(const unsigned char* data, int count, unsigned long long base) {
+    for (int offset = 0; offset < count; offset += 16) {
+        const int n = std::min(16, count - offset);
+        char prefix[32];
+        std::snprintf(prefix, sizeof(prefix), "%04llx:", base + static_cast<unsigned>(offset));
+        std::string hex, ascii;
+        for (int i = 0; i < n; ++i) {
+            const unsigned char byte = data[offset + i];
+            hex += " " + ToHex(&byte, 1);
+            ascii += (byte >= 0x20 && byte < 0x7f) ? static_cast<char>(byte) : '.';
+        }
+        hex.resize(16 * 3, ' ');
+        std::cout << prefix << hex << "  |" << ascii << "|\n";
+    }
+}
+
+}  // namespace
+
+int RunRegAddress(const CameraTarget& target, const std::string& addressText, int readCount,
+                  const std::string& writeHex) {
+    unsigned long long address = 0;
+    {
+        errno = 0;
+        char* end = nullptr;
+        address = std::strtoull(addressText.c_str(), &end, 0);
+        if (addressText.empty() || addressText[0] == '-' || *end != '\0' || errno != 0) {
+            std::cerr << "qrvacq: --address " << Quote(addressText)
+                      << " is not an address (decimal, or hex with 0x)\n";
+            return kExitUsage;
+        }
+    }
+    std::vector<unsigned char> data;
+    const bool write = !writeHex.empty();
+    if (write && !ParseHex(writeHex, data)) {
+        std::cerr << "qrvacq: " << Quote(writeHex) << " is not an even number of hex digits\n";
+        return kExitUsage;
+    }
+    LibraryCamera camera;
+    std::string error;
+    if (!camera.Open(target.serial, error)) {
+        std::cerr << "qrvacq: open " << target.serial << ": " << error << "\n";
+        return kExitCallFailed;
+    }
+    GenApi::INodeMap* map = camera.DeviceMap();
+    GenApi::IPort* port = nullptr;
+    if (map) {
+        GenApi::NodeList_t nodes;
+        map->GetNodes(nodes);
+        for (GenApi::INode* node : nodes) {
+            auto* candidate = dynamic_cast<GenApi::IPort*>(node);
+            if (!candidate) continue;
+            if (!port || std::string(node->GetName().c_str()) == "Device") port = candidate;
+        }
+    }
+    if (!port) {
+        std::cerr << "qrvacq: " << target.serial << ": the camera's node map has no port\n";
+        return kExitCallFailed;
+    }
+    char where[32];
+    std::snprintf(where, sizeof(where), "0x%llx", address);
+    try {
+        if (write) {
+            port->Write(data.data(), static_cast<int64_t>(address),
+                        static_cast<int64_t>(data.size()));
+            std::cout << where << ": wrote " << Counted(static_cast<long long>(data.size()), "byte")
+                      << "\n";
+        } else {
+            data.assign(static_cast<std::size_t>(readCount) + 1, 0);
+            port->Read(data.data(), static_cast<int64_t>(address), readCount);
+            HexDump(data.data(), readCount, address);
+        }
+    } catch (const std::exception& ex) {
+        std::string message = ex.what();
+        const std::size_t origin = message.rfind(" : ");
+        if (origin != std::string::npos &&
+            message.find("Exception thrown", origin) != std::string::npos)
+            message.erase(origin);
+        std::cerr << "qrvacq: " << where << ": the camera refused the "
+                  << (write ? "write" : "read") << ": " << message << "\n";
+        return kExitCallFailed;
+    }
+    return kExitOk;
+}
+
 int RunReg(const PluginApi& api, const CameraTarget& target, const std::string& name, int readCount,
            const std::string& writeHex) {
     std::vector<unsigned char> data;
@@ -800,19 +888,7 @@ int RunReg(const PluginApi& api, const CameraTarget& target, const std::string& 
         data.assign(static_cast<std::size_t>(readCount) + 1, 0);
         const int result = api.GetRegisterData(camera.Handle(), node, data.data(), readCount);
         if (result == QRV_OK) {
-            for (int offset = 0; offset < readCount; offset += 16) {
-                const int n = std::min(16, readCount - offset);
-                char prefix[16];
-                std::snprintf(prefix, sizeof(prefix), "%04x:", offset);
-                std::string hex, ascii;
-                for (int i = 0; i < n; ++i) {
-                    const unsigned char byte = data[static_cast<std::size_t>(offset + i)];
-                    hex += " " + ToHex(&byte, 1);
-                    ascii += (byte >= 0x20 && byte < 0x7f) ? static_cast<char>(byte) : '.';
-                }
-                hex.resize(16 * 3, ' ');
-                std::cout << prefix << hex << "  |" << ascii << "|\n";
-            }
+            HexDump(data.data(), readCount, 0);
         } else {
             ReportFailure(name, result);
             status = kExitCallFailed;

@@ -38,6 +38,11 @@ int RunExec(const PluginApi& api, const CameraTarget& target, const std::string&
 int RunReg(const PluginApi& api, const CameraTarget& target, const std::string& name, int readCount,
            const std::string& writeHex);
 
+/// Raw peek and poke on the camera's port (the node map's IPort), through the
+/// camera library: the entry points reach register features only.
+int RunRegAddress(const CameraTarget& target, const std::string& address, int readCount,
+                  const std::string& writeHex);
+
 struct GrabOptions {
     int count = 1;
     int timeoutMs = 1000;

@@ -36,6 +36,7 @@ struct Options {
     std::vector<std::string> assignments;
     std::string command;
     std::string registerName;
+    std::string address;
     int readCount = -1;
     std::string writeHex;
     GrabOptions grab;
@@ -167,7 +168,9 @@ int main(int argc, char** argv) {
 
     CLI::App* reg = app.add_subcommand("reg", "read or write a register (Get/SetRegisterData)");
     reg->add_option("serial", options.serial, "camera serial number")->required();
-    reg->add_option("name", options.registerName, "register feature name")->required();
+    reg->add_option("name", options.registerName, "register feature name (or --address)");
+    reg->add_option("--address", options.address,
+                    "raw address on the camera's port instead of a register feature (0x...)");
     CLI::Option* read = reg->add_option("--read", options.readCount, "read N bytes and dump them")
                             ->check(AtLeast(0));
     reg->add_option("--write", options.writeHex, "write these bytes (hex digits)")->excludes(read);
@@ -221,6 +224,10 @@ int main(int argc, char** argv) {
             return kExitUsage;
         }
     }
+    if (reg->parsed() && options.registerName.empty() == options.address.empty()) {
+        std::cerr << "qrvacq: reg needs a register feature name or --address, not both\n";
+        return kExitUsage;
+    }
     if (reg->parsed() && options.readCount < 0 && options.writeHex.empty()) {
         std::cerr << "qrvacq: reg needs --read N or --write HEX\n";
         return kExitUsage;
@@ -248,6 +255,8 @@ int main(int argc, char** argv) {
     CameraDirectory directory(simulated);
     SetRunDirectory(&directory);
     if (features->parsed()) return RunFeatures(target, options.json);
+    if (reg->parsed() && !options.address.empty())
+        return RunRegAddress(target, options.address, options.readCount, options.writeHex);
 
     if (options.pluginPath.empty()) options.pluginPath = DefaultPluginPath();
     Plugin plugin;
