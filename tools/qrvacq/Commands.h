@@ -43,6 +43,13 @@ int RunReg(const PluginApi& api, const CameraTarget& target, const std::string& 
 int RunRegAddress(const CameraTarget& target, const std::string& address, int readCount,
                   const std::string& writeHex);
 
+/// Every read-write feature of the camera as FEATURE=VALUE lines, in the order
+/// of its feature tree, through the camera library's node map.
+int RunSave(const CameraTarget& target, const std::string& path);
+/// Writes a file of RunSave back, line by line, retrying what failed while a
+/// pass sets more; reports each setting it could not make and why.
+int RunLoad(const CameraTarget& target, const std::string& path);
+
 struct GrabOptions {
     int count = 1;
     int timeoutMs = 1000;

@@ -37,6 +37,7 @@ struct Options {
     std::string command;
     std::string registerName;
     std::string address;
+    std::string settingsFile;
     int readCount = -1;
     std::string writeHex;
     GrabOptions grab;
@@ -196,6 +197,15 @@ int main(int argc, char** argv) {
     grab->add_flag("--json", options.grab.json,
                    "one JSON object per frame and one for the summary, one per line");
 
+    CLI::App* save = app.add_subcommand(
+        "save", "write every read-write feature to FILE (FEATURE=VALUE lines), via the node map");
+    save->add_option("serial", options.serial, "camera serial number")->required();
+    save->add_option("file", options.settingsFile, "settings file")->required();
+    CLI::App* load = app.add_subcommand(
+        "load", "write the features of a settings FILE back to the camera, via the node map");
+    load->add_option("serial", options.serial, "camera serial number")->required();
+    load->add_option("file", options.settingsFile, "settings file")->required();
+
     CLI::App* shell = app.add_subcommand("shell", "run entry-point calls line by line");
     shell->add_option("file", options.script, "script file (default: standard input)");
 
@@ -255,6 +265,8 @@ int main(int argc, char** argv) {
     CameraDirectory directory(simulated);
     SetRunDirectory(&directory);
     if (features->parsed()) return RunFeatures(target, options.json);
+    if (save->parsed()) return RunSave(target, options.settingsFile);
+    if (load->parsed()) return RunLoad(target, options.settingsFile);
     if (reg->parsed() && !options.address.empty())
         return RunRegAddress(target, options.address, options.readCount, options.writeHex);
 
