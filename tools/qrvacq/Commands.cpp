@@ -435,6 +435,10 @@ bool OpenCamera::Open(const CameraTarget& target) {
     if (result != QRV_OK) {
         ReportFailure("open " + target.serial, result);
         CameraDirectory* directory = RunDirectory();
+        if (result == QRV_ERR_CAMERA_CONFIG_FILE && target.configPath.empty()) {
+            std::cerr << "  a Camera Link camera is opened with its configuration: give the "
+                         "camera's .cam file with --config FILE.cam (before the command)\n";
+        }
         if (result == QRV_ERR_CAMERA_NOT_FOUND && directory) {
             std::vector<std::string> serials;
             for (const CameraRecord& record : directory->Records())
