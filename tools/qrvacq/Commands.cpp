@@ -260,8 +260,8 @@ void AddNodeMapReasons(const CameraTarget& target, json& readings) {
                 reading["reason"] = "a string feature: SetParamStr writes enumerations only";
             } else if (node->GetPrincipalInterfaceType() == GenApi::intfIRegister ||
                        dynamic_cast<GenApi::IRegister*>(node) != nullptr) {
-                reading["reason"] = "a register: qrvacq reg " + target.serial + " " + name +
-                                    " --read N reads it";
+                reading["reason"] =
+                    "a register: qrvacq reg " + target.serial + " " + name + " --read N reads it";
             } else if (writing ? GenApi::IsWritable(mode) : GenApi::IsReadable(mode)) {
                 reading["reason"] = std::string("access mode ") + AccessWords(mode) +
                                     " allows it; the plug-in refused it all the same";
@@ -368,13 +368,13 @@ std::string ExplainFailure(const CameraTarget& target, const std::string& name,
             return reason + (close.empty() ? "" : "?");
         }
         const GenApi::EInterfaceType type = node->GetPrincipalInterfaceType();
-        const bool isRegister = type == GenApi::intfIRegister ||
-                                dynamic_cast<GenApi::IRegister*>(node) != nullptr;
+        const bool isRegister =
+            type == GenApi::intfIRegister || dynamic_cast<GenApi::IRegister*>(node) != nullptr;
         const char* wantedWord = wanted == GenApi::intfICommand ? "command" : "register";
         if ((wanted == GenApi::intfICommand && type != GenApi::intfICommand) ||
             (wanted == GenApi::intfIRegister && !isRegister))
-            return name + " is not a " + wantedWord + "; qrvacq get " + target.serial + " " +
-                   name + " shows what it is";
+            return name + " is not a " + wantedWord + "; qrvacq get " + target.serial + " " + name +
+                   " shows what it is";
         const GenApi::EAccessMode mode = node->GetAccessMode();
         if (writing ? !GenApi::IsWritable(mode) : !GenApi::IsReadable(mode))
             return std::string(writing ? "not writable" : "not readable") + ": access mode " +
@@ -766,8 +766,7 @@ int RunExec(const PluginApi& api, const CameraTarget& target, const std::string&
     }
     if (camera.Close() != QRV_OK) status = kExitCallFailed;
     if (result != QRV_OK) {
-        const std::string reason =
-            ExplainFailure(target, command, GenApi::intfICommand, true, 0);
+        const std::string reason = ExplainFailure(target, command, GenApi::intfICommand, true, 0);
         if (!reason.empty()) std::cerr << "  reason: " << reason << "\n";
     }
     return status;

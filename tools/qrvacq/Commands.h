@@ -53,12 +53,12 @@ int RunLoad(const CameraTarget& target, const std::string& path);
 struct GrabOptions {
     int count = 1;
     int timeoutMs = 1000;
-    int startArg = 0;     ///< StartAcquire's 2nd argument
-    bool chunks = false;  ///< GrabImageEx with chunk data
-    std::string outDir;   ///< empty: write nothing
-    bool json = false;    ///< one JSON object per frame and one for the summary
-    bool quiet = false;   ///< no line per frame
-    bool overwrite = false;  ///< remove an earlier grab's frame files in outDir first
+    int startArg = 0;                   ///< StartAcquire's 2nd argument
+    bool chunks = false;                ///< GrabImageEx with chunk data
+    std::string outDir;                 ///< empty: write nothing
+    bool json = false;                  ///< one JSON object per frame and one for the summary
+    bool quiet = false;                 ///< no line per frame
+    bool overwrite = false;             ///< remove an earlier grab's frame files in outDir first
     std::vector<std::string> settings;  ///< FEATURE=VALUE written before StartAcquire
 };
 

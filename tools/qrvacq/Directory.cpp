@@ -120,7 +120,7 @@ std::optional<std::uint32_t> ReadControlPrivilege(const std::string& ip, int tim
     if (fd < 0) return std::nullopt;
     const std::uint16_t requestId =
         static_cast<std::uint16_t>(0x4000 | (getpid() & 0x3fff));  // never 0
-    unsigned char request[12] = {0x42, 0x01};  // key, flags: acknowledge
+    unsigned char request[12] = {0x42, 0x01};                      // key, flags: acknowledge
     Put16(request + 2, kReadRegCmd);
     Put16(request + 4, 4);
     Put16(request + 6, requestId);
@@ -172,8 +172,7 @@ std::string ControlledElsewhere(CameraDirectory& directory, const std::string& s
         std::snprintf(detail, sizeof(detail), "the camera at %s reports control privilege 0x%x",
                       record->ip.c_str(), static_cast<unsigned>(*privilege));
     }
-    return std::string("controlled by another application (") + detail +
-           "); close it there first";
+    return std::string("controlled by another application (") + detail + "); close it there first";
 }
 
 CameraDirectory* RunDirectory() {

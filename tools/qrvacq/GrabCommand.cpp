@@ -14,9 +14,9 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <vector>
 #include <nlohmann/json.hpp>
 #include <thread>
+#include <vector>
 
 #include "Commands.h"
 #include "FrameWriter.h"
@@ -107,7 +107,8 @@ private:
 using Clock = std::chrono::steady_clock;
 
 bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 double SecondsSince(Clock::time_point start) {
@@ -387,7 +388,8 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         elapsed = SecondsSince(start);
     }
     const bool interrupted = g_interrupted != 0;
-    if (interrupted) std::cerr << "qrvacq: interrupted after " << Counted(stats.attempted, "frame") << "\n";
+    if (interrupted)
+        std::cerr << "qrvacq: interrupted after " << Counted(stats.attempted, "frame") << "\n";
     cameraLost = lost;
     if (lost) {
         std::cerr << "qrvacq: the camera was lost after " << stats.attempted
@@ -426,7 +428,8 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         }
         std::cout << DumpJson(summary) << "\n";
     } else {
-        std::cout << "grabbed " << stats.grabbed << " of " << Counted(options.count, "frame") << " in ";
+        std::cout << "grabbed " << stats.grabbed << " of " << Counted(options.count, "frame")
+                  << " in ";
         char seconds[32];
         std::snprintf(seconds, sizeof(seconds), "%.3f s", elapsed);
         std::cout << seconds << ", " << stats.RateText(elapsed);

@@ -40,7 +40,8 @@ void Collect(GenApi::INode* node, std::vector<GenApi::INode*>& out, std::set<Gen
 std::string CameraMessage(const std::exception& ex) {
     std::string message = ex.what();
     const std::size_t origin = message.rfind(" : ");
-    if (origin != std::string::npos && message.find("Exception thrown", origin) != std::string::npos)
+    if (origin != std::string::npos &&
+        message.find("Exception thrown", origin) != std::string::npos)
         message.erase(origin);
     return message;
 }
@@ -85,8 +86,7 @@ int RunSave(const CameraTarget& target, const std::string& path) {
     int saved = 0, unreadable = 0;
     for (GenApi::INode* node : nodes) {
         try {
-            if (!Saveable(node->GetPrincipalInterfaceType()) ||
-                node->GetAccessMode() != GenApi::RW)
+            if (!Saveable(node->GetPrincipalInterfaceType()) || node->GetAccessMode() != GenApi::RW)
                 continue;
             auto* value = dynamic_cast<GenApi::IValue*>(node);
             if (!value) continue;
@@ -177,8 +177,9 @@ int RunLoad(const CameraTarget& target, const std::string& path) {
         std::cerr << "qrvacq: " << path << ":" << entry->line << ": " << entry->name << "="
                   << entry->value << ": not set: " << entry->reason << "\n";
     }
-    std::cout << "loaded " << loaded << " of " << Counted(static_cast<long long>(entries.size()), "setting")
-              << " from " << path << "\n";
+    std::cout << "loaded " << loaded << " of "
+              << Counted(static_cast<long long>(entries.size()), "setting") << " from " << path
+              << "\n";
     return pending.empty() ? kExitOk : kExitCallFailed;
 }
 

@@ -56,7 +56,8 @@ CLI::Validator IntIn(long long minimum, long long maximum) {
             const bool negative = text[0] == '-';
             if ((errno == ERANGE && !negative) || value > maximum)
                 return "'" + text + "' is above the limit " + std::to_string(maximum);
-            if (errno == ERANGE || value < minimum) return "must be at least " + std::to_string(minimum);
+            if (errno == ERANGE || value < minimum)
+                return "must be at least " + std::to_string(minimum);
             return {};
         },
         "");
