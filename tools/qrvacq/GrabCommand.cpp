@@ -392,8 +392,8 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         std::cerr << "qrvacq: interrupted after " << Counted(stats.attempted, "frame") << "\n";
     cameraLost = lost;
     if (lost) {
-        std::cerr << "qrvacq: the camera was lost after " << stats.attempted
-                  << " grabs (IsOpen answers false); grab stopped\n";
+        std::cerr << "qrvacq: the camera was lost after " << Counted(stats.attempted, "grab")
+                  << " (IsOpen answers false); grab stopped\n";
         status = kExitCallFailed;
     }
 
