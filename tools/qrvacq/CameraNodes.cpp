@@ -6,6 +6,7 @@
 #include <ostream>
 #include <set>
 
+#include "Directory.h"
 #include "KZRGeniCam.h"
 #include "Text.h"
 
@@ -30,6 +31,10 @@ bool LibraryCamera::Open(const std::string& serial, std::string& error) {
     if (!m_camera) {
         error = "no camera with serial number " + Quote(serial);
         return false;
+    }
+    if (CameraDirectory* directory = RunDirectory()) {
+        error = ControlledElsewhere(*directory, serial);
+        if (!error.empty()) return false;
     }
     const int result = m_camera->open(1);
     if (result != 0) {

@@ -1,11 +1,15 @@
 #include "Commands.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "CameraNodes.h"
+#include "Directory.h"
+#include "JsonOut.h"
 #include "Text.h"
 
 namespace qrvacq {
@@ -237,6 +241,10 @@ void AddNodeMapReasons(const CameraTarget& target, json& readings) {
         const std::string name = reading["name"];
         try {
             GenApi::INode* node = FindFeature(*map, name);
+            if (!node && map->GetNode(name.c_str())) {
+                reading["reason"] = name + " is a node of the camera's description, not a feature";
+                continue;
+            }
             if (!node) {
                 if (names.empty()) names = FeatureNames(*map);
                 std::string reason = "no feature " + Quote(name);
@@ -250,6 +258,13 @@ void AddNodeMapReasons(const CameraTarget& target, json& readings) {
             if (writing && node->GetPrincipalInterfaceType() == GenApi::intfIString &&
                 GenApi::IsWritable(mode)) {
                 reading["reason"] = "a string feature: SetParamStr writes enumerations only";
+            } else if (node->GetPrincipalInterfaceType() == GenApi::intfIRegister ||
+                       dynamic_cast<GenApi::IRegister*>(node) != nullptr) {
+                reading["reason"] =
+                    "a register: qrvacq reg " + target.serial + " " + name + " --read N reads it";
+            } else if (writing ? GenApi::IsWritable(mode) : GenApi::IsReadable(mode)) {
+                reading["reason"] = std::string("access mode ") + AccessWords(mode) +
+                                    " allows it; the plug-in refused it all the same";
             } else {
                 reading["reason"] = std::string(writing ? "not writable" : "not readable") +
                                     ": access mode " + AccessWords(mode);
@@ -260,9 +275,126 @@ void AddNodeMapReasons(const CameraTarget& target, json& readings) {
     }
 }
 
+// Writes the readings marked "nodeMap" through the camera library: strings
+// (IString) and integers beyond 32 bits, which the plug-in's entry points cannot
+// take. After the plug-in closed the camera, as for the reasons.
+void WriteThroughNodeMap(const CameraTarget& target, json& readings) {
+    bool needed = false;
+    for (const json& reading : readings) needed = needed || reading.contains("nodeMap");
+    if (!needed) return;
+    LibraryCamera camera;
+    std::string error;
+    GenApi::INodeMap* map = camera.Open(target.serial, error) ? camera.DeviceMap() : nullptr;
+    for (json& reading : readings) {
+        if (!reading.contains("nodeMap")) continue;
+        const std::string text = reading["nodeMap"];
+        const std::string name = reading["name"];
+        reading.erase("nodeMap");
+        GenApi::INode* node = map ? FindFeature(*map, name) : nullptr;
+        const bool isString = node && node->GetPrincipalInterfaceType() == GenApi::intfIString;
+        const bool isInt = node && node->GetPrincipalInterfaceType() == GenApi::intfIInteger;
+        if (!map) {
+            reading["error"] = ErrorJson(QRV_ERR_PARAMETER_ACCESS);
+            reading["reason"] = "the node map could not be opened: " + error;
+            continue;
+        }
+        if (!isString && !isInt) continue;  // an enumeration the plug-in refused: keep its reason
+        GenApi::IValue* value = dynamic_cast<GenApi::IValue*>(node);
+        try {
+            const GenApi::EAccessMode mode = node->GetAccessMode();
+            if (!GenApi::IsWritable(mode)) {
+                reading["error"] = ErrorJson(QRV_ERR_PARAMETER_ACCESS);
+                reading["reason"] = std::string("not writable: access mode ") + AccessWords(mode);
+                continue;
+            }
+            if (isInt) {
+                auto* integer = dynamic_cast<GenApi::IInteger*>(node);
+                long long wanted = 0;
+                ParseInt64(text, wanted);
+                const long long min = integer->GetMin(), max = integer->GetMax();
+                if (wanted < min || wanted > max) {
+                    reading["error"] = ErrorJson(QRV_ERR_PARAMETER_ACCESS);
+                    reading["reason"] = text + " is outside [" + std::to_string(min) + ", " +
+                                        std::to_string(max) + "]";
+                    continue;
+                }
+            }
+            value->FromString(text.c_str());
+            const std::string back = value->ToString().c_str();
+            reading.erase("error");
+            reading.erase("reason");
+            reading["type"] = isString ? "string" : "int";
+            if (isInt) {
+                reading["value"] = std::stoll(back);
+            } else {
+                reading["value"] = back;
+            }
+            reading["path"] = "node map";
+            reading["note"] = isString ? "written through the node map (SetParamStr writes "
+                                         "enumerations only)"
+                                       : "written through the node map (SetParamInt takes 32 "
+                                         "bits)";
+        } catch (const std::exception& ex) {
+            reading["error"] = ErrorJson(QRV_ERR_GENICAM_EXCEPTION);
+            // GenICam's messages end in " : XException thrown (file ..., line ...)".
+            std::string message = ex.what();
+            const std::size_t origin = message.rfind(" : ");
+            if (origin != std::string::npos &&
+                message.find("Exception thrown", origin) != std::string::npos)
+                message.erase(origin);
+            reading["reason"] = "the camera refused it: " + message;
+        }
+    }
+}
+
+// Why ExecuteCMD or a register call failed, from the node map (after the
+// plug-in closed the camera): a missing name, the wrong kind of feature, a
+// length that does not match, an access mode that forbids it. Empty when the
+// node map sees nothing wrong; then the plug-in's result stands alone.
+std::string ExplainFailure(const CameraTarget& target, const std::string& name,
+                           GenApi::EInterfaceType wanted, bool writing, long long count) {
+    LibraryCamera camera;
+    std::string error;
+    GenApi::INodeMap* map = camera.Open(target.serial, error) ? camera.DeviceMap() : nullptr;
+    if (!map) return {};
+    try {
+        GenApi::INode* node = FindFeature(*map, name);
+        if (!node) node = map->GetNode(name.c_str());
+        if (!node) {
+            std::string reason = "no feature " + Quote(name);
+            const std::vector<std::string> close = CloseNames(name, FeatureNames(*map));
+            for (std::size_t i = 0; i < close.size(); ++i)
+                reason += (i ? ", " : "; did you mean ") + close[i];
+            return reason + (close.empty() ? "" : "?");
+        }
+        const GenApi::EInterfaceType type = node->GetPrincipalInterfaceType();
+        const bool isRegister =
+            type == GenApi::intfIRegister || dynamic_cast<GenApi::IRegister*>(node) != nullptr;
+        const char* wantedWord = wanted == GenApi::intfICommand ? "command" : "register";
+        if ((wanted == GenApi::intfICommand && type != GenApi::intfICommand) ||
+            (wanted == GenApi::intfIRegister && !isRegister))
+            return name + " is not a " + wantedWord + "; qrvacq get " + target.serial + " " + name +
+                   " shows what it is";
+        const GenApi::EAccessMode mode = node->GetAccessMode();
+        if (writing ? !GenApi::IsWritable(mode) : !GenApi::IsReadable(mode))
+            return std::string(writing ? "not writable" : "not readable") + ": access mode " +
+                   AccessWords(mode);
+        if (wanted == GenApi::intfIRegister) {
+            const long long length = dynamic_cast<GenApi::IRegister*>(node)->GetLength();
+            if (count != length)
+                return name + " is " + Counted(length, "byte") + " long; " +
+                       (writing ? "the data given has " : "--read asked for ") +
+                       Counted(count, "byte");
+        }
+    } catch (const std::exception& ex) {
+        return std::string("the node map did not answer: ") + ex.what();
+    }
+    return {};
+}
+
 void PrintReadings(const json& readings, bool json_) {
     if (json_) {
-        std::cout << readings.dump(2) << "\n";
+        std::cout << DumpJson(readings, 2) << "\n";
         return;
     }
     for (const json& reading : readings) PrintReading(reading);
@@ -288,11 +420,39 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows) {
 
 bool OpenCamera::Open(const CameraTarget& target) {
     Close();
+    // A GigE Vision camera that another application controls would make Open
+    // wait out several seconds of refused writes; it says so in one exchange.
+    if (CameraDirectory* directory = RunDirectory()) {
+        const std::string elsewhere = ControlledElsewhere(*directory, target.serial);
+        if (!elsewhere.empty()) {
+            std::cerr << "qrvacq: open " << target.serial << ": " << elsewhere << "\n";
+            return false;
+        }
+    }
     QRVCameraHandle handle = nullptr;
     const int result = m_api.Open(QRVString(target.serial.c_str()), &handle, QRVString(""),
                                   QRVString(target.configPath.c_str()));
     if (result != QRV_OK) {
         ReportFailure("open " + target.serial, result);
+        CameraDirectory* directory = RunDirectory();
+        if (result == QRV_ERR_CAMERA_CONFIG_FILE && target.configPath.empty()) {
+            std::cerr << "  a Camera Link camera is opened with its configuration: give the "
+                         "camera's .cam file with --config FILE.cam (before the command)\n";
+        }
+        if (result == QRV_ERR_CAMERA_NOT_FOUND && directory) {
+            std::vector<std::string> serials;
+            for (const CameraRecord& record : directory->Records())
+                serials.push_back(record.serial);
+            const std::vector<std::string> close = CloseNames(target.serial, serials);
+            if (!close.empty()) {
+                std::cerr << "  did you mean ";
+                for (std::size_t i = 0; i < close.size(); ++i)
+                    std::cerr << (i ? ", " : "") << close[i];
+                std::cerr << "?\n";
+            } else if (serials.empty()) {
+                std::cerr << "  no camera was found at all\n";
+            }
+        }
         return false;
     }
     if (!handle) {
@@ -318,8 +478,18 @@ int RunList(const PluginApi& api, bool json_) {
         ReportFailure("camera list", count);
         return kExitCallFailed;
     }
+    // The transport and a GigE Vision camera's addresses come from the camera
+    // library's own discovery; the host's record has no room for them.
+    std::vector<CameraRecord> records;
+    if (CameraDirectory* directory = RunDirectory()) records = directory->Records();
+    auto recordOf = [&records](const std::string& serial) -> const CameraRecord* {
+        for (const CameraRecord& record : records)
+            if (record.serial == serial) return &record;
+        return nullptr;
+    };
     json cameras = json::array();
-    std::vector<std::vector<std::string>> rows = {{"SERIAL", "VENDOR", "MODEL", "ID", "INTERFACE"}};
+    std::vector<std::vector<std::string>> rows = {
+        {"SERIAL", "VENDOR", "MODEL", "ID", "INTERFACE", "TRANSPORT", "IP", "MAC"}};
     for (long i = 0; i < list.Length(); ++i) {
         const QRVCameraInfo& info = list.At(i);
         const int intf = info.GetInterface();
@@ -332,12 +502,20 @@ int RunList(const PluginApi& api, bool json_) {
                            {"cameraType", static_cast<int>(info.GetCameraType())},
                            {"interface", intf},
                            {"interfaceName", InterfaceName(intf)}});
+        const CameraRecord* record = recordOf(ToStd(info.GetSerialNumber()));
+        json& camera = cameras.back();
+        camera["transport"] = record ? json(TransportName(record->transport)) : json(nullptr);
+        camera["ip"] = record && !record->ip.empty() ? json(record->ip) : json(nullptr);
+        camera["mac"] = record && !record->mac.empty() ? json(record->mac) : json(nullptr);
         rows.push_back({ToStd(info.GetSerialNumber()), ToStd(info.GetManufacturerInfo()),
                         ToStd(info.GetModelName()), ToStd(info.GetID()),
-                        std::to_string(intf) + " " + InterfaceName(intf)});
+                        std::to_string(intf) + " " + InterfaceName(intf),
+                        record ? TransportName(record->transport) : "-",
+                        record && !record->ip.empty() ? record->ip : "-",
+                        record && !record->mac.empty() ? record->mac : "-"});
     }
     if (json_) {
-        std::cout << cameras.dump(2) << "\n";
+        std::cout << DumpJson(cameras, 2) << "\n";
     } else {
         PrintTable(rows);
         std::cout << list.Length() << (list.Length() == 1 ? " camera\n" : " cameras\n");
@@ -375,7 +553,7 @@ int RunCards(const PluginApi& api, bool json_) {
                          {"servers", servers}});
     }
     if (json_) {
-        std::cout << cards.dump(2) << "\n";
+        std::cout << DumpJson(cards, 2) << "\n";
     } else {
         for (std::size_t i = 0; i < cards.size(); ++i) {
             const json& card = cards[i];
@@ -422,69 +600,111 @@ int RunGet(const PluginApi& api, const CameraTarget& target,
     return status;
 }
 
-int RunSet(const PluginApi& api, const CameraTarget& target,
-           const std::vector<std::string>& assignments, bool json_) {
+bool CheckAssignments(const std::vector<std::string>& assignments) {
     for (const std::string& assignment : assignments) {
         const std::size_t equals = assignment.find('=');
         if (equals == std::string::npos || equals == 0) {
             std::cerr << "qrvacq: expected FEATURE=VALUE, got " << Quote(assignment) << "\n";
-            return kExitUsage;
+            return false;
         }
     }
-    OpenCamera camera(api);
-    if (!camera.Open(target)) return kExitCallFailed;
-    const QRVCameraHandle handle = camera.Handle();
-    int status = kExitOk;
-    json readings = json::array();
+    return true;
+}
+
+int WriteSettings(const PluginApi& api, QRVCameraHandle handle,
+                  const std::vector<std::string>& assignments, nlohmann::json& readings) {
+    readings = json::array();
+    if (!CheckAssignments(assignments)) return kExitUsage;
+    // Every value is checked against its feature's type before the first write,
+    // so that a typo in the last assignment leaves the camera as it was.
+    struct Write {
+        std::string name, text;
+        int type = 0;
+        bool boolValue = false;
+        int intValue = 0;
+        float floatValue = 0;
+        bool nodeMap = false;  ///< written through the node map, not the plug-in
+    };
+    std::vector<Write> writes;
+    bool refused = false;
     for (const std::string& assignment : assignments) {
         const std::size_t equals = assignment.find('=');
-        const std::string name = assignment.substr(0, equals);
-        const std::string text = assignment.substr(equals + 1);
-        const QRVString node(name.c_str());
-        const int type = api.GetNodeType(handle, node);
-        int result = QRV_OK;
+        Write write;
+        write.name = assignment.substr(0, equals);
+        write.text = assignment.substr(equals + 1);
+        write.type = api.GetNodeType(handle, QRVString(write.name.c_str()));
         bool parsed = true;
-        switch (type) {
-            case 1: {
-                bool value = false;
-                if ((parsed = ParseBool(text, value)))
-                    result = api.SetParamBool(handle, node, value);
+        switch (write.type) {
+            case 1:
+                parsed = ParseBool(write.text, write.boolValue);
                 break;
-            }
-            case 2: {
-                int value = 0;
-                if ((parsed = ParseInt(text, value))) result = api.SetParamInt(handle, node, value);
-                break;
-            }
-            case 3: {
-                float value = 0;
-                if ((parsed = ParseFloat(text, value))) {
-                    result = api.SetParamFloat(handle, node, value);
+            case 2:
+                parsed = ParseInt(write.text, write.intValue);
+                if (!parsed) {
+                    // Beyond SetParamInt's 32 bits: the node map takes 64.
+                    long long wide = 0;
+                    parsed = write.nodeMap = ParseInt64(write.text, wide);
                 }
                 break;
-            }
-            case 4:
-                result = api.SetParamStr(handle, node, QRVString(text.c_str()));
+            case 3:
+                parsed = ParseFloat(write.text, write.floatValue);
                 break;
             case 5:
-                std::cerr << "qrvacq: " << name << " is a command; run it with exec\n";
-                status = kExitUsage;
+                std::cerr << "qrvacq: " << write.name << " is a command; run it with exec\n";
+                refused = true;
                 continue;
             default:
-                result = type;
                 break;
         }
         if (!parsed) {
-            std::cerr << "qrvacq: " << Quote(text) << " is not a valid " << NodeTypeName(type)
-                      << " value for " << name << "\n";
-            status = kExitUsage;
+            std::cerr << "qrvacq: " << Quote(write.text) << " is not a valid "
+                      << NodeTypeName(write.type) << " value for " << write.name << "\n";
+            refused = true;
+        }
+        writes.push_back(std::move(write));
+    }
+    if (refused) {
+        std::cerr << "qrvacq: nothing written\n";
+        return kExitUsage;
+    }
+
+    int status = kExitOk;
+    for (const Write& write : writes) {
+        const std::string& name = write.name;
+        const std::string& text = write.text;
+        const int type = write.type;
+        const QRVString node(name.c_str());
+        if (write.nodeMap) {
+            readings.push_back({{"name", name}, {"type", NodeTypeName(type)}, {"nodeMap", text}});
             continue;
+        }
+        int result = QRV_OK;
+        switch (type) {
+            case 1:
+                result = api.SetParamBool(handle, node, write.boolValue);
+                break;
+            case 2:
+                result = api.SetParamInt(handle, node, write.intValue);
+                break;
+            case 3:
+                result = api.SetParamFloat(handle, node, write.floatValue);
+                break;
+            case 4:
+                result = api.SetParamStr(handle, node, QRVString(text.c_str()));
+                break;
+            default:
+                result = type;
+                break;
         }
         json reading;
         if (result != QRV_OK) {
             reading = {{"name", name}, {"error", ErrorJson(result)}};
             if (NodeTypeName(type)) reading["type"] = NodeTypeName(type);
-            if (result == -1 || result == QRV_ERR_PARAMETER_ACCESS) {
+            if (type == 4 && result == QRV_ERR_PARAMETER_ACCESS) {
+                // SetParamStr writes enumerations; a string feature goes through
+                // the node map, if that is what it is.
+                reading["nodeMap"] = text;
+            } else if (result == -1 || result == QRV_ERR_PARAMETER_ACCESS) {
                 reading["needsNodeMap"] = "write";
             } else {
                 const std::string reason = WriteReason(api, handle, name, type, text);
@@ -506,8 +726,29 @@ int RunSet(const PluginApi& api, const CameraTarget& target,
         if (reading.contains("error") && status == kExitOk) status = kExitCallFailed;
         readings.push_back(std::move(reading));
     }
-    if (camera.Close() != QRV_OK && status == kExitOk) status = kExitCallFailed;
+    for (const json& reading : readings)
+        if (reading.contains("nodeMap") && status == kExitOk) status = kExitCallFailed;
+    return status;
+}
+
+void PrintSettings(const nlohmann::json& readings) {
+    for (const json& reading : readings) PrintReading(reading);
+}
+
+int RunSet(const PluginApi& api, const CameraTarget& target,
+           const std::vector<std::string>& assignments, bool json_) {
+    if (!CheckAssignments(assignments)) return kExitUsage;
+    OpenCamera camera(api);
+    if (!camera.Open(target)) return kExitCallFailed;
+    json readings;
+    int status = WriteSettings(api, camera.Handle(), assignments, readings);
+    if (status == kExitUsage) return status;
+    const bool closeFailed = camera.Close() != QRV_OK;
+    WriteThroughNodeMap(target, readings);
     AddNodeMapReasons(target, readings);
+    status = closeFailed ? kExitCallFailed : kExitOk;
+    for (const json& reading : readings)
+        if (reading.contains("error")) status = kExitCallFailed;
     PrintReadings(readings, json_);
     return status;
 }
@@ -524,7 +765,97 @@ int RunExec(const PluginApi& api, const CameraTarget& target, const std::string&
         status = kExitCallFailed;
     }
     if (camera.Close() != QRV_OK) status = kExitCallFailed;
+    if (result != QRV_OK) {
+        const std::string reason = ExplainFailure(target, command, GenApi::intfICommand, true, 0);
+        if (!reason.empty()) std::cerr << "  reason: " << reason << "\n";
+    }
     return status;
+}
+
+namespace {
+
+void HexDump(const unsigned char* data, int count, unsigned long long base) {
+    for (int offset = 0; offset < count; offset += 16) {
+        const int n = std::min(16, count - offset);
+        char prefix[32];
+        std::snprintf(prefix, sizeof(prefix), "%04llx:", base + static_cast<unsigned>(offset));
+        std::string hex, ascii;
+        for (int i = 0; i < n; ++i) {
+            const unsigned char byte = data[offset + i];
+            hex += " " + ToHex(&byte, 1);
+            ascii += (byte >= 0x20 && byte < 0x7f) ? static_cast<char>(byte) : '.';
+        }
+        hex.resize(16 * 3, ' ');
+        std::cout << prefix << hex << "  |" << ascii << "|\n";
+    }
+}
+
+}  // namespace
+
+int RunRegAddress(const CameraTarget& target, const std::string& addressText, int readCount,
+                  const std::string& writeHex) {
+    unsigned long long address = 0;
+    {
+        errno = 0;
+        char* end = nullptr;
+        address = std::strtoull(addressText.c_str(), &end, 0);
+        if (addressText.empty() || addressText[0] == '-' || *end != '\0' || errno != 0) {
+            std::cerr << "qrvacq: --address " << Quote(addressText)
+                      << " is not an address (decimal, or hex with 0x)\n";
+            return kExitUsage;
+        }
+    }
+    std::vector<unsigned char> data;
+    const bool write = !writeHex.empty();
+    if (write && !ParseHex(writeHex, data)) {
+        std::cerr << "qrvacq: " << Quote(writeHex) << " is not an even number of hex digits\n";
+        return kExitUsage;
+    }
+    LibraryCamera camera;
+    std::string error;
+    if (!camera.Open(target.serial, error)) {
+        std::cerr << "qrvacq: open " << target.serial << ": " << error << "\n";
+        return kExitCallFailed;
+    }
+    GenApi::INodeMap* map = camera.DeviceMap();
+    GenApi::IPort* port = nullptr;
+    if (map) {
+        GenApi::NodeList_t nodes;
+        map->GetNodes(nodes);
+        for (GenApi::INode* node : nodes) {
+            auto* candidate = dynamic_cast<GenApi::IPort*>(node);
+            if (!candidate) continue;
+            if (!port || std::string(node->GetName().c_str()) == "Device") port = candidate;
+        }
+    }
+    if (!port) {
+        std::cerr << "qrvacq: " << target.serial << ": the camera's node map has no port\n";
+        return kExitCallFailed;
+    }
+    char where[32];
+    std::snprintf(where, sizeof(where), "0x%llx", address);
+    try {
+        if (write) {
+            port->Write(data.data(), static_cast<int64_t>(address),
+                        static_cast<int64_t>(data.size()));
+            std::cout << where << ": wrote " << Counted(static_cast<long long>(data.size()), "byte")
+                      << "\n";
+        } else {
+            data.assign(static_cast<std::size_t>(readCount) + 1, 0);
+            port->Read(data.data(), static_cast<int64_t>(address), readCount);
+            HexDump(data.data(), readCount, address);
+        }
+    } catch (const std::exception& ex) {
+        std::string message = ex.what();
+        const std::size_t origin = message.rfind(" : ");
+        if (origin != std::string::npos &&
+            message.find("Exception thrown", origin) != std::string::npos)
+            message.erase(origin);
+        std::cerr << "qrvacq: " << where << ": the camera refused the "
+                  << (write ? "write" : "read") << ": " << message << "\n";
+        return kExitCallFailed;
+    }
+    return kExitOk;
 }
 
 int RunReg(const PluginApi& api, const CameraTarget& target, const std::string& name, int readCount,
@@ -543,39 +874,37 @@ int RunReg(const PluginApi& api, const CameraTarget& target, const std::string& 
     if (!camera.Open(target)) return kExitCallFailed;
     const QRVString node(name.c_str());
     int status = kExitOk;
+    bool failed = false;
     if (write) {
         const int result =
             api.SetRegisterData(camera.Handle(), node, data.data(), static_cast<int>(data.size()));
         if (result == QRV_OK) {
-            std::cout << name << ": wrote " << data.size() << " bytes\n";
+            std::cout << name << ": wrote " << Counted(static_cast<long long>(data.size()), "byte")
+                      << "\n";
         } else {
             ReportFailure(name, result);
             status = kExitCallFailed;
+            failed = true;
         }
     } else {
         // One spare byte keeps the pointer valid for a zero count.
         data.assign(static_cast<std::size_t>(readCount) + 1, 0);
         const int result = api.GetRegisterData(camera.Handle(), node, data.data(), readCount);
         if (result == QRV_OK) {
-            for (int offset = 0; offset < readCount; offset += 16) {
-                const int n = std::min(16, readCount - offset);
-                char prefix[16];
-                std::snprintf(prefix, sizeof(prefix), "%04x:", offset);
-                std::string hex, ascii;
-                for (int i = 0; i < n; ++i) {
-                    const unsigned char byte = data[static_cast<std::size_t>(offset + i)];
-                    hex += " " + ToHex(&byte, 1);
-                    ascii += (byte >= 0x20 && byte < 0x7f) ? static_cast<char>(byte) : '.';
-                }
-                hex.resize(16 * 3, ' ');
-                std::cout << prefix << hex << "  |" << ascii << "|\n";
-            }
+            HexDump(data.data(), readCount, 0);
         } else {
             ReportFailure(name, result);
             status = kExitCallFailed;
+            failed = true;
         }
     }
     if (camera.Close() != QRV_OK) status = kExitCallFailed;
+    if (failed) {
+        const std::string reason =
+            ExplainFailure(target, name, GenApi::intfIRegister, write,
+                           write ? static_cast<long long>(data.size()) : readCount);
+        if (!reason.empty()) std::cerr << "  reason: " << reason << "\n";
+    }
     return status;
 }
 

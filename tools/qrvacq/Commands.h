@@ -2,6 +2,7 @@
 // (ExitStatus): results go to stdout, errors to stderr.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -22,22 +23,49 @@ int RunGet(const PluginApi& api, const CameraTarget& target,
 /// assignments are FEATURE=VALUE.
 int RunSet(const PluginApi& api, const CameraTarget& target,
            const std::vector<std::string>& assignments, bool json);
+/// Every FEATURE=VALUE is checked against its feature's type first; one that
+/// does not parse refuses them all (kExitUsage, nothing written, reported on
+/// stderr). Then each is written in order and read back into readings (or its
+/// error with a reason the plug-in's own ranges give). kExitCallFailed when a
+/// write failed.
+int WriteSettings(const PluginApi& api, QRVCameraHandle handle,
+                  const std::vector<std::string>& assignments, nlohmann::json& readings);
+/// The readings of WriteSettings as text: values to stdout, failures to stderr.
+void PrintSettings(const nlohmann::json& readings);
+
 int RunExec(const PluginApi& api, const CameraTarget& target, const std::string& command);
 /// Exactly one of readCount >= 0 and a non-empty writeHex.
 int RunReg(const PluginApi& api, const CameraTarget& target, const std::string& name, int readCount,
            const std::string& writeHex);
 
+/// Raw peek and poke on the camera's port (the node map's IPort), through the
+/// camera library: the entry points reach register features only.
+int RunRegAddress(const CameraTarget& target, const std::string& address, int readCount,
+                  const std::string& writeHex);
+
+/// Every read-write feature of the camera as FEATURE=VALUE lines, in the order
+/// of its feature tree, through the camera library's node map.
+int RunSave(const CameraTarget& target, const std::string& path);
+/// Writes a file of RunSave back, line by line, retrying what failed while a
+/// pass sets more; reports each setting it could not make and why.
+int RunLoad(const CameraTarget& target, const std::string& path);
+
 struct GrabOptions {
     int count = 1;
     int timeoutMs = 1000;
-    int startArg = 0;     ///< StartAcquire's 2nd argument
-    bool chunks = false;  ///< GrabImageEx with chunk data
-    std::string outDir;   ///< empty: write nothing
-    bool json = false;    ///< one JSON object per frame and one for the summary
+    int startArg = 0;                   ///< StartAcquire's 2nd argument
+    bool chunks = false;                ///< GrabImageEx with chunk data
+    std::string outDir;                 ///< empty: write nothing
+    bool json = false;                  ///< one JSON object per frame and one for the summary
+    bool quiet = false;                 ///< no line per frame
+    bool overwrite = false;             ///< remove an earlier grab's frame files in outDir first
+    std::vector<std::string> settings;  ///< FEATURE=VALUE written before StartAcquire
 };
 
-/// Exit status 130 when Ctrl-C ended the loop.
-int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions& options);
+/// Exit status 130 when Ctrl-C ended the loop. cameraLost is set when the
+/// camera went away during the grab.
+int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions& options,
+            bool& cameraLost);
 
 /// The camera's feature tree, read through the camera access library directly
 /// (the entry points cannot enumerate nodes); the plug-in is not involved.

@@ -3,6 +3,7 @@
 
 #include "CameraNodes.h"
 #include "Commands.h"
+#include "JsonOut.h"
 #include "Text.h"
 
 namespace qrvacq {
@@ -24,7 +25,7 @@ int RunFeatures(const CameraTarget& target, bool json_) {
     trees["device"] = device ? FeatureTree(*device) : nlohmann::ordered_json(nullptr);
     trees["grabber"] = grabber ? FeatureTree(*grabber) : nlohmann::ordered_json(nullptr);
     if (json_) {
-        std::cout << trees.dump(2) << "\n";
+        std::cout << DumpJson(trees, 2) << "\n";
         return kExitOk;
     }
     for (const char* module : {"device", "grabber"}) {

@@ -1,7 +1,10 @@
 // grab: StartAcquire, N grabs, StopAcquire. The loop only grabs and copies: PNG
 // encoding runs on the frame writer's thread, so the figures are the camera's.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <chrono>
@@ -12,9 +15,12 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <thread>
+#include <vector>
 
 #include "Commands.h"
 #include "FrameWriter.h"
+#include "JsonOut.h"
 #include "Text.h"
 
 namespace qrvacq {
@@ -24,35 +30,86 @@ namespace {
 using json = nlohmann::ordered_json;
 
 volatile std::sig_atomic_t g_interrupted = 0;
+// The write end of the interrupt pipe while a grab runs, else -1.
+volatile std::sig_atomic_t g_wakeFd = -1;
 
 extern "C" void OnInterrupt(int) {
     g_interrupted = 1;
+    const int fd = g_wakeFd;
+    if (fd >= 0) {
+        const int saved = errno;
+        const char byte = 'i';
+        (void)!write(fd, &byte, 1);
+        errno = saved;
+    }
 }
 
-// Ctrl-C ends the grab loop instead of the process, so that StopAcquire and
-// Close still run. No SA_RESTART: nothing here waits in a system call that
-// should resume.
-class InterruptGuard {
+// Ctrl-C ends the grab instead of the process, so that StopAcquire and Close
+// still run. A grab may wait without limit (--timeout -1, an external trigger
+// that never comes), so a flag checked between grabs is not enough: a watcher
+// thread wakes on the signal and calls StopAcquire, which ends the wait. The
+// handler only writes one byte into a pipe, the one thing it may do.
+class InterruptWatch {
 public:
-    InterruptGuard() {
+    InterruptWatch(const PluginApi& api, QRVCameraHandle handle) : m_api(api), m_handle(handle) {
         g_interrupted = 0;
+        if (pipe(m_pipe) != 0) {
+            m_pipe[0] = m_pipe[1] = -1;
+        } else {
+            for (const int fd : m_pipe) fcntl(fd, F_SETFD, FD_CLOEXEC);
+            fcntl(m_pipe[1], F_SETFL, O_NONBLOCK);
+            g_wakeFd = m_pipe[1];
+            m_watcher = std::thread([this] { Watch(); });
+        }
         struct sigaction action {};
         action.sa_handler = OnInterrupt;
         sigemptyset(&action.sa_mask);
         m_installed = sigaction(SIGINT, &action, &m_previous) == 0;
     }
-    ~InterruptGuard() {
+    ~InterruptWatch() {
         if (m_installed) sigaction(SIGINT, &m_previous, nullptr);
+        g_wakeFd = -1;
+        if (m_watcher.joinable()) {
+            const char byte = 'q';
+            while (write(m_pipe[1], &byte, 1) < 0 && errno == EINTR) {
+            }
+            m_watcher.join();
+        }
+        for (const int fd : m_pipe)
+            if (fd >= 0) close(fd);
     }
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
 
 private:
+    void Watch() {
+        bool stopped = false;
+        for (;;) {
+            char byte = 0;
+            const ssize_t got = read(m_pipe[0], &byte, 1);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0 || byte == 'q') return;
+            if (!stopped) {
+                stopped = true;
+                m_api.StopAcquire(m_handle);
+            }
+        }
+    }
+
+    const PluginApi& m_api;
+    QRVCameraHandle m_handle;
+    int m_pipe[2] = {-1, -1};
+    std::thread m_watcher;
     struct sigaction m_previous {};
     bool m_installed = false;
 };
 
 using Clock = std::chrono::steady_clock;
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -126,8 +183,8 @@ struct GrabStats {
     }
 };
 
-// The statistics line on a terminal's stderr, once a second; erased before
-// stdout writes so the two do not interleave.
+// The statistics line on a terminal's stderr, redrawn once a second. It stays
+// at the bottom: a frame line erases it, prints above it and draws it again.
 class Progress {
 public:
     explicit Progress(int total) : m_total(total), m_enabled(isatty(STDERR_FILENO) == 1) {}
@@ -141,22 +198,30 @@ public:
         std::fflush(stderr);
         m_shown = false;
     }
+    /// The last statistics again, after a frame line.
+    void Redraw() {
+        if (m_text.empty() || m_shown) return;
+        std::fputs(m_text.c_str(), stderr);
+        std::fflush(stderr);
+        m_shown = true;
+    }
     void Update(const GrabStats& stats, Clock::time_point start) {
         if (!m_enabled) return;
         const double elapsed = SecondsSince(start);
         if (elapsed < 1.0 || Clock::now() - m_lastDraw < std::chrono::seconds(1)) return;
-        std::fprintf(stderr, "\r\033[Kgrab: %d/%d frames, %s, %s, failures: %s", stats.attempted,
-                     m_total, stats.RateText(elapsed).c_str(), stats.IntervalText().c_str(),
-                     stats.FailureText(false).c_str());
-        std::fflush(stderr);
+        m_text = "\r\033[Kgrab: " + std::to_string(stats.attempted) + "/" +
+                 std::to_string(m_total) + " frames, " + stats.RateText(elapsed) + ", " +
+                 stats.IntervalText() + ", failures: " + stats.FailureText(false);
+        m_shown = false;
+        Redraw();
         m_lastDraw = Clock::now();
-        m_shown = true;
     }
 
 private:
     int m_total;
     bool m_enabled;
     bool m_shown = false;
+    std::string m_text;
     Clock::time_point m_lastDraw{};
 };
 
@@ -166,11 +231,40 @@ constexpr std::size_t kWriterQueueBytes = std::size_t{512} << 20;
 
 }  // namespace
 
-int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions& options) {
+int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions& options,
+            bool& cameraLost) {
+    cameraLost = false;
     namespace fs = std::filesystem;
     const bool writing = !options.outDir.empty();
     if (writing) {
         std::error_code ec;
+        // Frames of an earlier run would mix with this one's: refused, or
+        // removed with --overwrite.
+        std::vector<fs::path> older;
+        for (fs::directory_iterator it(options.outDir, ec), end; !ec && it != end;
+             it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            std::error_code typeError;
+            if (it->is_regular_file(typeError) && name.rfind("frame_", 0) == 0 &&
+                (EndsWith(name, ".png") || EndsWith(name, ".chunks.bin")))
+                older.push_back(it->path());
+        }
+        if (!older.empty() && !options.overwrite) {
+            std::sort(older.begin(), older.end());
+            std::cerr << "qrvacq: " << options.outDir << " holds "
+                      << Counted(static_cast<long long>(older.size()), "file")
+                      << " of an earlier grab (" << older.front().filename().string()
+                      << " ...); choose another folder, or --overwrite to remove them first\n";
+            return kExitUsage;
+        }
+        for (const fs::path& path : older) {
+            if (!fs::remove(path, ec) && ec) {
+                std::cerr << "qrvacq: cannot remove " << path.string() << ": " << ec.message()
+                          << "\n";
+                return kExitUsage;
+            }
+        }
+        ec.clear();
         fs::create_directories(options.outDir, ec);
         if (ec) {
             std::cerr << "qrvacq: cannot create " << options.outDir << ": " << ec.message() << "\n";
@@ -180,6 +274,35 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     OpenCamera camera(api);
     if (!camera.Open(target)) return kExitCallFailed;
     const QRVCameraHandle handle = camera.Handle();
+    // Settings go into this session, so that they hold for the frames even on a
+    // camera that forgets them on close.
+    if (!options.settings.empty()) {
+        nlohmann::json readings;
+        const int written = WriteSettings(api, handle, options.settings, readings);
+        // Strings and 64-bit integers need the node map, which the plug-in holds now.
+        for (nlohmann::json& reading : readings) {
+            if (!reading.contains("nodeMap")) continue;
+            reading.erase("nodeMap");
+            reading["error"] = {{"code", QRV_ERR_PARAMETER_ACCESS},
+                                {"name", "QRV_ERR_PARAMETER_ACCESS"},
+                                {"meaning", QRVAcqResultMeaning(QRV_ERR_PARAMETER_ACCESS)}};
+            reading["reason"] =
+                "only the node map takes this value; write it with qrvacq set before the grab";
+        }
+        if (options.json) {
+            for (nlohmann::json& reading : readings) {
+                nlohmann::json line = {{"type", "setting"}};
+                line.update(reading);
+                std::cout << DumpJson(line) << "\n";
+            }
+        } else {
+            PrintSettings(readings);
+        }
+        if (written != kExitOk) {
+            if (written == kExitCallFailed) std::cerr << "qrvacq: grab not started\n";
+            return written;
+        }
+    }
     const int started = api.StartAcquire(handle, options.startArg, 0);
     if (started != QRV_OK) {
         std::cerr << "qrvacq: start acquisition: " << DescribeResult(started) << "\n";
@@ -196,7 +319,7 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     const Clock::time_point start = Clock::now();
     double elapsed = 0;
     {
-        InterruptGuard interruptGuard;
+        InterruptWatch interruptWatch(api, handle);
         Progress progress(options.count);
         for (int index = 1; index <= options.count && !g_interrupted; ++index) {
             const std::uint64_t updatesBefore = chunks.getUpdateCount();
@@ -204,6 +327,8 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
                                    ? api.GrabImageEx(handle, &image, &chunks, options.timeoutMs)
                                    : api.GrabImage(handle, &image, options.timeoutMs);
             const double at = SecondsSince(start);
+            // The grab that Ctrl-C's StopAcquire cut short is no failure of the camera.
+            if (result != QRV_OK && g_interrupted) break;
             ++stats.attempted;
             const bool chunksArrived = options.chunks && chunks.getUpdateCount() != updatesBefore;
             const std::size_t chunkBytes = chunksArrived ? chunks.getSize() : 0;
@@ -212,8 +337,10 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
             } else {
                 ++stats.failures[result];
             }
-            progress.Erase();
-            if (options.json) {
+            if (options.quiet) {
+                // no frame line
+            } else if (options.json) {
+                progress.Erase();
                 json line = {{"type", "frame"}, {"index", index}, {"code", result}, {"time", at}};
                 if (result == QRV_OK) {
                     line.update({{"width", image.Width()},
@@ -226,7 +353,7 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
                     const char* name = QRVAcqResultName(result);
                     line["name"] = name ? name : "";
                 }
-                std::cout << line.dump() << std::endl;  // flushed: a reader may wait per frame
+                std::cout << DumpJson(line) << std::endl;  // flushed: a reader may wait per frame
             } else {
                 std::string text = "frame " + std::to_string(index) + ": ";
                 if (result == QRV_OK) {
@@ -238,8 +365,10 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
                 } else {
                     text += DescribeResult(result);
                 }
+                progress.Erase();
                 std::cout << text << std::endl;
             }
+            progress.Redraw();
             if (result == QRV_OK && writer) {
                 GrabbedFrame frame;
                 frame.index = index;
@@ -259,10 +388,12 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         elapsed = SecondsSince(start);
     }
     const bool interrupted = g_interrupted != 0;
-    if (interrupted) std::cerr << "qrvacq: interrupted after " << stats.attempted << " frames\n";
+    if (interrupted)
+        std::cerr << "qrvacq: interrupted after " << Counted(stats.attempted, "frame") << "\n";
+    cameraLost = lost;
     if (lost) {
-        std::cerr << "qrvacq: the camera was lost after " << stats.attempted
-                  << " grabs (IsOpen answers false); grab stopped\n";
+        std::cerr << "qrvacq: the camera was lost after " << Counted(stats.attempted, "grab")
+                  << " (IsOpen answers false); grab stopped\n";
         status = kExitCallFailed;
     }
 
@@ -295,9 +426,10 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
             summary["writeError"] = writer->Failed() ? json(writer->Error()) : json(nullptr);
             summary["directory"] = directory;
         }
-        std::cout << summary.dump() << "\n";
+        std::cout << DumpJson(summary) << "\n";
     } else {
-        std::cout << "grabbed " << stats.grabbed << " of " << options.count << " frames in ";
+        std::cout << "grabbed " << stats.grabbed << " of " << Counted(options.count, "frame")
+                  << " in ";
         char seconds[32];
         std::snprintf(seconds, sizeof(seconds), "%.3f s", elapsed);
         std::cout << seconds << ", " << stats.RateText(elapsed);
@@ -306,7 +438,7 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         std::cout << "\n" << stats.IntervalText() << "\n";
         std::cout << "failures: " << stats.FailureText(true) << "\n";
         if (writer) {
-            std::cout << writer->Written() << " frames written to " << directory;
+            std::cout << Counted(writer->Written(), "frame") << " written to " << directory;
             if (writer->Skipped() > 0)
                 std::cout << "; " << writer->Skipped() << " not written (the writer fell behind)";
             if (writer->Failed()) std::cout << "; 1 write failure";

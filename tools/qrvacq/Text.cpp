@@ -94,6 +94,16 @@ bool ParseInt(const std::string& text, int& value) {
     return true;
 }
 
+bool ParseInt64(const std::string& text, long long& value) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long parsed = std::strtoll(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0') return false;
+    value = parsed;
+    return true;
+}
+
 bool ParseFloat(const std::string& text, float& value) {
     if (text.empty()) return false;
     errno = 0;

@@ -10,7 +10,6 @@
 
 namespace qrvacq {
 
-/// Process exit status.
 /// Process exit status; 130 is the shell's convention for an end by SIGINT.
 enum ExitStatus { kExitOk = 0, kExitCallFailed = 1, kExitUsage = 2, kExitInterrupted = 130 };
 
@@ -32,12 +31,18 @@ const char* NodeTypeName(int type);
 
 /// Whole-string conversions: no trailing text, no overflow.
 bool ParseInt(const std::string& text, int& value);
+bool ParseInt64(const std::string& text, long long& value);
 bool ParseFloat(const std::string& text, float& value);
 /// true/false/1/0, case-insensitive.
 bool ParseBool(const std::string& text, bool& value);
 /// Hex digits, even count, optional 0x prefix.
 bool ParseHex(const std::string& text, std::vector<unsigned char>& bytes);
 std::string ToHex(const unsigned char* data, std::size_t size);
+
+/// "1 frame", "2 frames": the count and the word, plural unless the count is 1.
+inline std::string Counted(long long count, const std::string& word) {
+    return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+}
 
 /// Shortest text that reads back as the same float.
 std::string FormatFloat(float value);

@@ -3,16 +3,21 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <sstream>
 
 #include "Commands.h"
 #if defined(QRVACQ_WITH_VIEW)
 #include "LiveView.h"
 #endif
+#include "Directory.h"
 #include "KZRSim.h"
 #include "PluginApi.h"
 #include "Shell.h"
@@ -34,6 +39,8 @@ struct Options {
     std::vector<std::string> assignments;
     std::string command;
     std::string registerName;
+    std::string address;
+    std::string settingsFile;
     int readCount = -1;
     std::string writeHex;
     GrabOptions grab;
@@ -43,16 +50,27 @@ struct Options {
     std::string script;
 };
 
-// CLI11's own range message quotes the type's limits; say what the user needs.
-CLI::Validator AtLeast(int minimum) {
+// CLI11's own messages quote the type's limits or only say that a conversion
+// failed; say what the user needs, with the limit that was crossed.
+CLI::Validator IntIn(long long minimum, long long maximum) {
     return CLI::Validator(
-        [minimum](std::string& text) -> std::string {
-            int value = 0;
-            if (!ParseInt(text, value)) return "'" + text + "' is not a whole number";
-            if (value < minimum) return "must be at least " + std::to_string(minimum);
+        [minimum, maximum](std::string& text) -> std::string {
+            errno = 0;
+            char* end = nullptr;
+            const long long value = std::strtoll(text.c_str(), &end, 10);
+            if (text.empty() || *end != '\0') return "'" + text + "' is not a whole number";
+            const bool negative = text[0] == '-';
+            if ((errno == ERANGE && !negative) || value > maximum)
+                return "'" + text + "' is above the limit " + std::to_string(maximum);
+            if (errno == ERANGE || value < minimum)
+                return "must be at least " + std::to_string(minimum);
             return {};
         },
         "");
+}
+
+CLI::Validator AtLeast(int minimum) {
+    return IntIn(minimum, INT_MAX);
 }
 
 // The first word that is not a global option or its value: the command name.
@@ -80,8 +98,18 @@ bool IsCommand(const CLI::App& app, const std::string& name) {
 
 // A scenario the simulator cannot load is a usage error, found before any camera
 // library starts (it would only print the reason and find no cameras).
-bool CheckScenario(const std::string& scenario) {
-    if (scenario == "demo") return true;
+bool CheckScenario(const std::string& scenario, std::set<std::string>& serials) {
+    if (scenario == "demo") {
+        for (const KZRSIM::CameraSpec& camera : KZRSIM::DemoScenario().cameras)
+            serials.insert(camera.serial);
+        return true;
+    }
+    std::error_code ec;
+    if (std::filesystem::is_directory(scenario, ec)) {
+        std::cerr << "qrvacq: --sim " << scenario
+                  << ": a folder; give a scenario JSON file inside it, or demo\n";
+        return false;
+    }
     std::ifstream file(scenario, std::ios::binary);
     if (!file) {
         std::cerr << "qrvacq: --sim " << scenario << ": " << std::strerror(errno) << "\n";
@@ -94,7 +122,9 @@ bool CheckScenario(const std::string& scenario) {
         return false;
     }
     try {
-        KZRSIM::ParseScenarioJson(text.str(), scenario);
+        for (const KZRSIM::CameraSpec& camera :
+             KZRSIM::ParseScenarioJson(text.str(), scenario).cameras)
+            serials.insert(camera.serial);
     } catch (const std::exception& ex) {
         std::cerr << "qrvacq: --sim: " << ex.what() << "\n";
         return false;
@@ -146,7 +176,9 @@ int main(int argc, char** argv) {
 
     CLI::App* reg = app.add_subcommand("reg", "read or write a register (Get/SetRegisterData)");
     reg->add_option("serial", options.serial, "camera serial number")->required();
-    reg->add_option("name", options.registerName, "register feature name")->required();
+    reg->add_option("name", options.registerName, "register feature name (or --address)");
+    reg->add_option("--address", options.address,
+                    "raw address on the camera's port instead of a register feature (0x...)");
     CLI::Option* read = reg->add_option("--read", options.readCount, "read N bytes and dump them")
                             ->check(AtLeast(0));
     reg->add_option("--write", options.writeHex, "write these bytes (hex digits)")->excludes(read);
@@ -155,11 +187,20 @@ int main(int argc, char** argv) {
     grab->add_option("serial", options.serial, "camera serial number")->required();
     grab->add_option("-n,--count", options.grab.count, "number of frames")->check(AtLeast(1));
     grab->add_option("--timeout", options.grab.timeoutMs,
-                     "time-out per frame in ms (negative: no limit)");
+                     "time-out per frame in ms (negative: no limit)")
+        ->check(IntIn(INT_MIN, INT_MAX));
     grab->add_flag("--chunks", options.grab.chunks, "grab with chunk data (GrabImageEx)");
     grab->add_option("-o,--output", options.grab.outDir,
                      "directory for frame_NNNN.png (and frame_NNNN.chunks.bin)");
-    grab->add_option("--start-arg", options.grab.startArg, "StartAcquire's start argument");
+    grab->add_option("--set", options.grab.settings,
+                     "FEATURE=VALUE written in the grab's own session before StartAcquire")
+        ->allow_extra_args(false);
+    grab->add_flag("--overwrite", options.grab.overwrite,
+                   "remove the frame files of an earlier grab in the -o directory first");
+    grab->add_option("--start-arg", options.grab.startArg, "StartAcquire's start argument")
+        ->check(IntIn(INT_MIN, INT_MAX));
+    grab->add_flag("-q,--quiet", options.grab.quiet,
+                   "no line (or JSON object) per frame: the statistics line and the summary only");
     grab->add_flag("--json", options.grab.json,
                    "one JSON object per frame and one for the summary, one per line");
 
@@ -172,6 +213,14 @@ int main(int argc, char** argv) {
                      "address to serve on (default 127.0.0.1; any other lets others reach the camera)");
     view->add_option("--timeout", options.view.timeoutMs, "time-out per frame in ms");
 #endif
+    CLI::App* save = app.add_subcommand(
+        "save", "write every read-write feature to FILE (FEATURE=VALUE lines), via the node map");
+    save->add_option("serial", options.serial, "camera serial number")->required();
+    save->add_option("file", options.settingsFile, "settings file")->required();
+    CLI::App* load = app.add_subcommand(
+        "load", "write the features of a settings FILE back to the camera, via the node map");
+    load->add_option("serial", options.serial, "camera serial number")->required();
+    load->add_option("file", options.settingsFile, "settings file")->required();
 
     CLI::App* shell = app.add_subcommand("shell", "run entry-point calls line by line");
     shell->add_option("file", options.script, "script file (default: standard input)");
@@ -201,6 +250,10 @@ int main(int argc, char** argv) {
             return kExitUsage;
         }
     }
+    if (reg->parsed() && options.registerName.empty() == options.address.empty()) {
+        std::cerr << "qrvacq: reg needs a register feature name or --address, not both\n";
+        return kExitUsage;
+    }
     if (reg->parsed() && options.readCount < 0 && options.writeHex.empty()) {
         std::cerr << "qrvacq: reg needs --read N or --write HEX\n";
         return kExitUsage;
@@ -211,10 +264,11 @@ int main(int argc, char** argv) {
             << "qrvacq: --real goes with --sim (without --sim real cameras are listed anyway)\n";
         return kExitUsage;
     }
+    std::set<std::string> simulated;
     // The camera library reads KZR_SIM and KZR_ARAVIS when it starts (for the
     // plug-in: when the plug-in is loaded).
     if (options.scenarioGiven) {
-        if (!CheckScenario(options.scenario)) return kExitUsage;
+        if (!CheckScenario(options.scenario, simulated)) return kExitUsage;
         setenv("KZR_SIM", options.scenario.c_str(), 1);
         if (options.real) {
             unsetenv("KZR_ARAVIS");
@@ -223,7 +277,14 @@ int main(int argc, char** argv) {
         }
     }
     const CameraTarget target{options.serial, options.configPath};
+    // Started before the plug-in, after the environment it reads is set.
+    CameraDirectory directory(simulated);
+    SetRunDirectory(&directory);
     if (features->parsed()) return RunFeatures(target, options.json);
+    if (save->parsed()) return RunSave(target, options.settingsFile);
+    if (load->parsed()) return RunLoad(target, options.settingsFile);
+    if (reg->parsed() && !options.address.empty())
+        return RunRegAddress(target, options.address, options.readCount, options.writeHex);
 
     if (options.pluginPath.empty()) options.pluginPath = DefaultPluginPath();
     Plugin plugin;
@@ -242,7 +303,21 @@ int main(int argc, char** argv) {
     if (reg->parsed()) {
         return RunReg(api, target, options.registerName, options.readCount, options.writeHex);
     }
-    if (grab->parsed()) return RunGrab(api, target, options.grab);
+    if (grab->parsed()) {
+        bool lost = false;
+        const int status = RunGrab(api, target, options.grab, lost);
+        // The camera library winds down the connection of a lost GigE Vision
+        // camera at exit (Aravis's own resends and heartbeat: several seconds).
+        // The handle is closed and the results are out; the system takes back
+        // the sockets.
+        if (lost) {
+            std::cout.flush();
+            std::cerr.flush();
+            std::fflush(nullptr);
+            std::_Exit(status);
+        }
+        return status;
+    }
 #if defined(QRVACQ_WITH_VIEW)
     if (view->parsed()) return RunView(api, target, options.view);
 #endif
