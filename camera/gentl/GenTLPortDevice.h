@@ -8,27 +8,9 @@
 
 #include "AravisSystem.h"
 #include "GObjectPtr.h"
-#include "GenTLProducer.h"
+#include "GenTLPort.h"
 
 namespace KZRGENICAM::detail {
-
-/// Keeps a producer handle open for as long as anything uses it.
-class CGenTLDeviceHandle {
-public:
-    CGenTLDeviceHandle(std::shared_ptr<CGenTLProducer> producer, gentl::DEV_HANDLE handle)
-        : m_producer(std::move(producer)), m_handle(handle) {}
-    ~CGenTLDeviceHandle() { m_producer->Api().DevClose(m_handle); }
-    CGenTLDeviceHandle(const CGenTLDeviceHandle&) = delete;
-    CGenTLDeviceHandle& operator=(const CGenTLDeviceHandle&) = delete;
-
-    const SGenTLApi& Api() const { return m_producer->Api(); }
-    const std::string& ProducerName() const { return m_producer->FileName(); }
-    gentl::DEV_HANDLE Get() const { return m_handle; }
-
-private:
-    std::shared_ptr<CGenTLProducer> m_producer;
-    gentl::DEV_HANDLE m_handle;
-};
 
 /// The port's GenICam description as its URL names it: "Local:" (plain or zip) or
 /// "File:"; "Web:" is refused. Empty with why set on failure.
