@@ -201,12 +201,12 @@ int main(int argc, char** argv) {
         double ourCold = 1e30, ourWarm = 1e30, arvCold = 1e30, arvWarm = 1e30;
         for (int r = 0; r < runs; ++r) {
             SOurs s = OurLoad(xml, image);
-            std::vector<INode*> nodes;
-            for (const std::string& name : names) nodes.push_back(s.map->GetNode(name.c_str()));
+            // Both engines look every feature up by name, as a host does.
+            std::vector<gcstring> keys(names.begin(), names.end());
             auto readAll = [&] {
                 int n = 0;
-                for (INode* node : nodes) try {
-                        (void)dynamic_cast<IValue*>(node)->ToString();
+                for (const gcstring& key : keys) try {
+                        (void)dynamic_cast<IValue*>(s.map->GetNode(key))->ToString();
                         ++n;
                     } catch (const GenICam::GenericException&) {
                     }

@@ -1,11 +1,10 @@
 # The generated descriptions of the engine's differential walk and benchmark
 # (tests/fixtures/genicam/make_engine_cameras.py), written into the build tree at
 # build time: kzr_engine_cameras makes them, KZR_ENGINE_CAMERAS is their folder.
-include_guard(GLOBAL)
 find_package(Python3 COMPONENTS Interpreter)
 set(KZR_ENGINE_CAMERAS ${CMAKE_BINARY_DIR}/engine-cameras)
 set(_kzr_generator ${PROJECT_SOURCE_DIR}/tests/fixtures/genicam/make_engine_cameras.py)
-if(Python3_Interpreter_FOUND)
+if(Python3_Interpreter_FOUND AND NOT TARGET kzr_engine_cameras)
   add_custom_command(OUTPUT ${KZR_ENGINE_CAMERAS}/index.txt ${KZR_ENGINE_CAMERAS}/bench.xml
     COMMAND Python3::Interpreter ${_kzr_generator} ${KZR_ENGINE_CAMERAS}
     DEPENDS ${_kzr_generator}

@@ -20,7 +20,10 @@ class CAravisPort final : public GenApi::IPort {
 public:
     /// device is borrowed: the camera keeps it alive while the port is in use.
     CAravisPort(ArvDevice* device, std::shared_ptr<std::atomic<bool>> lost);
-    GenApi::EAccessMode GetAccessMode() const override { return GenApi::RW; }
+    /// NA once the camera is lost, so that every feature over the port is unavailable.
+    GenApi::EAccessMode GetAccessMode() const override {
+        return m_lost && m_lost->load() ? GenApi::NA : GenApi::RW;
+    }
     void Read(void* buffer, int64_t address, int64_t length) override;
     void Write(const void* buffer, int64_t address, int64_t length) override;
 

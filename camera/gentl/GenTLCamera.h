@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "AravisNodeMap.h"
-#include "GenTLPortDevice.h"
+#include "EngineNodeMap.h"
+#include "GenTLPort.h"
 #include "KZRGeniCam.h"
 #include "RecordCameraInfo.h"
 
@@ -24,15 +24,13 @@ class CGenTLModule final : public IModule {
 public:
     ~CGenTLModule() override = default;
     GenApi::INodeMap* getNodeMap() override { return m_current.load(); }
-    CArvNodeMap* Current() const { return m_current.load(); }
-    void Attach(GObjectPtr<ArvDevice> device, std::unique_ptr<CArvNodeMap> map);
+    GenApi::CEngineNodeMap* Current() const { return m_current.load(); }
+    void Attach(std::unique_ptr<GenApi::CEngineNodeMap> map);
     void Detach();
-    ArvDevice* Device() const { return m_device.get(); }
 
 private:
-    GObjectPtr<ArvDevice> m_device;
-    std::vector<std::unique_ptr<CArvNodeMap>> m_maps;  // guarded by the camera's mutex
-    std::atomic<CArvNodeMap*> m_current{nullptr};
+    std::vector<std::unique_ptr<GenApi::CEngineNodeMap>> m_maps;  // guarded by the camera's mutex
+    std::atomic<GenApi::CEngineNodeMap*> m_current{nullptr};
 };
 
 class CGenTLSession;

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "EngineNodeMap.h"
+#include "GenTLDescriptionUrl.h"
+
 namespace KZRGENICAM::detail {
 
 using namespace gentl;
@@ -45,6 +48,31 @@ void CGenTLPort::Write(const void* buffer, int64_t address, int64_t length) {
         m_device->Api().GCWritePort(m_port, static_cast<uint64_t>(address), buffer, &done);
     if (rc != GC_ERR_SUCCESS) Fail("GCWritePort", rc, address);
     if (done != static_cast<size_t>(length)) Fail("GCWritePort", GC_ERR_IO, address);
+}
+
+std::string ReadPortDescription(const CGenTLDeviceHandle& device, PORT_HANDLE port,
+                                std::string& why) {
+    const std::string url = PortDescriptionUrl(device.Api(), port);
+    if (url.empty()) {
+        why = "the port names no description";
+        return std::string();
+    }
+    SDescriptionUrl where;
+    if (!ParseDescriptionUrl(url, where, why)) return std::string();
+    const std::string data = FetchDescription(device.Api(), port, where, why);
+    if (data.empty()) return data;
+    // Zipped or plain: the archive is recognised by its content, not by the name
+    // the URL gives it.
+    try {
+        GenApi::SDescriptionLimits limits;
+        limits.maxZipBytes = limits.maxXmlBytes = kMaxDescriptionBytes;
+        return GenApi::UnpackDescription(data.data(), data.size(), limits);
+    } catch (const GenICam::GenericException& e) {
+        why = e.GetDescription();
+    } catch (const std::bad_alloc&) {
+        why = "out of memory unpacking the description";
+    }
+    return std::string();
 }
 
 }  // namespace KZRGENICAM::detail

@@ -1,5 +1,6 @@
 // The register space of a GenTL module as a GenApi port: the engine reads and
-// writes the producer's registers through GCReadPort / GCWritePort.
+// writes the producer's registers through GCReadPort / GCWritePort. And the
+// module's description, fetched from where its port's URL says.
 #pragma once
 
 #include <atomic>
@@ -38,7 +39,10 @@ class CGenTLPort final : public GenApi::IPort {
 public:
     CGenTLPort(std::shared_ptr<CGenTLDeviceHandle> device, gentl::PORT_HANDLE port,
                std::shared_ptr<std::atomic<bool>> lost);
-    GenApi::EAccessMode GetAccessMode() const override { return GenApi::RW; }
+    /// NA once the camera is lost, so that every feature over the port is unavailable.
+    GenApi::EAccessMode GetAccessMode() const override {
+        return m_lost && m_lost->load() ? GenApi::NA : GenApi::RW;
+    }
     void Read(void* buffer, int64_t address, int64_t length) override;
     void Write(const void* buffer, int64_t address, int64_t length) override;
 
@@ -49,5 +53,10 @@ private:
     gentl::PORT_HANDLE m_port;
     std::shared_ptr<std::atomic<bool>> m_lost;
 };
+
+/// The port's GenICam description as its URL names it ("Local:" or "File:", plain
+/// or zipped), unpacked to XML text. Empty with why set on failure.
+std::string ReadPortDescription(const CGenTLDeviceHandle& device, gentl::PORT_HANDLE port,
+                                std::string& why);
 
 }  // namespace KZRGENICAM::detail

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -23,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "AravisPort.h"
 #include "EngineNodeMap.h"
 #include "GenApi.h"
 #include "MemoryDevice.h"
@@ -300,13 +302,43 @@ bool ArvWriteBack(ArvGcNode* node, const std::string& kind, std::string& why) {
 
 // ---------------------------------------------------------------------------
 // Where the standard and Aravis part. Each rule names a difference the walk
-// expects; the walk follows the standard (our engine's side).
+// expects, recognised from the description itself (the node's element and its
+// children); the walk follows the standard (our engine's side) and counts the rule.
 struct SDifference {
     const std::string& node;
-    const std::string& aspect;  // readable, writable, value, range, entries, error, memory
+    const std::string& aspect;  // readable, writable, value, range, entries, error, write, memory
     const SView& ours;
     const SView& arv;
+    ArvGcNode* element;  // the node in Aravis's tree: its element name and children
 };
+
+/// The text of the node's first child element of that name; null when it has none.
+const char* ChildText(ArvGcNode* node, const char* name) {
+    if (!node) return nullptr;
+    for (ArvDomNode* child = arv_dom_node_get_first_child(ARV_DOM_NODE(node)); child;
+         child = arv_dom_node_get_next_sibling(child)) {
+        const char* childName = arv_dom_node_get_node_name(child);
+        if (!childName || std::strcmp(childName, name) != 0) continue;
+        ArvDomNode* text = arv_dom_node_get_first_child(child);
+        const char* value = text ? arv_dom_node_get_node_value(text) : nullptr;
+        return value ? value : "";
+    }
+    return nullptr;
+}
+
+bool IsElement(const SDifference& d, const char* name) {
+    const char* element = d.element ? arv_dom_node_get_node_name(ARV_DOM_NODE(d.element)) : nullptr;
+    return element && std::strcmp(element, name) == 0;
+}
+
+bool FormulaHas(const SDifference& d, const char* text) {
+    const char* formula = ChildText(d.element, "Formula");
+    return formula && std::strstr(formula, text);
+}
+
+bool IsAccess(const SDifference& d) {
+    return d.aspect == "readable" || d.aspect == "writable";
+}
 
 struct SRule {
     const char* name;
@@ -316,10 +348,56 @@ struct SRule {
 
 const std::vector<SRule>& Rules() {
     static const std::vector<SRule> rules = {
-        {"float-increment-absent",
-         "A Float without <Inc> has no increment; Aravis reports one anyway. The walk "
-         "compares only min and max of floats, so this rule never fires on values.",
-         [](const SDifference&) { return false; }},
+        {"implemented-down-pValue",
+         "A node whose pValue names a node that is not implemented is not implemented "
+         "either (access combines down the pValue chain); Aravis asks only the node's own "
+         "pIsImplemented and reads it.",
+         [](const SDifference& d) {
+             return IsAccess(d) && !d.ours.implemented && d.arv.implemented &&
+                    ChildText(d.element, "pValue");
+         }},
+        {"imposed-access-restricts",
+         "ImposedAccessMode can only take access away from what the pValue chain allows "
+         "(WO over an RO register is NA); Aravis grants the imposed mode as it stands.",
+         [](const SDifference& d) {
+             return IsAccess(d) && ChildText(d.element, "ImposedAccessMode") &&
+                    ChildText(d.element, "pValue") && !(d.aspect == "readable" ? d.ours.readable : d.ours.writable);
+         }},
+        {"integer-not-and-abs",
+         "In an IntSwissKnife !x is 1 for x = 0 and ABS(x) is |x|; Aravis answers 0 for "
+         "both.",
+         [](const SDifference& d) {
+             return d.aspect == "value" && IsElement(d, "IntSwissKnife") &&
+                    (FormulaHas(d, "!") || FormulaHas(d, "ABS("));
+         }},
+        {"float-modulo",
+         "In a SwissKnife the operands of % are floats and the remainder keeps its "
+         "fraction (fmod); Aravis truncates both operands to integers.",
+         [](const SDifference& d) {
+             return d.aspect == "value" && IsElement(d, "SwissKnife") && FormulaHas(d, "%");
+         }},
+        {"converter-range-through-formula",
+         "A Converter's range is its pValue's range mapped through FormulaFrom (in the "
+         "order its Slope gives); Aravis reports the whole double range.",
+         [](const SDifference& d) {
+             return d.aspect == "range" && IsElement(d, "Converter") &&
+                    d.arv.range.rfind("-1.7976931348623157e+308..", 0) == 0;
+         }},
+        {"converter-write-division",
+         "Writing a Converter whose FormulaTo divides by FROM: Aravis reports a division "
+         "by zero for a value that is not zero and writes nothing; ours writes it.",
+         [](const SDifference& d) {
+             return d.aspect == "write" && IsElement(d, "Converter") &&
+                    d.arv.error.find("division by zero") != std::string::npos && d.ours.error.empty();
+         }},
+        {"float32-register-range",
+         "The standard gives a FloatReg no range of its own: ours reports the double range "
+         "for every length, Aravis narrows a 4-byte register to the float range.",
+         [](const SDifference& d) {
+             const char* length = ChildText(d.element, "Length");
+             return d.aspect == "range" && IsElement(d, "FloatReg") && length &&
+                    std::strtol(length, nullptr, 0) == 4;
+         }},
     };
     return rules;
 }
@@ -336,6 +414,10 @@ struct SDescription {
     std::string file;
     std::string mem;
 };
+
+void PrintTo(const SDescription& d, std::ostream* out) {
+    *out << d.name;
+}
 
 std::vector<SDescription> Descriptions() {
     std::vector<SDescription> out;
@@ -366,10 +448,11 @@ struct SReport {
     }
 };
 
-void Compare(const std::string& name, const SView& ours, const SView& arv, SReport& report) {
+void Compare(const std::string& name, ArvGcNode* element, const SView& ours, const SView& arv,
+             SReport& report) {
     auto note = [&](const char* aspect, const std::string& detail) {
         const std::string a = aspect;
-        report.Note({name, a, ours, arv}, detail);
+        report.Note({name, a, ours, arv, element}, detail);
     };
     if (ours.readable != arv.readable)
         note("readable", "ours " + std::to_string(ours.readable) + ", Aravis " + std::to_string(arv.readable));
@@ -427,7 +510,7 @@ TEST_P(EngineWalk, AgreesWithAravisOnEveryNode) {
         SView mine = OurView(node);
         SView arv = ArvView(theirs, kind);
         if (mine.readable && arv.readable) ArvRead(theirs, arv);
-        Compare(name, mine, arv, report);
+        Compare(name, theirs, mine, arv, report);
         ++report.compared;
         walked.emplace_back(node, theirs);
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "walk too slow";
@@ -441,16 +524,19 @@ TEST_P(EngineWalk, AgreesWithAravisOnEveryNode) {
         const bool ok = OurWriteBack(node, ourWhy);
         const bool arvOk = ArvWriteBack(theirs, kind, arvWhy);
         ++report.writes;
-        SView none;
+        SView ourWrite, arvWrite;
+        ourWrite.error = ourWhy;
+        arvWrite.error = arvWhy;
         if (ok != arvOk)
-            report.Note({name, "write", none, none}, "ours '" + ourWhy + "', Aravis '" + arvWhy + "'");
+            report.Note({name, "write", ourWrite, arvWrite, theirs},
+                        "ours '" + ourWhy + "', Aravis '" + arvWhy + "'");
         const std::vector<uint8_t>& theirMemory = KzrMemoryDeviceBytes(device);
         if (theirMemory != port->Bytes()) {
             size_t at = 0;
             while (at < theirMemory.size() && theirMemory[at] == port->Bytes()[at]) ++at;
             char where[64];
             std::snprintf(where, sizeof where, "memory differs from 0x%zx", at);
-            report.Note({name, "memory", none, none}, where);
+            report.Note({name, "memory", ourWrite, arvWrite, theirs}, where);
             KzrMemoryDeviceLoad(device, port->Bytes());  // one difference is reported once
         }
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "walk too slow";
@@ -473,5 +559,68 @@ INSTANTIATE_TEST_SUITE_P(Generated, EngineWalk, ::testing::ValuesIn(Descriptions
                          [](const ::testing::TestParamInfo<SDescription>& param) {
                              return param.param.name;
                          });
+
+// ---------------------------------------------------------------------------
+// The Aravis transport's port: errors as GenICam exceptions, and a camera that
+// stopped answering is lost for every later call.
+enum class EOutcome { Ok, Timeout, Runtime, Argument };
+
+struct SPortCase {
+    const char* name;
+    bool gone;         // the device stops answering before the call
+    bool lostBefore;   // the camera already counts as lost
+    bool write;
+    int64_t address;
+    EOutcome outcome;
+    bool lostAfter;
+};
+
+class AravisPortCases : public ::testing::TestWithParam<SPortCase> {};
+
+TEST_P(AravisPortCases, MapsErrorsAndLoss) {
+    const SPortCase& c = GetParam();
+    ArvDevice* device = KzrMemoryDeviceNew("<RegisterDescription/>", 0x100);
+    KzrMemoryDevicePoke(device, 0x10, 0x01020304);
+    KzrMemoryDeviceSetGone(device, c.gone);
+    auto lost = std::make_shared<std::atomic<bool>>(c.lostBefore);
+    KZRGENICAM::detail::CAravisPort port(device, lost);
+    uint8_t bytes[4] = {9, 9, 9, 9};
+    EOutcome got = EOutcome::Ok;
+    try {
+        if (c.write)
+            port.Write(bytes, c.address, 4);
+        else
+            port.Read(bytes, c.address, 4);
+    } catch (const GenICam::TimeoutException&) {
+        got = EOutcome::Timeout;
+    } catch (const GenICam::RuntimeException&) {
+        got = EOutcome::Runtime;
+    } catch (const GenICam::InvalidArgumentException&) {
+        got = EOutcome::Argument;
+    }
+    EXPECT_EQ(static_cast<int>(got), static_cast<int>(c.outcome));
+    EXPECT_EQ(lost->load(), c.lostAfter);
+    const std::vector<uint8_t>& memory = KzrMemoryDeviceBytes(device);
+    if (got != EOutcome::Ok) {
+        EXPECT_EQ(memory[0x10], 1) << "a failed call changed memory";
+    } else if (c.write) {
+        EXPECT_EQ(memory[0x10], 9);
+    } else {
+        EXPECT_EQ(bytes[0] + bytes[3], 1 + 4);
+    }
+    g_object_unref(device);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Port, AravisPortCases,
+    ::testing::Values(
+        SPortCase{"Read", false, false, false, 0x10, EOutcome::Ok, false},
+        SPortCase{"Write", false, false, true, 0x10, EOutcome::Ok, false},
+        SPortCase{"ReadGone", true, false, false, 0x10, EOutcome::Timeout, true},
+        SPortCase{"WriteGone", true, false, true, 0x10, EOutcome::Timeout, true},
+        SPortCase{"LostAlready", false, true, true, 0x10, EOutcome::Runtime, true},
+        SPortCase{"OutsideMemory", false, false, false, 0x1000, EOutcome::Runtime, false},
+        SPortCase{"NegativeAddress", false, false, false, -4, EOutcome::Argument, false}),
+    [](const ::testing::TestParamInfo<SPortCase>& param) { return std::string(param.param.name); });
 
 }  // namespace
