@@ -22,33 +22,19 @@
 #include "EngineNodeMap.h"
 #include "GenApi.h"
 #include "MemoryDevice.h"
+#include "MemoryPort.h"
 
 namespace {
 
 using namespace GenApi;
+
+std::shared_ptr<CMemoryPort> MakePort(const std::vector<uint8_t>& image) {
+    auto port = std::make_shared<CMemoryPort>(image.size());
+    port->memory = image;
+    return port;
+}
 using Clock = std::chrono::steady_clock;
 
-class CMemoryPort final : public IPort {
-public:
-    explicit CMemoryPort(std::vector<uint8_t> image) : m_memory(std::move(image)) {}
-    EAccessMode GetAccessMode() const override { return RW; }
-    void Read(void* buffer, int64_t address, int64_t length) override {
-        Check(address, length);
-        std::memcpy(buffer, m_memory.data() + address, static_cast<size_t>(length));
-    }
-    void Write(const void* buffer, int64_t address, int64_t length) override {
-        Check(address, length);
-        std::memcpy(m_memory.data() + address, buffer, static_cast<size_t>(length));
-    }
-
-private:
-    void Check(int64_t address, int64_t length) const {
-        if (address < 0 || length < 0 ||
-            static_cast<uint64_t>(address) + static_cast<uint64_t>(length) > m_memory.size())
-            GENICAM_THROW(RuntimeException, "address outside memory");
-    }
-    std::vector<uint8_t> m_memory;
-};
 
 std::string ReadAll(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -82,7 +68,7 @@ struct SOurs {
 
 SOurs OurLoad(const std::string& xml, const std::vector<uint8_t>& image) {
     SOurs s;
-    s.port = std::make_shared<CMemoryPort>(image);
+    s.port = MakePort(image);
     s.map = CEngineNodeMap::Load(xml, s.port, "bench");
     return s;
 }

@@ -28,10 +28,17 @@
 #include "EngineNodeMap.h"
 #include "GenApi.h"
 #include "MemoryDevice.h"
+#include "MemoryPort.h"
 
 namespace {
 
 using namespace GenApi;
+
+std::shared_ptr<CMemoryPort> MakePort(const std::vector<uint8_t>& image) {
+    auto port = std::make_shared<CMemoryPort>(image.size());
+    port->memory = image;
+    return port;
+}
 
 // ---------------------------------------------------------------------------
 // One node as one engine sees it.
@@ -67,28 +74,6 @@ std::string Num(double v) {
 
 // ---------------------------------------------------------------------------
 // Our engine, through the GenApi interfaces only.
-class CMemoryPort final : public IPort {
-public:
-    explicit CMemoryPort(std::vector<uint8_t> image) : m_memory(std::move(image)) {}
-    EAccessMode GetAccessMode() const override { return RW; }
-    void Read(void* buffer, int64_t address, int64_t length) override {
-        Check(address, length);
-        std::memcpy(buffer, m_memory.data() + address, static_cast<size_t>(length));
-    }
-    void Write(const void* buffer, int64_t address, int64_t length) override {
-        Check(address, length);
-        std::memcpy(m_memory.data() + address, buffer, static_cast<size_t>(length));
-    }
-    const std::vector<uint8_t>& Bytes() const { return m_memory; }
-
-private:
-    void Check(int64_t address, int64_t length) const {
-        if (address < 0 || length < 0 ||
-            static_cast<uint64_t>(address) + static_cast<uint64_t>(length) > m_memory.size())
-            GENICAM_THROW(RuntimeException, "address outside memory");
-    }
-    std::vector<uint8_t> m_memory;
-};
 
 const char* KindOf(INode* node) {
     switch (node->GetPrincipalInterfaceType()) {
@@ -482,7 +467,7 @@ TEST_P(EngineWalk, AgreesWithAravisOnEveryNode) {
     const std::vector<uint8_t> image(memText.begin(), memText.end());
     const std::string xml = UnpackDescription(raw.data(), raw.size());
 
-    auto port = std::make_shared<CMemoryPort>(image);
+    auto port = MakePort(image);
     std::unique_ptr<CEngineNodeMap> ours = CEngineNodeMap::Load(xml, port, d.name);
     ASSERT_TRUE(ours);
 
@@ -531,13 +516,13 @@ TEST_P(EngineWalk, AgreesWithAravisOnEveryNode) {
             report.Note({name, "write", ourWrite, arvWrite, theirs},
                         "ours '" + ourWhy + "', Aravis '" + arvWhy + "'");
         const std::vector<uint8_t>& theirMemory = KzrMemoryDeviceBytes(device);
-        if (theirMemory != port->Bytes()) {
+        if (theirMemory != port->memory) {
             size_t at = 0;
-            while (at < theirMemory.size() && theirMemory[at] == port->Bytes()[at]) ++at;
+            while (at < theirMemory.size() && theirMemory[at] == port->memory[at]) ++at;
             char where[64];
             std::snprintf(where, sizeof where, "memory differs from 0x%zx", at);
             report.Note({name, "memory", ourWrite, arvWrite, theirs}, where);
-            KzrMemoryDeviceLoad(device, port->Bytes());  // one difference is reported once
+            KzrMemoryDeviceLoad(device, port->memory);  // one difference is reported once
         }
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "walk too slow";
     }
