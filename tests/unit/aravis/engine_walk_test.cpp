@@ -106,6 +106,7 @@ SView OurView(INode* node) {
             v.isNumber = true;
             v.value = Num(v.number);
             v.range = Num(f->GetMin()) + ".." + Num(f->GetMax());
+            if (f->HasInc()) v.range += "/" + Num(f->GetInc());
         } else if (auto* b = dynamic_cast<IBoolean*>(node)) {
             v.value = b->GetValue() ? "true" : "false";
         } else if (auto* e = dynamic_cast<IEnumeration*>(node)) {
@@ -207,8 +208,13 @@ void ArvRead(ArvGcNode* node, SView& v) {
         v.number = arv_gc_float_get_value(f, err.Out());
         v.isNumber = true;
         v.value = Num(v.number);
-        if (!err)
+        if (!err) {
             v.range = Num(arv_gc_float_get_min(f, nullptr)) + ".." + Num(arv_gc_float_get_max(f, nullptr));
+            // Aravis answers "property not defined" for a float without an increment.
+            SArvError incErr;
+            const double inc = arv_gc_float_get_inc(f, incErr.Out());
+            if (!incErr) v.range += "/" + Num(inc);
+        }
     } else if (kind == "bool" && ARV_IS_GC_BOOLEAN(node)) {
         v.value = arv_gc_boolean_get_value(ARV_GC_BOOLEAN(node), err.Out()) ? "true" : "false";
     } else if (kind == "enum" && ARV_IS_GC_ENUMERATION(node)) {
@@ -374,6 +380,16 @@ const std::vector<SRule>& Rules() {
          [](const SDifference& d) {
              return d.aspect == "write" && IsElement(d, "Converter") &&
                     d.arv.error.find("division by zero") != std::string::npos && d.ours.error.empty();
+         }},
+        {"float-without-increment",
+         "A Float, SwissKnife or Converter without Inc has no increment (HasInc false); "
+         "Aravis reports one anyway: the smallest double, or a converter's raw increment "
+         "mapped through its formula.",
+         [](const SDifference& d) {
+             const size_t slash = d.arv.range.rfind('/');
+             return d.aspect == "range" && d.ours.kind == "float" && !ChildText(d.element, "Inc") &&
+                    !ChildText(d.element, "pInc") && slash != std::string::npos &&
+                    d.arv.range.compare(0, slash, d.ours.range) == 0;
          }},
         {"float32-register-range",
          "The standard gives a FloatReg no range of its own: ours reports the double range "
