@@ -362,6 +362,26 @@ bool CBuilder::Common(CEngNode* node, ETag tag, const SXmlElement& child) {
         case ETag::pInvalidator:
             m_invalidators.emplace_back(node, &child.text);
             return true;
+        case ETag::Representation: {
+            static const char* const names[] = {"Linear", "Logarithmic", "Boolean", "PureNumber",
+                                                "HexNumber", "IPV4Address", "MACAddress"};
+            uint8_t code = 0;
+            for (uint8_t i = 0; i < 7; ++i) {
+                if (Trim(child.text) == names[i]) code = i;
+            }
+            if (auto* i = dynamic_cast<CIntegerBase*>(node)) i->m_representation = code;
+            if (auto* f = dynamic_cast<CFloatBase*>(node)) f->m_representation = code;
+            return true;
+        }
+        case ETag::DisplayNotation:
+            if (auto* f = dynamic_cast<CFloatBase*>(node)) {
+                const std::string_view t = Trim(child.text);
+                f->m_displayNotation = t == "Fixed" ? 1 : t == "Scientific" ? 2 : 0;
+            }
+            return true;
+        case ETag::DisplayPrecision:
+            if (auto* f = dynamic_cast<CFloatBase*>(node)) f->m_displayPrecision = Int(node, child);
+            return true;
         default:
             return false;
     }
@@ -559,7 +579,7 @@ CEngNode* CBuilder::AnonymousIntSwissKnife(CEngNode* owner, const SXmlElement& e
 }
 
 template <class T>
-void CBuilder::BuildFormulaNode(T* node, const SXmlElement& e, bool integer) {
+void CBuilder::BuildFormulaNode(T* node, const SXmlElement& e, bool) {
     SFormulaElements f;
     const SXmlElement* formula = nullptr;
     for (const SXmlElement& child : e.children) {
@@ -569,7 +589,6 @@ void CBuilder::BuildFormulaNode(T* node, const SXmlElement& e, bool integer) {
             formula = &child;
             continue;
         }
-        if (!integer && tag == ETag::Representation) continue;
         Common(node, tag, child);
     }
     if (!formula) LoadError("node '" + node->Name() + "' has no Formula");
@@ -706,14 +725,6 @@ void CBuilder::BuildFloat(CFloatNode* node, const SXmlElement& e) {
             case ETag::pInc:
                 Ref(node, &node->m_pInc, child);
                 break;
-            case ETag::DisplayNotation: {
-                const std::string_view t = Trim(child.text);
-                node->m_displayNotation = t == "Fixed" ? 1 : t == "Scientific" ? 2 : 0;
-                break;
-            }
-            case ETag::DisplayPrecision:
-                node->m_displayPrecision = Int(node, child);
-                break;
             default:
                 break;
         }
@@ -837,15 +848,7 @@ template <class T>
 void CBuilder::BuildRegisterKind(T* node, const SXmlElement& e) {
     for (const SXmlElement& child : e.children) {
         const ETag tag = TagOf(child.name);
-        if (RegisterPart(node, node->m_reg, tag, child) || Common(node, tag, child)) continue;
-        if constexpr (std::is_base_of_v<CFloatBase, T>) {
-            if (tag == ETag::DisplayNotation) {
-                const std::string_view t = Trim(child.text);
-                node->m_displayNotation = t == "Fixed" ? 1 : t == "Scientific" ? 2 : 0;
-            } else if (tag == ETag::DisplayPrecision) {
-                node->m_displayPrecision = Int(node, child);
-            }
-        }
+        if (!RegisterPart(node, node->m_reg, tag, child)) Common(node, tag, child);
     }
 }
 

@@ -114,6 +114,7 @@ void CIntegerBase::CheckRange(int64_t v) {
 // CIntegerNode
 
 Num CIntegerNode::Min() {
+    CDepth depth(this);
     if (m_pMin) return Num::Int(m_pMin->Value().AsInt());
     if (m_hasMin) return Num::Int(m_min);
     if (m_source.pValue) return Num::Int(m_source.pValue->Min().AsInt());
@@ -121,6 +122,7 @@ Num CIntegerNode::Min() {
 }
 
 Num CIntegerNode::Max() {
+    CDepth depth(this);
     if (m_pMax) return Num::Int(m_pMax->Value().AsInt());
     if (m_hasMax) return Num::Int(m_max);
     if (m_source.pValue) return Num::Int(m_source.pValue->Max().AsInt());
@@ -128,6 +130,7 @@ Num CIntegerNode::Max() {
 }
 
 Num CIntegerNode::Inc() {
+    CDepth depth(this);
     int64_t inc = 1;
     if (m_pInc) {
         inc = m_pInc->Value().AsInt();
@@ -241,6 +244,7 @@ void SConverter::Write(Num v, bool integerMode, bool verify) const {
 }
 
 Num SConverter::Bound(bool wantMax, bool integerMode) const {
+    CDepth depth(vars.owner);
     const Num a = vars.Evaluate(*from, integerMode, pValue->Min());
     const Num b = vars.Evaluate(*from, integerMode, pValue->Max());
     bool pickB = wantMax;
@@ -356,6 +360,7 @@ void CFloatBase::CheckRange(double v) {
 }
 
 Num CFloatNode::Min() {
+    CDepth depth(this);
     if (m_pMin) return Num::Float(m_pMin->Value().AsFloat());
     if (m_hasMin) return Num::Float(m_min);
     if (m_source.pValue) return Num::Float(m_source.pValue->Min().AsFloat());
@@ -363,6 +368,7 @@ Num CFloatNode::Min() {
 }
 
 Num CFloatNode::Max() {
+    CDepth depth(this);
     if (m_pMax) return Num::Float(m_pMax->Value().AsFloat());
     if (m_hasMax) return Num::Float(m_max);
     if (m_source.pValue) return Num::Float(m_source.pValue->Max().AsFloat());
@@ -370,6 +376,7 @@ Num CFloatNode::Max() {
 }
 
 Num CFloatNode::Inc() {
+    CDepth depth(this);
     if (m_pInc) return Num::Float(m_pInc->Value().AsFloat());
     return Num::Float(m_inc);
 }

@@ -311,10 +311,17 @@ const std::string kKindNodes =
     Reg("IntReg", "Locked", "0x84", 4, "<pIsLocked>One</pIsLocked>") +
     "<IntReg Name=\"ReadOnly\"><Address>0x84</Address><Length>4</Length><pPort>Device</pPort></IntReg>" +
     Value("String", "Note", "<Value>hi</Value>") +
+    "<Port Name=\"Chunks\"><ChunkID>1A</ChunkID></Port>"
+    "<IntReg Name=\"ChunkValue\"><Address>0</Address><Length>4</Length><pPort>Chunks</pPort></IntReg>" +
+    Reg("IntReg", "Outside", "0x1000", 4) +
     "<Group Comment=\"g\">" + Value("Float", "Grouped", "<Value>2.5</Value><Min>0</Min><Max>10</Max>") + "</Group>";
 
 /// What a row does: read (ToString), write (FromString), or ask a property.
-enum class EOp { Read, Write, Access, Symbolics, Entries, Min, Max, Inc, Execute, IsDone, IsFeature };
+enum class EOp {
+    Read, Write, Access, Symbolics, Entries, Min, Max, Inc, Execute, IsDone, IsFeature,
+    DetachedRead, DetachedAccess,  ///< after Detach
+    ChunkRead                      ///< after connecting a chunk port holding 9
+};
 
 struct SBytes {
     int64_t address;
@@ -391,6 +398,18 @@ std::string RunRow(CEngineNodeMap& map, const SKindCase& c) {
             return CCommandPtr(node)->IsDone() ? "done" : "busy";
         case EOp::IsFeature:
             return node->IsFeature() ? "feature" : "internal";
+        case EOp::DetachedRead:
+            map.Detach();
+            return CValuePtr(node)->ToString().str();
+        case EOp::DetachedAccess:
+            map.Detach();
+            return AccessName(node->GetAccessMode());
+        case EOp::ChunkRead: {
+            auto chunk = std::make_shared<CMemoryPort>(4);
+            chunk->Poke(0, {9, 0, 0, 0});
+            if (!map.ConnectPort("Chunks", chunk)) return "no chunk port";
+            return CValuePtr(node)->ToString().str();
+        }
     }
     return "";
 }
@@ -452,6 +471,11 @@ std::vector<SKindCase> KindCases() {
         {"lockedReadOnly", {}, EOp::Access, "Locked", nullptr, "RO", {}},
         {"registerDefaultsToReadOnly", {}, EOp::Write, "ReadOnly", "1", "!not writable (RO)", {}},
         {"unimplementedNotReadable", {}, EOp::Read, "Hidden", nullptr, "!not readable (NI)", {}},
+        {"detachedRaises", {}, EOp::DetachedRead, "Width", nullptr, "!closed device", {}},
+        {"detachedIsNotAvailable", {}, EOp::DetachedAccess, "Width", nullptr, "NA", {}},
+        {"unconnectedChunkIsNotAvailable", {}, EOp::Access, "ChunkValue", nullptr, "NA", {}},
+        {"connectedChunkReads", {}, EOp::ChunkRead, "ChunkValue", nullptr, "9", {}},
+        {"portErrorPropagates", {}, EOp::Read, "Outside", nullptr, "!outside the device's memory", {}},
         {"groupIsTransparent", {}, EOp::Read, "Grouped", nullptr, "2.5", {}},
         {"featureThroughRoot", {}, EOp::IsFeature, "Mode", nullptr, "feature", {}},
         {"helperIsNoFeature", {}, EOp::IsFeature, "ModeReg", nullptr, "internal", {}},
