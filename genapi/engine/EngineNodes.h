@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -56,7 +57,8 @@ struct SMapState {
 
     std::vector<std::unique_ptr<CEngNode>> storage;  ///< every node, anonymous ones too
     std::vector<CEngNode*> order;                    ///< named nodes, description order
-    std::unordered_map<std::string, CEngNode*> byName;
+    /// Keys view the names held by the nodes, which never move.
+    std::unordered_map<std::string_view, CEngNode*> byName;
     std::vector<std::unique_ptr<SRegSlot>> slots;
     std::vector<CPortNode*> ports;
 
@@ -67,6 +69,9 @@ struct SMapState {
     std::unordered_map<const CEngNode*, std::vector<CEngNode*>> invalidatedBy;
 
     uint32_t epoch = 1;        ///< memo generation; a new one per query and per write
+    /// Generation of access modes that depend on no value (only on ports): a new
+    /// one when a port is connected.
+    uint32_t accessGeneration = 1;
     unsigned depth = 0;        ///< current evaluation depth
     unsigned queryDepth = 0;   ///< nesting of public calls
     bool ignoreCache = false;  ///< of the outermost query
@@ -165,6 +170,15 @@ public:
     virtual bool CacheValid();
     /// Appends every node the value or access of this node depends on.
     virtual void CollectDeps(std::vector<CEngNode*>& out) const;
+    /// Whether Value() can answer (false for strings, categories, ports, registers).
+    virtual bool HasNumber() const { return true; }
+    /// The register part of register kinds.
+    virtual struct SRegister* Reg() { return nullptr; }
+    virtual class CCategoryNode* AsCategory() { return nullptr; }
+    /// Whether the node's own access rule reads a value (pIs*, a value source's pIndex).
+    virtual bool AccessReadsValues() const {
+        return m_pIsImplemented || m_pIsAvailable || m_pIsLocked;
+    }
 
     const std::string& Name() const { return m_name; }
     SMapState* Map() const { return m_map; }
@@ -177,6 +191,9 @@ public:
     // Built at load.
     uint32_t m_index = 0;
     bool m_isFeature = false;
+    /// The access mode reads no value anywhere below (no pIs*, no value index):
+    /// it is kept until a port changes.
+    bool m_staticAccess = false;
     EVisibility m_visibility = Beginner;
     EAccessMode m_imposed = RW;
     CEngNode* m_pIsImplemented = nullptr;
@@ -244,6 +261,7 @@ struct SValueSource {
 class CPlainNode final : public CEngValue {
 public:
     using CEngValue::CEngValue;
+    bool HasNumber() const override { return false; }
     EInterfaceType GetPrincipalInterfaceType() const override { return intfIValue; }
     gcstring ToString(bool Verify = false, bool IgnoreCache = false) override;
     void FromString(const gcstring& ValueStr, bool Verify = true) override;
@@ -256,7 +274,8 @@ public:
     gcstring ToString(bool Verify = false, bool IgnoreCache = false) override;
     void FromString(const gcstring& ValueStr, bool Verify = true) override;
     void GetFeatures(FeatureList_t& Features) const override;
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    bool HasNumber() const override { return false; }
+    CCategoryNode* AsCategory() override { return this; }
 
     std::vector<CEngNode*> m_features;
 
@@ -296,6 +315,10 @@ public:
     EIncMode IncMode() override;
     bool CacheValid() override { return m_source.CacheValid(*this); }
     void CollectDeps(std::vector<CEngNode*>& out) const override;
+
+    bool AccessReadsValues() const override {
+        return CEngNode::AccessReadsValues() || m_source.pIndex;
+    }
 
     SValueSource m_source;
     CEngNode* m_pMin = nullptr;
@@ -407,6 +430,10 @@ public:
     bool CacheValid() override { return m_source.CacheValid(*this); }
     void CollectDeps(std::vector<CEngNode*>& out) const override;
 
+    bool AccessReadsValues() const override {
+        return CEngNode::AccessReadsValues() || m_source.pIndex;
+    }
+
     SValueSource m_source;
     CEngNode* m_pMin = nullptr;
     CEngNode* m_pMax = nullptr;
@@ -461,6 +488,10 @@ public:
     bool CacheValid() override { return m_source.CacheValid(*this); }
     void CollectDeps(std::vector<CEngNode*>& out) const override;
 
+    bool AccessReadsValues() const override {
+        return CEngNode::AccessReadsValues() || m_source.pIndex;
+    }
+
     SValueSource m_source;
     int64_t m_on = 1;
     int64_t m_off = 0;
@@ -481,6 +512,10 @@ public:
     void Execute(bool Verify = true) override;
     bool IsDone(bool Verify = true) override;
     void CollectDeps(std::vector<CEngNode*>& out) const override;
+
+    bool AccessReadsValues() const override {
+        return CEngNode::AccessReadsValues() || m_source.pIndex;
+    }
 
     SValueSource m_source;
     CEngNode* m_pCommandValue = nullptr;
@@ -539,6 +574,10 @@ public:
     /// Writes the entry's value (it must be available).
     void Select(CEnumEntryNode& entry, bool verify);
 
+    bool AccessReadsValues() const override {
+        return CEngNode::AccessReadsValues() || m_source.pIndex;
+    }
+
     SValueSource m_source;
     std::vector<CEnumEntryNode*> m_entries;
     int64_t m_pollingTime = -1;
@@ -558,6 +597,7 @@ public:
     void SetValue(const gcstring& Value, bool Verify = true) override;
     gcstring GetValue(bool Verify = false, bool IgnoreCache = false) override;
     int64_t GetMaxLength() override;
+    bool HasNumber() const override { return false; }
 
     virtual std::string ReadText() = 0;
     virtual void WriteText(const std::string& text) = 0;
@@ -629,6 +669,8 @@ public:
     int64_t GetAddress() override;
     bool CacheValid() override { return m_reg.CacheValid(); }
     void CollectDeps(std::vector<CEngNode*>& out) const override { m_reg.CollectDeps(out); }
+    bool HasNumber() const override { return false; }
+    SRegister* Reg() override { return &m_reg; }
 
     SRegister m_reg;
 
@@ -653,6 +695,7 @@ public:
     Num Max() override;
     bool CacheValid() override { return m_reg.CacheValid(); }
     void CollectDeps(std::vector<CEngNode*>& out) const override { m_reg.CollectDeps(out); }
+    SRegister* Reg() override { return &m_reg; }
 
     SRegister m_reg;
     bool m_signed = false;
@@ -672,6 +715,7 @@ public:
     QRV_ENGINE_REGISTER_METHODS
     bool CacheValid() override { return m_reg.CacheValid(); }
     void CollectDeps(std::vector<CEngNode*>& out) const override { m_reg.CollectDeps(out); }
+    SRegister* Reg() override { return &m_reg; }
 
     SRegister m_reg;
 
@@ -690,6 +734,7 @@ public:
     int64_t MaxLength() override { return m_reg.Length(); }
     bool CacheValid() override { return m_reg.CacheValid(); }
     void CollectDeps(std::vector<CEngNode*>& out) const override { m_reg.CollectDeps(out); }
+    SRegister* Reg() override { return &m_reg; }
 
     SRegister m_reg;
 
@@ -704,6 +749,7 @@ class CPortNode final : public CEngNode, public IPort {
 public:
     using CEngNode::CEngNode;
     EInterfaceType GetPrincipalInterfaceType() const override { return intfIPort; }
+    bool HasNumber() const override { return false; }
     void Read(void* pBuffer, int64_t Address, int64_t Length) override;
     void Write(const void* pBuffer, int64_t Address, int64_t Length) override;
 

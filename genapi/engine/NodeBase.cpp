@@ -169,7 +169,8 @@ EVisibility CEngNode::GetVisibility() const {
 
 EAccessMode CEngNode::Access() {
     if (m_map->detached) return NA;
-    if (m_accessEpoch == m_map->epoch) return m_accessMemo;
+    const uint32_t stamp = m_staticAccess ? m_map->accessGeneration : m_map->epoch;
+    if (m_accessEpoch == stamp) return m_accessMemo;
     CDepth depth(this);
     EAccessMode mode = RW;
     if (m_pIsImplemented &&
@@ -186,7 +187,7 @@ EAccessMode CEngNode::Access() {
             if (locked) mode = mode == RW ? RO : NA;
         }
     }
-    m_accessEpoch = m_map->epoch;
+    m_accessEpoch = stamp;
     m_accessMemo = mode;
     return mode;
 }
@@ -404,8 +405,5 @@ void CCategoryNode::GetFeatures(FeatureList_t& Features) const {
     }
 }
 
-void CCategoryNode::CollectDeps(std::vector<CEngNode*>& out) const {
-    CEngNode::CollectDeps(out);
-}
 
 }  // namespace GenApi::engine

@@ -88,14 +88,6 @@ EKind KindOf(std::string_view name) {
     return it == kinds.end() ? EKind::None : it->second;
 }
 
-SRegister* RegisterOf(CEngNode* node) {
-    if (auto* r = dynamic_cast<CRegisterNode*>(node)) return &r->m_reg;
-    if (auto* i = dynamic_cast<CIntRegNode*>(node)) return &i->m_reg;
-    if (auto* f = dynamic_cast<CFloatRegNode*>(node)) return &f->m_reg;
-    if (auto* s = dynamic_cast<CStringRegNode*>(node)) return &s->m_reg;
-    return nullptr;
-}
-
 [[noreturn]] void LoadError(const std::string& message) {
     GENICAM_THROW(RuntimeException, message.c_str());
 }
@@ -135,6 +127,7 @@ private:
         std::size_t index;
         const std::string* name;
         const CEngNode* owner;
+        bool numeric = true;  ///< the target is read as a number
 
         CEngNode** Locate() const {
             switch (where) {
@@ -167,8 +160,10 @@ private:
 
     void AddChildren(const SXmlElement& parent, unsigned depth);
     void AddNode(const SXmlElement& element, EKind kind);
+    /// named: enters the name table now (entries enter it after all other nodes);
+    /// ordered: listed by GetNodes.
     template <class T>
-    T* Create(const SXmlElement& element, const std::string& name, bool listed = true);
+    T* Create(const SXmlElement& element, const std::string& name, bool named = true, bool ordered = true);
 
     // Element handlers; each returns false for an element it does not know.
     bool Common(CEngNode* node, ETag tag, const SXmlElement& child);
@@ -206,8 +201,9 @@ private:
     /// in a circle.
     void FinishFormulaVars(CEngNode* node, SFormulaVars& vars, const SFormulaElements& f);
 
-    void Ref(CEngNode* owner, CEngNode** slot, const SXmlElement& child);
-    void RefList(CEngNode* owner, std::vector<CEngNode*>& list, const SXmlElement& child);
+    void Ref(CEngNode* owner, CEngNode** slot, const SXmlElement& child, bool numeric = true);
+    void RefList(CEngNode* owner, std::vector<CEngNode*>& list, const SXmlElement& child,
+                 bool numeric = true);
     int64_t Int(const CEngNode* node, const SXmlElement& child) const;
     double Float(const CEngNode* node, const SXmlElement& child) const;
     Num Number(const CEngNode* node, const SXmlElement& child, bool isFloat) const;
@@ -219,8 +215,10 @@ private:
     void AssignSlots();
     void MarkFeatures();
     void BuildGraph();
+    /// Refuses a cycle; fills postOrder (if given) with every node after all it
+    /// depends on.
     void RefuseCycles(const std::vector<uint32_t>& begin, const std::vector<CEngNode*>& edges,
-                      const char* what);
+                      const char* what, std::vector<uint32_t>* postOrder);
 
     SMapState& m_map;
     const SDescriptionLimits& m_limits;
@@ -230,6 +228,7 @@ private:
     std::vector<CEnumEntryNode*> m_entries;
     std::vector<SMaskBits> m_masks;
     std::vector<CStringNode*> m_strings;
+    std::vector<CIntRegNode*> m_intRegs;
 };
 
 // ---------------------------------------------------------------------------
@@ -271,17 +270,18 @@ int64_t CBuilder::IndexAttribute(const CEngNode* node, const SXmlElement& child)
     return index;
 }
 
-void CBuilder::Ref(CEngNode* owner, CEngNode** slot, const SXmlElement& child) {
-    m_refs.push_back({EWhere::Slot, slot, nullptr, 0, &child.text, owner});
+void CBuilder::Ref(CEngNode* owner, CEngNode** slot, const SXmlElement& child, bool numeric) {
+    m_refs.push_back({EWhere::Slot, slot, nullptr, 0, &child.text, owner, numeric});
 }
 
-void CBuilder::RefList(CEngNode* owner, std::vector<CEngNode*>& list, const SXmlElement& child) {
-    m_refs.push_back({EWhere::List, nullptr, &list, list.size(), &child.text, owner});
+void CBuilder::RefList(CEngNode* owner, std::vector<CEngNode*>& list, const SXmlElement& child,
+                       bool numeric) {
+    m_refs.push_back({EWhere::List, nullptr, &list, list.size(), &child.text, owner, numeric});
     list.push_back(nullptr);
 }
 
 template <class T>
-T* CBuilder::Create(const SXmlElement& element, const std::string& name, bool listed) {
+T* CBuilder::Create(const SXmlElement& element, const std::string& name, bool named, bool ordered) {
     if (m_map.storage.size() >= m_limits.maxNodes) {
         LoadError("the description has more than maxNodes (" + std::to_string(m_limits.maxNodes) +
                   ") nodes");
@@ -290,12 +290,10 @@ T* CBuilder::Create(const SXmlElement& element, const std::string& name, bool li
     T* raw = node.get();
     raw->m_index = static_cast<uint32_t>(m_map.storage.size());
     m_map.storage.push_back(std::move(node));
-    if (listed) {
-        if (!m_map.byName.emplace(raw->Name(), raw).second) {
-            LoadError("duplicate node name '" + name + "' (line " + std::to_string(element.line) + ")");
-        }
-        m_map.order.push_back(raw);
+    if (named && !m_map.byName.emplace(raw->Name(), raw).second) {
+        LoadError("duplicate node name '" + name + "' (line " + std::to_string(element.line) + ")");
     }
+    if (ordered) m_map.order.push_back(raw);
     return raw;
 }
 
@@ -351,13 +349,13 @@ bool CBuilder::Common(CEngNode* node, ETag tag, const SXmlElement& child) {
             Ref(node, &node->m_pError, child);
             return true;
         case ETag::pAlias:
-            Ref(node, &node->m_pAlias, child);
+            Ref(node, &node->m_pAlias, child, false);
             return true;
         case ETag::pCastAlias:
-            Ref(node, &node->m_pCastAlias, child);
+            Ref(node, &node->m_pCastAlias, child, false);
             return true;
         case ETag::pSelected:
-            RefList(node, node->m_selected, child);
+            RefList(node, node->m_selected, child, false);
             return true;
         case ETag::pInvalidator:
             m_invalidators.emplace_back(node, &child.text);
@@ -573,7 +571,7 @@ std::shared_ptr<const CFormula> CBuilder::ParseFormula(const CEngNode* node, con
 }
 
 CEngNode* CBuilder::AnonymousIntSwissKnife(CEngNode* owner, const SXmlElement& e) {
-    auto* knife = Create<CIntSwissKnifeNode>(e, owner->Name() + "/IntSwissKnife", false);
+    auto* knife = Create<CIntSwissKnifeNode>(e, owner->Name() + "/IntSwissKnife", false, false);
     BuildFormulaNode(knife, e, true);
     return knife;
 }
@@ -646,7 +644,7 @@ void CBuilder::BuildCategory(CCategoryNode* node, const SXmlElement& e) {
     for (const SXmlElement& child : e.children) {
         const ETag tag = TagOf(child.name);
         if (tag == ETag::pFeature) {
-            RefList(node, node->m_features, child);
+            RefList(node, node->m_features, child, false);
         } else {
             Common(node, tag, child);
         }
@@ -783,7 +781,7 @@ void CBuilder::BuildEnumeration(CEnumerationNode* node, const SXmlElement& e) {
         if (tag == ETag::EnumEntry) {
             const std::string* name = child.Attribute("Name");
             if (!name) Bad(node, child, "has no Name");
-            auto* entry = Create<CEnumEntryNode>(child, *name, false);
+            auto* entry = Create<CEnumEntryNode>(child, *name, false, true);
             entry->m_enum = node;
             entry->m_symbolic = *name;
             m_entries.push_back(entry);
@@ -821,7 +819,7 @@ void CBuilder::BuildString(CStringNode* node, const SXmlElement& e) {
         if (tag == ETag::Value) {
             node->m_value = child.text;
         } else if (tag == ETag::pValue) {
-            Ref(node, &node->m_pValue, child);
+            Ref(node, &node->m_pValue, child, false);
             m_strings.push_back(node);
         } else {
             Common(node, tag, child);
@@ -888,6 +886,7 @@ void CBuilder::BuildIntReg(CIntRegNode* node, const SXmlElement* structReg, cons
         }
     }
     for (const SXmlElement& child : e.children) apply(child);
+    m_intRegs.push_back(node);
     if (hasLsb || hasMsb) {
         if (!hasLsb) lsb = msb;
         if (!hasMsb) msb = lsb;
@@ -990,7 +989,7 @@ void CBuilder::Resolve() {
     // only where no other node has the name (entry names repeat across enumerations).
     for (CEnumEntryNode* entry : m_entries) m_map.byName.emplace(entry->Name(), entry);
     auto find = [this](const std::string& name, const CEngNode* owner) {
-        const auto it = m_map.byName.find(std::string(Trim(name)));
+        const auto it = m_map.byName.find(Trim(name));
         if (it == m_map.byName.end()) {
             LoadError("node '" + owner->Name() + "' refers to the missing node '" +
                       std::string(Trim(name)) + "'");
@@ -1013,21 +1012,19 @@ void CBuilder::Resolve() {
             LoadError("node '" + node->Name() + "': pValue '" + node->m_pValue->Name() + "' is not a string");
         }
     }
-    for (const auto& n : m_map.storage) {
-        // Value nodes that read another node need one with a number.
-        auto check = [&](CEngNode* target) {
-            if (target && (dynamic_cast<CStringBase*>(target) || dynamic_cast<CCategoryNode*>(target) ||
-                           dynamic_cast<CPortNode*>(target) || dynamic_cast<CRegisterNode*>(target))) {
-                LoadError("node '" + n->Name() + "' reads the node '" + target->Name() +
-                          "', which has no numeric value");
-            }
-        };
-        std::vector<CEngNode*> deps;
-        if (auto* conv = dynamic_cast<CConverterNode*>(n.get())) check(conv->m_conv.pValue);
-        if (auto* conv = dynamic_cast<CIntConverterNode*>(n.get())) check(conv->m_conv.pValue);
-        check(n->m_pIsImplemented);
-        check(n->m_pIsAvailable);
-        check(n->m_pIsLocked);
+    // Nodes read as numbers must have one.
+    for (const SRef& ref : m_refs) {
+        if (!ref.numeric) continue;
+        const CEngNode* target = *ref.Locate();
+        if (!target->HasNumber()) {
+            LoadError("node '" + ref.owner->Name() + "' reads the node '" + target->Name() +
+                      "', which has no numeric value");
+        }
+    }
+    for (CIntRegNode* node : m_intRegs) {
+        if (!node->m_reg.pLength && node->m_reg.length > 8) {
+            LoadError("node '" + node->Name() + "': an integer register has at most 8 bytes");
+        }
     }
     for (const SMaskBits& m : m_masks) {
         CIntRegNode* node = m.node;
@@ -1053,11 +1050,8 @@ void CBuilder::Resolve() {
         node->m_width = static_cast<unsigned>(hi - lo + 1);
     }
     for (const auto& n : m_map.storage) {
-        SRegister* reg = RegisterOf(n.get());
+        SRegister* reg = n->Reg();
         if (reg && !reg->port) LoadError("register '" + n->Name() + "' has no pPort");
-        if (auto* r = dynamic_cast<CIntRegNode*>(n.get()); r && !r->m_reg.pLength && r->m_reg.length > 8) {
-            LoadError("node '" + n->Name() + "': an integer register has at most 8 bytes");
-        }
     }
 }
 
@@ -1065,7 +1059,7 @@ void CBuilder::AssignSlots() {
     std::unordered_map<SSlotKey, SRegSlot*, SSlotKeyHash> shared;
     shared.reserve(m_map.storage.size());
     for (const auto& n : m_map.storage) {
-        SRegister* reg = RegisterOf(n.get());
+        SRegister* reg = n->Reg();
         if (!reg) continue;
         // Polled registers change on their own: never cached. Chunk data is cached
         // only when the port says so.
@@ -1102,7 +1096,7 @@ void CBuilder::MarkFeatures() {
         pending.pop_back();
         if (n->m_isFeature) continue;
         n->m_isFeature = true;
-        if (auto* category = dynamic_cast<CCategoryNode*>(n)) {
+        if (CCategoryNode* category = n->AsCategory()) {
             for (CEngNode* f : category->m_features) {
                 if (!f->m_isFeature) pending.push_back(f);
             }
@@ -1111,7 +1105,7 @@ void CBuilder::MarkFeatures() {
 }
 
 void CBuilder::RefuseCycles(const std::vector<uint32_t>& begin, const std::vector<CEngNode*>& edges,
-                            const char* what) {
+                            const char* what, std::vector<uint32_t>* postOrder) {
     const std::size_t n = m_map.storage.size();
     std::vector<uint8_t> state(n, 0);  // 0 new, 1 on the path, 2 done
     std::vector<std::pair<uint32_t, uint32_t>> stack;  // node, next edge
@@ -1123,6 +1117,7 @@ void CBuilder::RefuseCycles(const std::vector<uint32_t>& begin, const std::vecto
             auto& [node, next] = stack.back();
             if (next == begin[node + 1]) {
                 state[node] = 2;
+                if (postOrder) postOrder->push_back(node);
                 stack.pop_back();
                 continue;
             }
@@ -1160,7 +1155,17 @@ void CBuilder::BuildGraph() {
     }
     m_map.depBegin[n] = static_cast<uint32_t>(m_map.deps.size());
     m_map.deps.shrink_to_fit();
-    RefuseCycles(m_map.depBegin, m_map.deps, "reference");
+    std::vector<uint32_t> postOrder;
+    postOrder.reserve(n);
+    RefuseCycles(m_map.depBegin, m_map.deps, "reference", &postOrder);
+    for (const uint32_t i : postOrder) {
+        CEngNode* node = m_map.storage[i].get();
+        bool fixed = !node->AccessReadsValues();
+        for (uint32_t d = m_map.depBegin[i]; fixed && d < m_map.depBegin[i + 1]; ++d) {
+            fixed = m_map.deps[d]->m_staticAccess;
+        }
+        node->m_staticAccess = fixed;
+    }
 
     // Selectors that select each other would invalidate in a circle.
     std::vector<uint32_t> begin(n + 1, 0);
@@ -1171,7 +1176,7 @@ void CBuilder::BuildGraph() {
         edges.insert(edges.end(), selected.begin(), selected.end());
     }
     begin[n] = static_cast<uint32_t>(edges.size());
-    RefuseCycles(begin, edges, "selector");
+    RefuseCycles(begin, edges, "selector", nullptr);
 }
 
 void CBuilder::Build(const SXmlElement& root) {
