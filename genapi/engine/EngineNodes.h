@@ -127,6 +127,24 @@ struct SNodeTexts {
     std::string unit;
 };
 
+/// What one evaluation of a node computes. The reference graph links these, not
+/// nodes: a node's maximum may read another node whose maximum reads the first
+/// one's value (Width and OffsetX), which is no cycle.
+enum EAspect : uint8_t { kValue, kAccess, kRange, kWrite, kAspects };
+
+/// The references of one node, each from one of its aspects to one of the target's.
+struct SEdges {
+    struct SEdge {
+        EAspect from;
+        EAspect to;
+        CEngNode* node;
+    };
+    std::vector<SEdge> edges;
+    void Add(EAspect from, EAspect to, CEngNode* node) {
+        if (node) edges.push_back({from, to, node});
+    }
+};
+
 /// EAccessMode of two constraints together (NI beats NA beats everything; RO with
 /// WO leaves nothing).
 EAccessMode CombineAccess(EAccessMode a, EAccessMode b);
@@ -168,17 +186,13 @@ public:
     virtual bool IsInteger() const { return true; }
     /// Whether reading now would be served without port traffic.
     virtual bool CacheValid();
-    /// Appends every node the value or access of this node depends on.
-    virtual void CollectDeps(std::vector<CEngNode*>& out) const;
+    /// Appends the references of this node by aspect.
+    virtual void CollectDeps(SEdges& out) const;
     /// Whether Value() can answer (false for strings, categories, ports, registers).
     virtual bool HasNumber() const { return true; }
     /// The register part of register kinds.
     virtual struct SRegister* Reg() { return nullptr; }
     virtual class CCategoryNode* AsCategory() { return nullptr; }
-    /// Whether the node's own access rule reads a value (pIs*, a value source's pIndex).
-    virtual bool AccessReadsValues() const {
-        return m_pIsImplemented || m_pIsAvailable || m_pIsLocked;
-    }
 
     const std::string& Name() const { return m_name; }
     SMapState* Map() const { return m_map; }
@@ -191,8 +205,8 @@ public:
     // Built at load.
     uint32_t m_index = 0;
     bool m_isFeature = false;
-    /// The access mode reads no value anywhere below (no pIs*, no value index):
-    /// it is kept until a port changes.
+    /// The access mode reads no value anywhere below (no pIs*, no value index,
+    /// found from the reference graph): it is kept until a port changes.
     bool m_staticAccess = false;
     EVisibility m_visibility = Beginner;
     EAccessMode m_imposed = RW;
@@ -254,7 +268,7 @@ struct SValueSource {
     Num Read(CEngNode& owner);
     void Write(CEngNode& owner, Num v, bool verify);
     bool CacheValid(CEngNode& owner);
-    void CollectDeps(std::vector<CEngNode*>& out) const;
+    void CollectDeps(SEdges& out) const;
 };
 
 /// Plain Node elements: a name and texts, no value.
@@ -314,11 +328,7 @@ public:
     Num Inc() override;
     EIncMode IncMode() override;
     bool CacheValid() override { return m_source.CacheValid(*this); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
-
-    bool AccessReadsValues() const override {
-        return CEngNode::AccessReadsValues() || m_source.pIndex;
-    }
+    void CollectDeps(SEdges& out) const override;
 
     SValueSource m_source;
     CEngNode* m_pMin = nullptr;
@@ -351,7 +361,7 @@ class CIntSwissKnifeNode final : public CIntegerBase {
 public:
     using CIntegerBase::CIntegerBase;
     bool CacheValid() override { return m_vars.CacheValid(); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     SFormulaVars m_vars;
     std::shared_ptr<const CFormula> m_formula;
@@ -375,7 +385,7 @@ struct SConverter {
     void Write(Num v, bool integerMode, bool verify) const;
     /// Min (wantMax false) or max of the converted range of pValue.
     Num Bound(bool wantMax, bool integerMode) const;
-    void CollectDeps(std::vector<CEngNode*>& out) const;
+    void CollectDeps(SEdges& out) const;
 };
 
 class CIntConverterNode final : public CIntegerBase {
@@ -384,7 +394,7 @@ public:
     Num Min() override { return m_conv.Bound(false, true); }
     Num Max() override { return m_conv.Bound(true, true); }
     bool CacheValid() override;
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     SConverter m_conv;
 
@@ -428,11 +438,7 @@ public:
     Num Inc() override;
     EIncMode IncMode() override;
     bool CacheValid() override { return m_source.CacheValid(*this); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
-
-    bool AccessReadsValues() const override {
-        return CEngNode::AccessReadsValues() || m_source.pIndex;
-    }
+    void CollectDeps(SEdges& out) const override;
 
     SValueSource m_source;
     CEngNode* m_pMin = nullptr;
@@ -451,7 +457,7 @@ class CSwissKnifeNode final : public CFloatBase {
 public:
     using CFloatBase::CFloatBase;
     bool CacheValid() override { return m_vars.CacheValid(); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     SFormulaVars m_vars;
     std::shared_ptr<const CFormula> m_formula;
@@ -467,7 +473,7 @@ public:
     Num Min() override { return m_conv.Bound(false, false); }
     Num Max() override { return m_conv.Bound(true, false); }
     bool CacheValid() override;
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     SConverter m_conv;
 
@@ -486,11 +492,7 @@ public:
     void SetValue(bool Value, bool Verify = true) override;
     bool GetValue(bool Verify = false, bool IgnoreCache = false) const override;
     bool CacheValid() override { return m_source.CacheValid(*this); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
-
-    bool AccessReadsValues() const override {
-        return CEngNode::AccessReadsValues() || m_source.pIndex;
-    }
+    void CollectDeps(SEdges& out) const override;
 
     SValueSource m_source;
     int64_t m_on = 1;
@@ -511,11 +513,7 @@ public:
     void FromString(const gcstring& ValueStr, bool Verify = true) override;
     void Execute(bool Verify = true) override;
     bool IsDone(bool Verify = true) override;
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
-
-    bool AccessReadsValues() const override {
-        return CEngNode::AccessReadsValues() || m_source.pIndex;
-    }
+    void CollectDeps(SEdges& out) const override;
 
     SValueSource m_source;
     CEngNode* m_pCommandValue = nullptr;
@@ -566,17 +564,13 @@ public:
     IEnumEntry* GetCurrentEntry(bool Verify = false, bool IgnoreCache = false) override;
     void GetEntries(NodeList_t& Entries) override;
     bool CacheValid() override { return m_source.CacheValid(*this); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     CEnumEntryNode* EntryByValue(int64_t value) const;
     /// The entry of the current value; GenICam exception when none matches.
     CEnumEntryNode* CurrentEntry();
     /// Writes the entry's value (it must be available).
     void Select(CEnumEntryNode& entry, bool verify);
-
-    bool AccessReadsValues() const override {
-        return CEngNode::AccessReadsValues() || m_source.pIndex;
-    }
 
     SValueSource m_source;
     std::vector<CEnumEntryNode*> m_entries;
@@ -616,7 +610,7 @@ public:
     void WriteText(const std::string& text) override;
     int64_t MaxLength() override;
     bool CacheValid() override;
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     std::string m_value;
     CEngNode* m_pValue = nullptr;
@@ -652,7 +646,7 @@ struct SRegister {
     void Read(CEngNode& owner, uint8_t* out, int64_t length);
     void Write(CEngNode& owner, const uint8_t* data, int64_t length);
     bool CacheValid() const;
-    void CollectDeps(std::vector<CEngNode*>& out) const;
+    void CollectDeps(SEdges& out) const;
 };
 
 /// A node with IRegister over its bytes.
@@ -668,7 +662,7 @@ public:
     int64_t GetLength() override;
     int64_t GetAddress() override;
     bool CacheValid() override { return m_reg.CacheValid(); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override { m_reg.CollectDeps(out); }
+    void CollectDeps(SEdges& out) const override { m_reg.CollectDeps(out); }
     bool HasNumber() const override { return false; }
     SRegister* Reg() override { return &m_reg; }
 
@@ -694,7 +688,7 @@ public:
     Num Min() override;
     Num Max() override;
     bool CacheValid() override { return m_reg.CacheValid(); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override { m_reg.CollectDeps(out); }
+    void CollectDeps(SEdges& out) const override { m_reg.CollectDeps(out); }
     SRegister* Reg() override { return &m_reg; }
 
     SRegister m_reg;
@@ -714,7 +708,7 @@ public:
     using CFloatBase::CFloatBase;
     QRV_ENGINE_REGISTER_METHODS
     bool CacheValid() override { return m_reg.CacheValid(); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override { m_reg.CollectDeps(out); }
+    void CollectDeps(SEdges& out) const override { m_reg.CollectDeps(out); }
     SRegister* Reg() override { return &m_reg; }
 
     SRegister m_reg;
@@ -733,7 +727,7 @@ public:
     void WriteText(const std::string& text) override;
     int64_t MaxLength() override { return m_reg.Length(); }
     bool CacheValid() override { return m_reg.CacheValid(); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override { m_reg.CollectDeps(out); }
+    void CollectDeps(SEdges& out) const override { m_reg.CollectDeps(out); }
     SRegister* Reg() override { return &m_reg; }
 
     SRegister m_reg;

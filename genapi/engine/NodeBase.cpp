@@ -238,10 +238,10 @@ bool CEngNode::CacheValid() {
     return true;
 }
 
-void CEngNode::CollectDeps(std::vector<CEngNode*>& out) const {
-    for (CEngNode* n : {m_pIsImplemented, m_pIsAvailable, m_pIsLocked, m_pError}) {
-        if (n) out.push_back(n);
-    }
+void CEngNode::CollectDeps(SEdges& out) const {
+    for (CEngNode* n : {m_pIsImplemented, m_pIsAvailable, m_pIsLocked}) out.Add(kAccess, kValue, n);
+    out.Add(kWrite, kAccess, m_pError);
+    out.Add(kWrite, kValue, m_pError);
 }
 
 Num CEngNode::Read() {
@@ -361,14 +361,17 @@ bool SValueSource::CacheValid(CEngNode& owner) {
     return !target || target->IsCached();
 }
 
-void SValueSource::CollectDeps(std::vector<CEngNode*>& out) const {
-    for (CEngNode* n : {pValue, pIndex, pDefault}) {
-        if (n) out.push_back(n);
+void SValueSource::CollectDeps(SEdges& out) const {
+    for (EAspect aspect : {kValue, kAccess, kWrite}) {
+        out.Add(aspect, kValue, pIndex);
+        out.Add(aspect, aspect, pValue);
+        out.Add(aspect, aspect, pDefault);
+        for (const SIndexed& entry : indexed) out.Add(aspect, aspect, entry.node);
     }
-    for (const SIndexed& entry : indexed) {
-        if (entry.node) out.push_back(entry.node);
-    }
-    out.insert(out.end(), copies.begin(), copies.end());
+    out.Add(kAccess, kAccess, pIndex);
+    // Ranges follow pValue when the node has no range of its own.
+    out.Add(kRange, kRange, pValue);
+    for (CEngNode* copy : copies) out.Add(kWrite, kWrite, copy);
 }
 
 // ---------------------------------------------------------------------------

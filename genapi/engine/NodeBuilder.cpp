@@ -217,8 +217,8 @@ private:
     void BuildGraph();
     /// Refuses a cycle; fills postOrder (if given) with every node after all it
     /// depends on.
-    void RefuseCycles(const std::vector<uint32_t>& begin, const std::vector<CEngNode*>& edges,
-                      const char* what, std::vector<uint32_t>* postOrder);
+    void RefuseCycles(const std::vector<uint32_t>& begin, const std::vector<uint32_t>& edges,
+                      unsigned perNode, const char* what, std::vector<uint32_t>* postOrder);
 
     SMapState& m_map;
     const SDescriptionLimits& m_limits;
@@ -1104,24 +1104,24 @@ void CBuilder::MarkFeatures() {
     }
 }
 
-void CBuilder::RefuseCycles(const std::vector<uint32_t>& begin, const std::vector<CEngNode*>& edges,
-                            const char* what, std::vector<uint32_t>* postOrder) {
-    const std::size_t n = m_map.storage.size();
+void CBuilder::RefuseCycles(const std::vector<uint32_t>& begin, const std::vector<uint32_t>& edges,
+                            unsigned perNode, const char* what, std::vector<uint32_t>* postOrder) {
+    const std::size_t n = begin.size() - 1;
     std::vector<uint8_t> state(n, 0);  // 0 new, 1 on the path, 2 done
-    std::vector<std::pair<uint32_t, uint32_t>> stack;  // node, next edge
+    std::vector<std::pair<uint32_t, uint32_t>> stack;  // vertex, next edge
     for (uint32_t start = 0; start < n; ++start) {
         if (state[start] != 0) continue;
         state[start] = 1;
         stack.push_back({start, begin[start]});
         while (!stack.empty()) {
-            auto& [node, next] = stack.back();
-            if (next == begin[node + 1]) {
-                state[node] = 2;
-                if (postOrder) postOrder->push_back(node);
+            auto& [vertex, next] = stack.back();
+            if (next == begin[vertex + 1]) {
+                state[vertex] = 2;
+                if (postOrder) postOrder->push_back(vertex);
                 stack.pop_back();
                 continue;
             }
-            const uint32_t target = edges[next++]->m_index;
+            const uint32_t target = edges[next++];
             if (state[target] == 2) continue;
             if (state[target] == 0) {
                 state[target] = 1;
@@ -1130,12 +1130,15 @@ void CBuilder::RefuseCycles(const std::vector<uint32_t>& begin, const std::vecto
             }
             // On the path: the cycle runs from target to the top of the stack.
             std::string cycle;
+            uint32_t last = UINT32_MAX;
             bool in = false;
             for (const auto& frame : stack) {
                 in = in || frame.first == target;
-                if (in) cycle += "'" + m_map.storage[frame.first]->Name() + "' -> ";
+                const uint32_t node = frame.first / perNode;
+                if (in && node != last) cycle += "'" + m_map.storage[node]->Name() + "' -> ";
+                if (in) last = node;
             }
-            cycle += "'" + m_map.storage[target]->Name() + "'";
+            cycle += "'" + m_map.storage[target / perNode]->Name() + "'";
             LoadError(std::string(what) + " cycle: " + cycle);
         }
     }
@@ -1143,40 +1146,60 @@ void CBuilder::RefuseCycles(const std::vector<uint32_t>& begin, const std::vecto
 
 void CBuilder::BuildGraph() {
     const std::size_t n = m_map.storage.size();
+    // Vertices are (node, aspect); the union of a node's targets is kept for the
+    // invalidation walks.
+    std::vector<uint32_t> begin(n * kAspects + 1, 0);
+    std::vector<uint32_t> edges;
+    edges.reserve(n * 4);
     m_map.depBegin.assign(n + 1, 0);
     m_map.deps.clear();
     m_map.deps.reserve(n * 2);
-    std::vector<CEngNode*> scratch;
+    SEdges scratch;
+    std::vector<uint32_t> byAspect[kAspects];
     for (std::size_t i = 0; i < n; ++i) {
-        m_map.depBegin[i] = static_cast<uint32_t>(m_map.deps.size());
-        scratch.clear();
+        scratch.edges.clear();
         m_map.storage[i]->CollectDeps(scratch);
-        m_map.deps.insert(m_map.deps.end(), scratch.begin(), scratch.end());
+        for (auto& list : byAspect) list.clear();
+        m_map.depBegin[i] = static_cast<uint32_t>(m_map.deps.size());
+        for (const SEdges::SEdge& e : scratch.edges) {
+            byAspect[e.from].push_back(e.node->m_index * kAspects + e.to);
+            if (std::find(m_map.deps.begin() + m_map.depBegin[i], m_map.deps.end(), e.node) == m_map.deps.end()) {
+                m_map.deps.push_back(e.node);
+            }
+        }
+        for (unsigned a = 0; a < kAspects; ++a) {
+            begin[i * kAspects + a] = static_cast<uint32_t>(edges.size());
+            edges.insert(edges.end(), byAspect[a].begin(), byAspect[a].end());
+        }
     }
+    begin[n * kAspects] = static_cast<uint32_t>(edges.size());
     m_map.depBegin[n] = static_cast<uint32_t>(m_map.deps.size());
     m_map.deps.shrink_to_fit();
+
     std::vector<uint32_t> postOrder;
-    postOrder.reserve(n);
-    RefuseCycles(m_map.depBegin, m_map.deps, "reference", &postOrder);
-    for (const uint32_t i : postOrder) {
-        CEngNode* node = m_map.storage[i].get();
-        bool fixed = !node->AccessReadsValues();
-        for (uint32_t d = m_map.depBegin[i]; fixed && d < m_map.depBegin[i + 1]; ++d) {
-            fixed = m_map.deps[d]->m_staticAccess;
+    postOrder.reserve(n * kAspects);
+    RefuseCycles(begin, edges, kAspects, "reference", &postOrder);
+    // An access mode is fixed when its evaluation reads no value: no access edge
+    // to a value, and only access edges to fixed access modes.
+    for (const uint32_t vertex : postOrder) {
+        if (vertex % kAspects != kAccess) continue;
+        bool fixed = true;
+        for (uint32_t e = begin[vertex]; fixed && e < begin[vertex + 1]; ++e) {
+            const uint32_t target = edges[e];
+            fixed = target % kAspects == kAccess && m_map.storage[target / kAspects]->m_staticAccess;
         }
-        node->m_staticAccess = fixed;
+        m_map.storage[vertex / kAspects]->m_staticAccess = fixed;
     }
 
     // Selectors that select each other would invalidate in a circle.
-    std::vector<uint32_t> begin(n + 1, 0);
-    std::vector<CEngNode*> edges;
+    std::vector<uint32_t> selBegin(n + 1, 0);
+    std::vector<uint32_t> selEdges;
     for (std::size_t i = 0; i < n; ++i) {
-        begin[i] = static_cast<uint32_t>(edges.size());
-        const auto& selected = m_map.storage[i]->m_selected;
-        edges.insert(edges.end(), selected.begin(), selected.end());
+        selBegin[i] = static_cast<uint32_t>(selEdges.size());
+        for (CEngNode* selected : m_map.storage[i]->m_selected) selEdges.push_back(selected->m_index);
     }
-    begin[n] = static_cast<uint32_t>(edges.size());
-    RefuseCycles(begin, edges, "selector", nullptr);
+    selBegin[n] = static_cast<uint32_t>(selEdges.size());
+    RefuseCycles(selBegin, selEdges, 1, "selector", nullptr);
 }
 
 void CBuilder::Build(const SXmlElement& root) {

@@ -84,10 +84,10 @@ std::vector<SHostileCase> HostileCases() {
          Value("SwissKnife", "S", "<pVariable Name=\"X\">S</pVariable><Formula>X+1</Formula>") +
              Value("Integer", "N", "<pIsImplemented>S</pIsImplemented><Value>1</Value>"),
          nullptr, "reference cycle: 'S' -> 'S'", 0, 0},
-        {"pMinInValueLoop",
-         Value("Integer", "A", "<Value>5</Value><pMin>M</pMin>") +
-             Value("IntSwissKnife", "M", "<pVariable Name=\"X\">A</pVariable><Formula>X-1</Formula>"),
-         nullptr, "reference cycle", 0, 0},
+        {"pMaxThroughConverterLoop",
+         Value("Converter", "X", "<FormulaTo>FROM</FormulaTo><FormulaFrom>TO</FormulaFrom><pValue>Y</pValue>") +
+             Value("Integer", "Y", "<pValue>X</pValue>") + Value("Integer", "Z", "<Value>1</Value><pMax>X</pMax>"),
+         nullptr, "reference cycle: 'X' -> 'Y' -> 'X'", 0, 0},
         {"pAddressCycle",
          "<IntReg Name=\"R1\"><pAddress>R2</pAddress><Length>4</Length><pPort>Device</pPort></IntReg>"
          "<IntReg Name=\"R2\"><pAddress>R1</pAddress><Length>4</Length><pPort>Device</pPort></IntReg>",
@@ -275,6 +275,12 @@ const std::string kKindNodes =
     Value("Integer", "NoMin", "<Value>4</Value><Inc>4</Inc>") +
     Value("Integer", "Listed", "<Value>2</Value><ValidValueSet>1;2;4;8</ValidValueSet>") +
     Value("Integer", "Zero", "<Value>0</Value>") + Value("Integer", "One", "<Value>1</Value>") +
+    // Each maximum reads the other's value: no cycle.
+    Value("Integer", "SensorW", "<Value>100</Value>") +
+    Value("Integer", "W", "<Value>60</Value><pMax>WMax</pMax>") +
+    Value("Integer", "OX", "<Value>8</Value><pMax>OXMax</pMax>") +
+    Value("IntSwissKnife", "WMax", "<pVariable Name=\"S\">SensorW</pVariable><pVariable Name=\"O\">OX</pVariable><Formula>S-O</Formula>") +
+    Value("IntSwissKnife", "OXMax", "<pVariable Name=\"S\">SensorW</pVariable><pVariable Name=\"V\">W</pVariable><Formula>S-V</Formula>") +
     Reg("IntReg", "BeSigned", "0x10", 2, "<Sign>Signed</Sign><Endianess>BigEndian</Endianess>") +
     Reg("MaskedIntReg", "LeBits", "0x20", 4, "<LSB>4</LSB><MSB>11</MSB>") +
     Reg("MaskedIntReg", "BeBits", "0x24", 4, "<Endianess>BigEndian</Endianess><LSB>31</LSB><MSB>24</MSB>") +
@@ -418,6 +424,8 @@ std::vector<SKindCase> KindCases() {
     return {
         {"integerValueAndUnit", {}, EOp::Read, "Width", nullptr, "64", {}},
         {"integerRange", {}, EOp::Max, "Width", nullptr, "1024", {}},
+        {"maxesReadingEachOthersValues", {}, EOp::Max, "W", "OX=20", "80", {}},
+        {"maxOfTheOther", {}, EOp::Max, "OX", "W=90", "10", {}},
         {"integerIncrement", {}, EOp::Inc, "Width", nullptr, "16", {}},
         {"integerOffGrid", {}, EOp::Write, "Width", "72", "!not 16 plus a multiple of 16", {}},
         {"integerBelowMin", {}, EOp::Write, "Width", "0", "!outside [16, 1024]", {}},
