@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "EngineNodeMap.h"
@@ -515,5 +516,30 @@ TEST_P(EngineKinds, ValueAndBytes) {
 
 INSTANTIATE_TEST_SUITE_P(Engine, EngineKinds, ::testing::ValuesIn(KindCases()),
                          [](const auto& row) { return std::string(row.param.name); });
+
+// One map used from two threads: every read sees one of the values the selector
+// can pick, never a mix of a new index and an old cache (the map's lock holds).
+TEST(ThreadsEngine, SelectorWritesAgainstIndexedReads) {
+    auto port = std::make_shared<CMemoryPort>(64);
+    port->Poke(0, {10, 0, 0, 0, 20, 0, 0, 0});
+    auto map = CEngineNodeMap::Load(
+        Description(Value("Integer", "Sel", "<Value>0</Value><Min>0</Min><Max>1</Max>") +
+                    "<IntReg Name=\"Indexed\"><Address>0</Address><pIndex Offset=\"4\">Sel</pIndex>"
+                    "<Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort></IntReg>"),
+        port, "dev");
+    CIntegerPtr sel = map->GetNode("Sel");
+    CIntegerPtr indexed = map->GetNode("Indexed");
+    int wrong = 0;
+    std::thread writer([&] {
+        for (int i = 0; i < 2000; ++i) sel->SetValue(i % 2);
+    });
+    for (int i = 0; i < 2000; ++i) {
+        auto lock = map->Lock();
+        const int64_t expected = sel->GetValue() == 0 ? 10 : 20;
+        if (indexed->GetValue() != expected) ++wrong;
+    }
+    writer.join();
+    EXPECT_EQ(wrong, 0);
+}
 
 }  // namespace
