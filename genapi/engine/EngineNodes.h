@@ -84,9 +84,9 @@ struct SMapState {
     /// Slots of port whose bytes overlap [address, address + length), except keep.
     void InvalidateOverlapping(const CPortNode* port, int64_t address, int64_t length,
                                const SRegSlot* keep);
-    /// Every slot that node reads through its value dependencies (selected
-    /// features, pInvalidator holders).
-    void InvalidateBelow(CEngNode* node);
+    /// Every slot that node reads through its references (selected features,
+    /// pInvalidator holders); uncache: never cache them again (polled nodes).
+    void InvalidateBelow(CEngNode* node, bool uncache = false);
     /// What a write to node makes stale: the features it selects and the nodes
     /// naming it as an invalidator.
     void InvalidateAfterWrite(CEngNode* node);

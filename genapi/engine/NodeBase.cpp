@@ -57,7 +57,7 @@ void SMapState::InvalidateOverlapping(const CPortNode* port, int64_t address, in
     }
 }
 
-void SMapState::InvalidateBelow(CEngNode* node) {
+void SMapState::InvalidateBelow(CEngNode* node, bool uncache) {
     if (walkMark.size() != storage.size()) walkMark.assign(storage.size(), 0);
     if (++walkStamp == 0) {
         std::fill(walkMark.begin(), walkMark.end(), 0);
@@ -70,7 +70,10 @@ void SMapState::InvalidateBelow(CEngNode* node) {
         walkStack.pop_back();
         if (walkMark[n->m_index] == walkStamp) continue;
         walkMark[n->m_index] = walkStamp;
-        if (n->m_slot) n->m_slot->valid = false;
+        if (n->m_slot) {
+            n->m_slot->valid = false;
+            if (uncache) n->m_slot->cacheable = false;
+        }
         for (uint32_t i = depBegin[n->m_index]; i < depBegin[n->m_index + 1]; ++i) {
             if (walkMark[deps[i]->m_index] != walkStamp) walkStack.push_back(deps[i]);
         }

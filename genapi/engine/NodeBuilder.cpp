@@ -229,6 +229,7 @@ private:
     std::vector<SMaskBits> m_masks;
     std::vector<CStringNode*> m_strings;
     std::vector<CIntRegNode*> m_intRegs;
+    std::vector<CEnumerationNode*> m_polled;
 };
 
 // ---------------------------------------------------------------------------
@@ -807,6 +808,7 @@ void CBuilder::BuildEnumeration(CEnumerationNode* node, const SXmlElement& e) {
             }
         } else if (tag == ETag::PollingTime) {
             node->m_pollingTime = Int(node, child);
+            m_polled.push_back(node);
         } else if (!Source(node, node->m_source, tag, child, false)) {
             Common(node, tag, child);
         }
@@ -1227,6 +1229,8 @@ void CBuilder::Build(const SXmlElement& root) {
     AssignSlots();
     MarkFeatures();
     BuildGraph();
+    // A polled enumeration changes by itself: nothing below it is cached.
+    for (CEnumerationNode* polled : m_polled) m_map.InvalidateBelow(polled, true);
     for (CPortNode* port : m_map.ports) {
         if (!port->m_isChunk) port->m_port = m_map.defaultPort;
     }

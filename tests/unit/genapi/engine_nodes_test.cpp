@@ -161,6 +161,10 @@ const std::string kCachingNodes =
     IntReg("Through", "0x0") + IntReg("NoCache", "0x4", "<Cachable>NoCache</Cachable>") +
     IntReg("Around", "0x8", "<Cachable>WriteAround</Cachable>") +
     IntReg("Polled", "0xC", "<PollingTime>100</PollingTime>") +
+    Value("Enumeration", "PolledEnum",
+          "<EnumEntry Name=\"Zero\"><Value>0</Value></EnumEntry><pValue>PolledEnumReg</pValue>"
+          "<PollingTime>50</PollingTime>") +
+    IntReg("PolledEnumReg", "0x1C") +
     Value("Integer", "GainSelector", "<Value>0</Value><pSelected>Gain</pSelected>") +
     IntReg("Gain", "0x10") + IntReg("Other", "0x14") +
     IntReg("Invalidated", "0x18", "<pInvalidator>Trigger</pInvalidator>") +
@@ -200,6 +204,7 @@ std::vector<SCachingCase> CachingCases() {
         {"writeThroughReadsOnce", nullptr, "Through", 1},
         {"noCacheReadsEveryTime", nullptr, "NoCache", 2},
         {"polledReadsEveryTime", nullptr, "Polled", 2},
+        {"polledEnumerationReadsEveryTime", nullptr, "PolledEnumReg", 2},
         {"writeThroughKeepsTheWrittenValue", [](CEngineNodeMap& m) { WriteInt(m, "Through", 9); }, "Through", 0},
         {"writeAroundReadsAfterWrite", [](CEngineNodeMap& m) { WriteInt(m, "Around", 9); }, "Around", 1},
         {"selectorInvalidatesSelected",
