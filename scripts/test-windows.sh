@@ -11,7 +11,7 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${QRV_WIN_BUILD_DIR:-$repo/build-win}
 
 # The -posix compilers: the win32 thread model has no std::thread.
-packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64)
+packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64)
 missing=()
 for pkg in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)

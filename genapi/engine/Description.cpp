@@ -217,23 +217,25 @@ std::string Inflate(const unsigned char* data, std::size_t size, const SZipEntry
         ~SEnd() { inflateEnd(s); }
     } end{&stream};
 
-    std::string out;
-    out.reserve(std::min<std::size_t>({entry.uncompressedSize, size * kMaxDeflateRatio + 64, cap}) + 1);
+    // Sized for what the entry claims, within what deflate can produce from its
+    // data and the cap; grown (up to the cap plus one byte) only if it lied.
+    std::string out(std::min<std::size_t>({entry.uncompressedSize, size * kMaxDeflateRatio + 64, cap}) + 1, '\0');
     stream.next_in = const_cast<Bytef*>(data);  // zlib's API is not const-correct
     stream.avail_in = static_cast<uInt>(size);
     std::size_t written = 0;
     for (;;) {
-        if (written > cap) ZipError(name + " inflates to more than maxXmlBytes (" + std::to_string(cap) + ")");
-        const std::size_t chunk = std::min<std::size_t>(std::size_t{1} << 16, cap + 1 - written);
-        out.resize(written + chunk);
+        if (written == out.size()) {
+            if (written > cap) ZipError(name + " inflates to more than maxXmlBytes (" + std::to_string(cap) + ")");
+            out.resize(std::min(cap + 1, written + std::max<std::size_t>(written, 1 << 16)));
+        }
         stream.next_out = reinterpret_cast<Bytef*>(&out[written]);
-        stream.avail_out = static_cast<uInt>(chunk);
+        stream.avail_out = static_cast<uInt>(out.size() - written);
         const int rc = inflate(&stream, Z_NO_FLUSH);
-        written += chunk - stream.avail_out;
+        written = out.size() - stream.avail_out;
         if (rc == Z_STREAM_END) break;
         if (rc == Z_OK) continue;
         if (rc == Z_BUF_ERROR && stream.avail_out != 0) ZipError("deflate data of " + name + " is truncated");
-        if (rc == Z_BUF_ERROR) continue;  // output full; the cap check above decides
+        if (rc == Z_BUF_ERROR) continue;  // output full: grown above, or refused at the cap
         ZipError("deflate data of " + name + " is corrupt" + (stream.msg ? std::string(": ") + stream.msg : ""));
     }
     if (written > cap) ZipError(name + " inflates to more than maxXmlBytes (" + std::to_string(cap) + ")");

@@ -37,14 +37,7 @@ INode* CEngineNodeMap::GetNode(const gcstring& name) const {
 
 void CEngineNodeMap::GetNodes(NodeList_t& nodes) const {
     std::lock_guard<std::recursive_mutex> lock(m_impl->state.mutex);
-    nodes.clear();
-    nodes.reserve(m_impl->state.order.size());
-    for (engine::CEngNode* node : m_impl->state.order) {
-        nodes.push_back(node);
-        if (auto* enumeration = dynamic_cast<engine::CEnumerationNode*>(node)) {
-            nodes.insert(nodes.end(), enumeration->m_entries.begin(), enumeration->m_entries.end());
-        }
-    }
+    nodes.assign(m_impl->state.order.begin(), m_impl->state.order.end());
 }
 
 gcstring CEngineNodeMap::GetDeviceName() {
@@ -61,6 +54,7 @@ bool CEngineNodeMap::ConnectPort(const std::string& portName, std::shared_ptr<IP
             if (slot->port == node) slot->valid = false;
         }
         if (++m_impl->state.epoch == 0) m_impl->state.epoch = 1;
+        if (++m_impl->state.accessGeneration == 0) m_impl->state.accessGeneration = 1;
         return true;
     }
     return false;

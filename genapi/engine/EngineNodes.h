@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -56,7 +57,8 @@ struct SMapState {
 
     std::vector<std::unique_ptr<CEngNode>> storage;  ///< every node, anonymous ones too
     std::vector<CEngNode*> order;                    ///< named nodes, description order
-    std::unordered_map<std::string, CEngNode*> byName;
+    /// Keys view the names held by the nodes, which never move.
+    std::unordered_map<std::string_view, CEngNode*> byName;
     std::vector<std::unique_ptr<SRegSlot>> slots;
     std::vector<CPortNode*> ports;
 
@@ -67,6 +69,9 @@ struct SMapState {
     std::unordered_map<const CEngNode*, std::vector<CEngNode*>> invalidatedBy;
 
     uint32_t epoch = 1;        ///< memo generation; a new one per query and per write
+    /// Generation of access modes that depend on no value (only on ports): a new
+    /// one when a port is connected.
+    uint32_t accessGeneration = 1;
     unsigned depth = 0;        ///< current evaluation depth
     unsigned queryDepth = 0;   ///< nesting of public calls
     bool ignoreCache = false;  ///< of the outermost query
@@ -79,9 +84,9 @@ struct SMapState {
     /// Slots of port whose bytes overlap [address, address + length), except keep.
     void InvalidateOverlapping(const CPortNode* port, int64_t address, int64_t length,
                                const SRegSlot* keep);
-    /// Every slot that node reads through its value dependencies (selected
-    /// features, pInvalidator holders).
-    void InvalidateBelow(CEngNode* node);
+    /// Every slot that node reads through its references (selected features,
+    /// pInvalidator holders); uncache: never cache them again (polled nodes).
+    void InvalidateBelow(CEngNode* node, bool uncache = false);
     /// What a write to node makes stale: the features it selects and the nodes
     /// naming it as an invalidator.
     void InvalidateAfterWrite(CEngNode* node);
@@ -120,6 +125,24 @@ struct SNodeTexts {
     std::string description;
     std::string toolTip;
     std::string unit;
+};
+
+/// What one evaluation of a node computes. The reference graph links these, not
+/// nodes: a node's maximum may read another node whose maximum reads the first
+/// one's value (Width and OffsetX), which is no cycle.
+enum EAspect : uint8_t { kValue, kAccess, kRange, kWrite, kAspects };
+
+/// The references of one node, each from one of its aspects to one of the target's.
+struct SEdges {
+    struct SEdge {
+        EAspect from;
+        EAspect to;
+        CEngNode* node;
+    };
+    std::vector<SEdge> edges;
+    void Add(EAspect from, EAspect to, CEngNode* node) {
+        if (node) edges.push_back({from, to, node});
+    }
 };
 
 /// EAccessMode of two constraints together (NI beats NA beats everything; RO with
@@ -163,8 +186,13 @@ public:
     virtual bool IsInteger() const { return true; }
     /// Whether reading now would be served without port traffic.
     virtual bool CacheValid();
-    /// Appends every node the value or access of this node depends on.
-    virtual void CollectDeps(std::vector<CEngNode*>& out) const;
+    /// Appends the references of this node by aspect.
+    virtual void CollectDeps(SEdges& out) const;
+    /// Whether Value() can answer (false for strings, categories, ports, registers).
+    virtual bool HasNumber() const { return true; }
+    /// The register part of register kinds.
+    virtual struct SRegister* Reg() { return nullptr; }
+    virtual class CCategoryNode* AsCategory() { return nullptr; }
 
     const std::string& Name() const { return m_name; }
     SMapState* Map() const { return m_map; }
@@ -177,6 +205,9 @@ public:
     // Built at load.
     uint32_t m_index = 0;
     bool m_isFeature = false;
+    /// The access mode reads no value anywhere below (no pIs*, no value index,
+    /// found from the reference graph): it is kept until a port changes.
+    bool m_staticAccess = false;
     EVisibility m_visibility = Beginner;
     EAccessMode m_imposed = RW;
     CEngNode* m_pIsImplemented = nullptr;
@@ -237,13 +268,14 @@ struct SValueSource {
     Num Read(CEngNode& owner);
     void Write(CEngNode& owner, Num v, bool verify);
     bool CacheValid(CEngNode& owner);
-    void CollectDeps(std::vector<CEngNode*>& out) const;
+    void CollectDeps(SEdges& out) const;
 };
 
 /// Plain Node elements: a name and texts, no value.
 class CPlainNode final : public CEngValue {
 public:
     using CEngValue::CEngValue;
+    bool HasNumber() const override { return false; }
     EInterfaceType GetPrincipalInterfaceType() const override { return intfIValue; }
     gcstring ToString(bool Verify = false, bool IgnoreCache = false) override;
     void FromString(const gcstring& ValueStr, bool Verify = true) override;
@@ -256,7 +288,8 @@ public:
     gcstring ToString(bool Verify = false, bool IgnoreCache = false) override;
     void FromString(const gcstring& ValueStr, bool Verify = true) override;
     void GetFeatures(FeatureList_t& Features) const override;
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    bool HasNumber() const override { return false; }
+    CCategoryNode* AsCategory() override { return this; }
 
     std::vector<CEngNode*> m_features;
 
@@ -295,7 +328,7 @@ public:
     Num Inc() override;
     EIncMode IncMode() override;
     bool CacheValid() override { return m_source.CacheValid(*this); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     SValueSource m_source;
     CEngNode* m_pMin = nullptr;
@@ -328,7 +361,7 @@ class CIntSwissKnifeNode final : public CIntegerBase {
 public:
     using CIntegerBase::CIntegerBase;
     bool CacheValid() override { return m_vars.CacheValid(); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     SFormulaVars m_vars;
     std::shared_ptr<const CFormula> m_formula;
@@ -352,7 +385,7 @@ struct SConverter {
     void Write(Num v, bool integerMode, bool verify) const;
     /// Min (wantMax false) or max of the converted range of pValue.
     Num Bound(bool wantMax, bool integerMode) const;
-    void CollectDeps(std::vector<CEngNode*>& out) const;
+    void CollectDeps(SEdges& out) const;
 };
 
 class CIntConverterNode final : public CIntegerBase {
@@ -361,7 +394,7 @@ public:
     Num Min() override { return m_conv.Bound(false, true); }
     Num Max() override { return m_conv.Bound(true, true); }
     bool CacheValid() override;
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     SConverter m_conv;
 
@@ -405,7 +438,7 @@ public:
     Num Inc() override;
     EIncMode IncMode() override;
     bool CacheValid() override { return m_source.CacheValid(*this); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     SValueSource m_source;
     CEngNode* m_pMin = nullptr;
@@ -424,7 +457,7 @@ class CSwissKnifeNode final : public CFloatBase {
 public:
     using CFloatBase::CFloatBase;
     bool CacheValid() override { return m_vars.CacheValid(); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     SFormulaVars m_vars;
     std::shared_ptr<const CFormula> m_formula;
@@ -440,7 +473,7 @@ public:
     Num Min() override { return m_conv.Bound(false, false); }
     Num Max() override { return m_conv.Bound(true, false); }
     bool CacheValid() override;
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     SConverter m_conv;
 
@@ -459,7 +492,7 @@ public:
     void SetValue(bool Value, bool Verify = true) override;
     bool GetValue(bool Verify = false, bool IgnoreCache = false) const override;
     bool CacheValid() override { return m_source.CacheValid(*this); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     SValueSource m_source;
     int64_t m_on = 1;
@@ -480,7 +513,7 @@ public:
     void FromString(const gcstring& ValueStr, bool Verify = true) override;
     void Execute(bool Verify = true) override;
     bool IsDone(bool Verify = true) override;
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     SValueSource m_source;
     CEngNode* m_pCommandValue = nullptr;
@@ -531,7 +564,7 @@ public:
     IEnumEntry* GetCurrentEntry(bool Verify = false, bool IgnoreCache = false) override;
     void GetEntries(NodeList_t& Entries) override;
     bool CacheValid() override { return m_source.CacheValid(*this); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     CEnumEntryNode* EntryByValue(int64_t value) const;
     /// The entry of the current value; GenICam exception when none matches.
@@ -558,6 +591,7 @@ public:
     void SetValue(const gcstring& Value, bool Verify = true) override;
     gcstring GetValue(bool Verify = false, bool IgnoreCache = false) override;
     int64_t GetMaxLength() override;
+    bool HasNumber() const override { return false; }
 
     virtual std::string ReadText() = 0;
     virtual void WriteText(const std::string& text) = 0;
@@ -576,7 +610,7 @@ public:
     void WriteText(const std::string& text) override;
     int64_t MaxLength() override;
     bool CacheValid() override;
-    void CollectDeps(std::vector<CEngNode*>& out) const override;
+    void CollectDeps(SEdges& out) const override;
 
     std::string m_value;
     CEngNode* m_pValue = nullptr;
@@ -612,7 +646,7 @@ struct SRegister {
     void Read(CEngNode& owner, uint8_t* out, int64_t length);
     void Write(CEngNode& owner, const uint8_t* data, int64_t length);
     bool CacheValid() const;
-    void CollectDeps(std::vector<CEngNode*>& out) const;
+    void CollectDeps(SEdges& out) const;
 };
 
 /// A node with IRegister over its bytes.
@@ -628,7 +662,9 @@ public:
     int64_t GetLength() override;
     int64_t GetAddress() override;
     bool CacheValid() override { return m_reg.CacheValid(); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override { m_reg.CollectDeps(out); }
+    void CollectDeps(SEdges& out) const override { m_reg.CollectDeps(out); }
+    bool HasNumber() const override { return false; }
+    SRegister* Reg() override { return &m_reg; }
 
     SRegister m_reg;
 
@@ -652,7 +688,8 @@ public:
     Num Min() override;
     Num Max() override;
     bool CacheValid() override { return m_reg.CacheValid(); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override { m_reg.CollectDeps(out); }
+    void CollectDeps(SEdges& out) const override { m_reg.CollectDeps(out); }
+    SRegister* Reg() override { return &m_reg; }
 
     SRegister m_reg;
     bool m_signed = false;
@@ -671,7 +708,8 @@ public:
     using CFloatBase::CFloatBase;
     QRV_ENGINE_REGISTER_METHODS
     bool CacheValid() override { return m_reg.CacheValid(); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override { m_reg.CollectDeps(out); }
+    void CollectDeps(SEdges& out) const override { m_reg.CollectDeps(out); }
+    SRegister* Reg() override { return &m_reg; }
 
     SRegister m_reg;
 
@@ -689,7 +727,8 @@ public:
     void WriteText(const std::string& text) override;
     int64_t MaxLength() override { return m_reg.Length(); }
     bool CacheValid() override { return m_reg.CacheValid(); }
-    void CollectDeps(std::vector<CEngNode*>& out) const override { m_reg.CollectDeps(out); }
+    void CollectDeps(SEdges& out) const override { m_reg.CollectDeps(out); }
+    SRegister* Reg() override { return &m_reg; }
 
     SRegister m_reg;
 
@@ -704,6 +743,7 @@ class CPortNode final : public CEngNode, public IPort {
 public:
     using CEngNode::CEngNode;
     EInterfaceType GetPrincipalInterfaceType() const override { return intfIPort; }
+    bool HasNumber() const override { return false; }
     void Read(void* pBuffer, int64_t Address, int64_t Length) override;
     void Write(const void* pBuffer, int64_t Address, int64_t Length) override;
 

@@ -30,13 +30,14 @@ namespace {
 
 constexpr int kMaxDepth = 256;
 
+// clang-format off
 enum class EOp : uint8_t {
     PushConst,   // arg: constant index
     PushVar,     // arg: slot in UsedVariables()
     Neg,
     BitNot,
     LogNot,
-    Add, Sub, Mul, Div, Mod, Pow,
+    Add, Sub, Mul, Div, Mod, Pow,     // Add to Ge: the binary operators, see IsBinary
     BitAnd, BitOr, BitXor, Shl, Shr,
     Eq, Ne, Lt, Gt, Le, Ge,
     ToBool,
@@ -48,6 +49,12 @@ enum class EOp : uint8_t {
     Asin, Acos,
     Round2,
 };
+// clang-format on
+
+// Operators taking two values from the evaluation stack.
+bool IsBinary(EOp op) {
+    return (op >= EOp::Add && op <= EOp::Ge) || op == EOp::Round2;
+}
 
 struct SInstr {
     EOp op;
@@ -74,24 +81,15 @@ constexpr int kTernaryPrecedence = 1;
 constexpr int kUnaryPrecedence = 13;
 
 constexpr SBinary kBinaries[] = {
-    {"**", 2, EOp::Pow, 14, true},
-    {"<<", 2, EOp::Shl, 10, false},
-    {">>", 2, EOp::Shr, 10, false},
-    {"<=", 2, EOp::Le, 9, false},
-    {">=", 2, EOp::Ge, 9, false},
-    {"<>", 2, EOp::Ne, 8, false},
-    {"&&", 2, EOp::AndJump, 3, false},
-    {"||", 2, EOp::OrJump, 2, false},
-    {"*", 1, EOp::Mul, 12, false},
-    {"/", 1, EOp::Div, 12, false},
-    {"%", 1, EOp::Mod, 12, false},
-    {"+", 1, EOp::Add, 11, false},
-    {"-", 1, EOp::Sub, 11, false},
-    {"<", 1, EOp::Lt, 9, false},
-    {">", 1, EOp::Gt, 9, false},
-    {"=", 1, EOp::Eq, 8, false},
-    {"&", 1, EOp::BitAnd, 7, false},
-    {"^", 1, EOp::BitXor, 6, false},
+    {"**", 2, EOp::Pow, 14, true},     {"<<", 2, EOp::Shl, 10, false},
+    {">>", 2, EOp::Shr, 10, false},    {"<=", 2, EOp::Le, 9, false},
+    {">=", 2, EOp::Ge, 9, false},      {"<>", 2, EOp::Ne, 8, false},
+    {"&&", 2, EOp::AndJump, 3, false}, {"||", 2, EOp::OrJump, 2, false},
+    {"*", 1, EOp::Mul, 12, false},     {"/", 1, EOp::Div, 12, false},
+    {"%", 1, EOp::Mod, 12, false},     {"+", 1, EOp::Add, 11, false},
+    {"-", 1, EOp::Sub, 11, false},     {"<", 1, EOp::Lt, 9, false},
+    {">", 1, EOp::Gt, 9, false},       {"=", 1, EOp::Eq, 8, false},
+    {"&", 1, EOp::BitAnd, 7, false},   {"^", 1, EOp::BitXor, 6, false},
     {"|", 1, EOp::BitOr, 5, false},
 };
 
@@ -102,19 +100,23 @@ struct SFunction {
 };
 
 constexpr SFunction kFunctions[] = {
-    {"SGN", EOp::Sgn, 1},     {"NEG", EOp::NegFn, 1},   {"ATAN", EOp::Atan, 1},
-    {"COS", EOp::Cos, 1},     {"SIN", EOp::Sin, 1},     {"TAN", EOp::Tan, 1},
-    {"ABS", EOp::Abs, 1},     {"EXP", EOp::Exp, 1},     {"LN", EOp::Ln, 1},
-    {"LG", EOp::Lg, 1},       {"SQRT", EOp::Sqrt, 1},   {"TRUNC", EOp::Trunc, 1},
-    {"FLOOR", EOp::Floor, 1}, {"CEIL", EOp::Ceil, 1},   {"ROUND", EOp::Round, 1},
-    {"ROUND", EOp::Round2, 2}, {"ASIN", EOp::Asin, 1},  {"ACOS", EOp::Acos, 1},
+    {"SGN", EOp::Sgn, 1},      {"NEG", EOp::NegFn, 1}, {"ATAN", EOp::Atan, 1},
+    {"COS", EOp::Cos, 1},      {"SIN", EOp::Sin, 1},   {"TAN", EOp::Tan, 1},
+    {"ABS", EOp::Abs, 1},      {"EXP", EOp::Exp, 1},   {"LN", EOp::Ln, 1},
+    {"LG", EOp::Lg, 1},        {"SQRT", EOp::Sqrt, 1}, {"TRUNC", EOp::Trunc, 1},
+    {"FLOOR", EOp::Floor, 1},  {"CEIL", EOp::Ceil, 1}, {"ROUND", EOp::Round, 1},
+    {"ROUND", EOp::Round2, 2}, {"ASIN", EOp::Asin, 1}, {"ACOS", EOp::Acos, 1},
 };
 
 bool IsNameStart(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
-bool IsNameChar(char c) { return IsNameStart(c) || (c >= '0' && c <= '9') || c == '.'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsNameChar(char c) {
+    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '.';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 bool IsHexDigit(char c) {
     return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -139,8 +141,8 @@ struct SPending {
 
 class CParser {
 public:
-    CParser(std::string_view text, const std::vector<std::string>& names,
-            CFormula::Node& program, std::vector<size_t>& used)
+    CParser(std::string_view text, const std::vector<std::string>& names, CFormula::Node& program,
+            std::vector<size_t>& used)
         : m_text(text), m_names(names), m_program(program), m_used(used) {}
 
     void Run() {
@@ -168,7 +170,9 @@ private:
         m_program.code.push_back({op, arg});
         return m_program.code.size() - 1;
     }
-    void PatchHere(size_t at) { m_program.code[at].arg = static_cast<uint32_t>(m_program.code.size()); }
+    void PatchHere(size_t at) {
+        m_program.code[at].arg = static_cast<uint32_t>(m_program.code.size());
+    }
 
     void PushConstant(SConstant c) {
         m_program.constants.push_back(c);
@@ -179,22 +183,22 @@ private:
     // Emits the code an operator stack entry stands for once both operands are out.
     void Finish(const SPending& p) {
         switch (p.kind) {
-        case SPending::Unary:
-            Emit(p.op);
-            break;
-        case SPending::Binary:
-            if (p.op == EOp::AndJump || p.op == EOp::OrJump) {
-                Emit(EOp::ToBool);
-                PatchHere(p.patch);
-            } else {
+            case SPending::Unary:
                 Emit(p.op);
-            }
-            break;
-        case SPending::Colon:
-            PatchHere(p.patch);
-            break;
-        case SPending::Question:
-            Fail("'?' without ':'");
+                break;
+            case SPending::Binary:
+                if (p.op == EOp::AndJump || p.op == EOp::OrJump) {
+                    Emit(EOp::ToBool);
+                    PatchHere(p.patch);
+                } else {
+                    Emit(p.op);
+                }
+                break;
+            case SPending::Colon:
+                PatchHere(p.patch);
+                break;
+            case SPending::Question:
+                Fail("'?' without ':'");
         }
     }
 
@@ -228,8 +232,8 @@ private:
             if (c == '?') {
                 ++m_pos;
                 PopAbove(stack, kTernaryPrecedence, true);
-                stack.push_back({SPending::Question, EOp::Jump, kTernaryPrecedence,
-                                 Emit(EOp::JumpIfFalse)});
+                stack.push_back(
+                    {SPending::Question, EOp::Jump, kTernaryPrecedence, Emit(EOp::JumpIfFalse)});
                 expectOperand = true;
                 continue;
             }
@@ -249,7 +253,8 @@ private:
             }
             const SBinary* binary = nullptr;
             for (const SBinary& b : kBinaries) {
-                if (m_text.compare(m_pos, b.length, b.text) == 0) {
+                if (c == b.text[0] && (b.length == 1 || (m_pos + 1 < m_text.size() &&
+                                                         m_text[m_pos + 1] == b.text[1]))) {
                     binary = &b;
                     break;
                 }
@@ -309,8 +314,7 @@ private:
             m_pos += 2;
             const size_t digits = m_pos;
             uint64_t value = 0;
-            while (m_pos < m_text.size() && IsHexDigit(m_text[m_pos]))
-                ++m_pos;
+            while (m_pos < m_text.size() && IsHexDigit(m_text[m_pos])) ++m_pos;
             if (m_pos == digits) Fail("hexadecimal number without digits");
             if (m_pos - digits > 16) FailAt(start, "hexadecimal number wider than 64 bits");
             std::from_chars(base + digits, base + m_pos, value, 16);
@@ -431,7 +435,9 @@ private:
 
 // --- evaluation ---------------------------------------------------------------
 
-int64_t Wrap(uint64_t v) { return static_cast<int64_t>(v); }
+int64_t Wrap(uint64_t v) {
+    return static_cast<int64_t>(v);
+}
 
 int64_t ShiftLeft(int64_t x, int64_t n) {
     if (n < 0 || n >= 64) return 0;
@@ -459,28 +465,48 @@ double Round2(double x, int64_t decimals) {
 
 double FloatFunction(EOp op, double x) {
     switch (op) {
-    case EOp::Sgn: return x > 0 ? 1.0 : x < 0 ? -1.0 : 0.0;
-    case EOp::NegFn: return -x;
-    case EOp::Atan: return std::atan(x);
-    case EOp::Cos: return std::cos(x);
-    case EOp::Sin: return std::sin(x);
-    case EOp::Tan: return std::tan(x);
-    case EOp::Abs: return std::fabs(x);
-    case EOp::Exp: return std::exp(x);
-    case EOp::Ln: return std::log(x);
-    case EOp::Lg: return std::log10(x);
-    case EOp::Sqrt: return std::sqrt(x);
-    case EOp::Trunc: return std::trunc(x);
-    case EOp::Floor: return std::floor(x);
-    case EOp::Ceil: return std::ceil(x);
-    case EOp::Round: return std::round(x);
-    case EOp::Asin: return std::asin(x);
-    case EOp::Acos: return std::acos(x);
-    default: return x;
+        case EOp::Sgn:
+            return x > 0 ? 1.0 : x < 0 ? -1.0 : 0.0;
+        case EOp::NegFn:
+            return -x;
+        case EOp::Atan:
+            return std::atan(x);
+        case EOp::Cos:
+            return std::cos(x);
+        case EOp::Sin:
+            return std::sin(x);
+        case EOp::Tan:
+            return std::tan(x);
+        case EOp::Abs:
+            return std::fabs(x);
+        case EOp::Exp:
+            return std::exp(x);
+        case EOp::Ln:
+            return std::log(x);
+        case EOp::Lg:
+            return std::log10(x);
+        case EOp::Sqrt:
+            return std::sqrt(x);
+        case EOp::Trunc:
+            return std::trunc(x);
+        case EOp::Floor:
+            return std::floor(x);
+        case EOp::Ceil:
+            return std::ceil(x);
+        case EOp::Round:
+            return std::round(x);
+        case EOp::Asin:
+            return std::asin(x);
+        case EOp::Acos:
+            return std::acos(x);
+        default:
+            return x;
     }
 }
 
-int64_t ToInt(double v) { return SFormulaValue::Float(v).AsInt(); }
+int64_t ToInt(double v) {
+    return SFormulaValue::Float(v).AsInt();
+}
 
 [[noreturn]] void DivisionByZero(const std::string& text) {
     const std::string message = "formula '" + text + "': division by zero";
@@ -513,52 +539,75 @@ struct SIntRules {
     static bool Truth(T v) { return v != 0; }
     static T Unary(EOp op, T x) {
         switch (op) {
-        case EOp::Neg:
-        case EOp::NegFn: return Wrap(0u - static_cast<uint64_t>(x));
-        case EOp::BitNot: return ~x;
-        case EOp::Sgn: return x > 0 ? 1 : x < 0 ? -1 : 0;
-        case EOp::Abs: return x < 0 ? Wrap(0u - static_cast<uint64_t>(x)) : x;
-        case EOp::Trunc:
-        case EOp::Floor:
-        case EOp::Ceil:
-        case EOp::Round: return x;
-        default: return ToInt(FloatFunction(op, static_cast<double>(x)));
+            case EOp::Neg:
+            case EOp::NegFn:
+                return Wrap(0u - static_cast<uint64_t>(x));
+            case EOp::BitNot:
+                return ~x;
+            case EOp::Sgn:
+                return x > 0 ? 1 : x < 0 ? -1 : 0;
+            case EOp::Abs:
+                return x < 0 ? Wrap(0u - static_cast<uint64_t>(x)) : x;
+            case EOp::Trunc:
+            case EOp::Floor:
+            case EOp::Ceil:
+            case EOp::Round:
+                return x;
+            default:
+                return ToInt(FloatFunction(op, static_cast<double>(x)));
         }
     }
     static T Binary(EOp op, T x, T y, const std::string& text) {
         const uint64_t ux = static_cast<uint64_t>(x), uy = static_cast<uint64_t>(y);
         switch (op) {
-        case EOp::Add: return Wrap(ux + uy);
-        case EOp::Sub: return Wrap(ux - uy);
-        case EOp::Mul: return Wrap(ux * uy);
-        case EOp::Div:
-            if (y == 0) DivisionByZero(text);
-            if (y == -1) return Wrap(0u - ux);
-            return x / y;
-        case EOp::Mod:
-            if (y == 0) DivisionByZero(text);
-            if (y == -1) return 0;
-            return x % y;
-        case EOp::Pow: return IntPow(x, y, text);
-        case EOp::Round2:
-            return y >= 0 ? x : ToInt(Round2(static_cast<double>(x), y));
-        default: return BitwiseOrCompare(op, x, y);
+            case EOp::Add:
+                return Wrap(ux + uy);
+            case EOp::Sub:
+                return Wrap(ux - uy);
+            case EOp::Mul:
+                return Wrap(ux * uy);
+            case EOp::Div:
+                if (y == 0) DivisionByZero(text);
+                if (y == -1) return Wrap(0u - ux);
+                return x / y;
+            case EOp::Mod:
+                if (y == 0) DivisionByZero(text);
+                if (y == -1) return 0;
+                return x % y;
+            case EOp::Pow:
+                return IntPow(x, y, text);
+            case EOp::Round2:
+                return y >= 0 ? x : ToInt(Round2(static_cast<double>(x), y));
+            default:
+                return BitwiseOrCompare(op, x, y);
         }
     }
     static T BitwiseOrCompare(EOp op, int64_t x, int64_t y) {
         switch (op) {
-        case EOp::BitAnd: return x & y;
-        case EOp::BitOr: return x | y;
-        case EOp::BitXor: return x ^ y;
-        case EOp::Shl: return ShiftLeft(x, y);
-        case EOp::Shr: return ShiftRight(x, y);
-        case EOp::Eq: return x == y;
-        case EOp::Ne: return x != y;
-        case EOp::Lt: return x < y;
-        case EOp::Gt: return x > y;
-        case EOp::Le: return x <= y;
-        case EOp::Ge: return x >= y;
-        default: return 0;
+            case EOp::BitAnd:
+                return x & y;
+            case EOp::BitOr:
+                return x | y;
+            case EOp::BitXor:
+                return x ^ y;
+            case EOp::Shl:
+                return ShiftLeft(x, y);
+            case EOp::Shr:
+                return ShiftRight(x, y);
+            case EOp::Eq:
+                return x == y;
+            case EOp::Ne:
+                return x != y;
+            case EOp::Lt:
+                return x < y;
+            case EOp::Gt:
+                return x > y;
+            case EOp::Le:
+                return x <= y;
+            case EOp::Ge:
+                return x >= y;
+            default:
+                return 0;
         }
     }
     static SFormulaValue Result(T v) { return SFormulaValue::Int(v); }
@@ -571,33 +620,51 @@ struct SFloatRules {
     static bool Truth(T v) { return v != 0.0; }
     static T Unary(EOp op, T x) {
         switch (op) {
-        case EOp::Neg: return -x;
-        case EOp::BitNot: return static_cast<double>(~ToInt(x));
-        default: return FloatFunction(op, x);
+            case EOp::Neg:
+                return -x;
+            case EOp::BitNot:
+                return static_cast<double>(~ToInt(x));
+            default:
+                return FloatFunction(op, x);
         }
     }
     static T Binary(EOp op, T x, T y, const std::string&) {
         switch (op) {
-        case EOp::Add: return x + y;
-        case EOp::Sub: return x - y;
-        case EOp::Mul: return x * y;
-        case EOp::Div: return x / y;
-        case EOp::Mod: return std::fmod(x, y);
-        case EOp::Pow: return std::pow(x, y);
-        case EOp::Round2: return Round2(x, ToInt(y));
-        case EOp::Eq: return x == y;
-        case EOp::Ne: return x != y;
-        case EOp::Lt: return x < y;
-        case EOp::Gt: return x > y;
-        case EOp::Le: return x <= y;
-        case EOp::Ge: return x >= y;
-        default: return static_cast<double>(SIntRules::BitwiseOrCompare(op, ToInt(x), ToInt(y)));
+            case EOp::Add:
+                return x + y;
+            case EOp::Sub:
+                return x - y;
+            case EOp::Mul:
+                return x * y;
+            case EOp::Div:
+                return x / y;
+            case EOp::Mod:
+                return std::fmod(x, y);
+            case EOp::Pow:
+                return std::pow(x, y);
+            case EOp::Round2:
+                return Round2(x, ToInt(y));
+            case EOp::Eq:
+                return x == y;
+            case EOp::Ne:
+                return x != y;
+            case EOp::Lt:
+                return x < y;
+            case EOp::Gt:
+                return x > y;
+            case EOp::Le:
+                return x <= y;
+            case EOp::Ge:
+                return x >= y;
+            default:
+                return static_cast<double>(SIntRules::BitwiseOrCompare(op, ToInt(x), ToInt(y)));
         }
     }
     static SFormulaValue Result(T v) { return SFormulaValue::Float(v); }
 };
 
 // Storage on the C++ stack for the common small formula, on the heap beyond.
+// Only the first n elements are initialised, to T().
 template <class T, size_t N>
 class CScratch {
 public:
@@ -605,12 +672,14 @@ public:
         if (n > N) {
             m_heap.resize(n);
             m_data = m_heap.data();
+        } else {
+            for (size_t k = 0; k < n; ++k) m_local[k] = T();
         }
     }
     T& operator[](size_t i) { return m_data[i]; }
 
 private:
-    T m_local[N]{};
+    T m_local[N];
     std::vector<T> m_heap;
     T* m_data = m_local;
 };
@@ -628,49 +697,47 @@ SFormulaValue Run(const CFormula::Node& program, size_t variableCount,
     for (size_t pc = 0; pc < code.size(); ++pc) {
         const SInstr in = code[pc];
         switch (in.op) {
-        case EOp::PushConst:
-            stack[top++] = Rules::Constant(program.constants[in.arg]);
-            break;
-        case EOp::PushVar:
-            if (!fetched[in.arg]) {
-                memo[in.arg] = Rules::Variable(variable(used[in.arg]));
-                fetched[in.arg] = true;
+            case EOp::PushConst:
+                stack[top++] = Rules::Constant(program.constants[in.arg]);
+                break;
+            case EOp::PushVar:
+                if (!fetched[in.arg]) {
+                    memo[in.arg] = Rules::Variable(variable(used[in.arg]));
+                    fetched[in.arg] = true;
+                }
+                stack[top++] = memo[in.arg];
+                break;
+            case EOp::LogNot:
+                stack[top - 1] = Rules::Truth(stack[top - 1]) ? T(0) : T(1);
+                break;
+            case EOp::ToBool:
+                stack[top - 1] = Rules::Truth(stack[top - 1]) ? T(1) : T(0);
+                break;
+            case EOp::AndJump:
+            case EOp::OrJump: {
+                const bool truth = Rules::Truth(stack[top - 1]);
+                if (truth == (in.op == EOp::OrJump)) {
+                    stack[top - 1] = truth ? T(1) : T(0);
+                    pc = in.arg - 1;
+                } else {
+                    --top;
+                }
+                break;
             }
-            stack[top++] = memo[in.arg];
-            break;
-        case EOp::LogNot:
-            stack[top - 1] = Rules::Truth(stack[top - 1]) ? T(0) : T(1);
-            break;
-        case EOp::ToBool:
-            stack[top - 1] = Rules::Truth(stack[top - 1]) ? T(1) : T(0);
-            break;
-        case EOp::AndJump:
-        case EOp::OrJump: {
-            const bool truth = Rules::Truth(stack[top - 1]);
-            if (truth == (in.op == EOp::OrJump)) {
-                stack[top - 1] = truth ? T(1) : T(0);
+            case EOp::JumpIfFalse:
+                if (!Rules::Truth(stack[--top])) pc = in.arg - 1;
+                break;
+            case EOp::Jump:
                 pc = in.arg - 1;
-            } else {
-                --top;
-            }
-            break;
-        }
-        case EOp::JumpIfFalse:
-            if (!Rules::Truth(stack[--top])) pc = in.arg - 1;
-            break;
-        case EOp::Jump:
-            pc = in.arg - 1;
-            break;
-        case EOp::Add: case EOp::Sub: case EOp::Mul: case EOp::Div: case EOp::Mod:
-        case EOp::Pow: case EOp::BitAnd: case EOp::BitOr: case EOp::BitXor: case EOp::Shl:
-        case EOp::Shr: case EOp::Eq: case EOp::Ne: case EOp::Lt: case EOp::Gt: case EOp::Le:
-        case EOp::Ge: case EOp::Round2:
-            --top;
-            stack[top - 1] = Rules::Binary(in.op, stack[top - 1], stack[top], text);
-            break;
-        default:
-            stack[top - 1] = Rules::Unary(in.op, stack[top - 1]);
-            break;
+                break;
+            default:
+                if (IsBinary(in.op)) {
+                    --top;
+                    stack[top - 1] = Rules::Binary(in.op, stack[top - 1], stack[top], text);
+                } else {
+                    stack[top - 1] = Rules::Unary(in.op, stack[top - 1]);
+                }
+                break;
         }
     }
     return Rules::Result(stack[0]);
@@ -700,9 +767,13 @@ std::shared_ptr<const CFormula> CFormula::Parse(std::string_view text,
     return formula;
 }
 
-const std::vector<size_t>& CFormula::UsedVariables() const { return m_used; }
+const std::vector<size_t>& CFormula::UsedVariables() const {
+    return m_used;
+}
 
-const std::string& CFormula::Text() const { return m_text; }
+const std::string& CFormula::Text() const {
+    return m_text;
+}
 
 SFormulaValue CFormula::Evaluate(const std::function<SFormulaValue(size_t)>& variable,
                                  bool integerMode) const {

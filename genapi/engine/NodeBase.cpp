@@ -57,7 +57,7 @@ void SMapState::InvalidateOverlapping(const CPortNode* port, int64_t address, in
     }
 }
 
-void SMapState::InvalidateBelow(CEngNode* node) {
+void SMapState::InvalidateBelow(CEngNode* node, bool uncache) {
     if (walkMark.size() != storage.size()) walkMark.assign(storage.size(), 0);
     if (++walkStamp == 0) {
         std::fill(walkMark.begin(), walkMark.end(), 0);
@@ -70,7 +70,10 @@ void SMapState::InvalidateBelow(CEngNode* node) {
         walkStack.pop_back();
         if (walkMark[n->m_index] == walkStamp) continue;
         walkMark[n->m_index] = walkStamp;
-        if (n->m_slot) n->m_slot->valid = false;
+        if (n->m_slot) {
+            n->m_slot->valid = false;
+            if (uncache) n->m_slot->cacheable = false;
+        }
         for (uint32_t i = depBegin[n->m_index]; i < depBegin[n->m_index + 1]; ++i) {
             if (walkMark[deps[i]->m_index] != walkStamp) walkStack.push_back(deps[i]);
         }
@@ -169,7 +172,8 @@ EVisibility CEngNode::GetVisibility() const {
 
 EAccessMode CEngNode::Access() {
     if (m_map->detached) return NA;
-    if (m_accessEpoch == m_map->epoch) return m_accessMemo;
+    const uint32_t stamp = m_staticAccess ? m_map->accessGeneration : m_map->epoch;
+    if (m_accessEpoch == stamp) return m_accessMemo;
     CDepth depth(this);
     EAccessMode mode = RW;
     if (m_pIsImplemented &&
@@ -186,7 +190,7 @@ EAccessMode CEngNode::Access() {
             if (locked) mode = mode == RW ? RO : NA;
         }
     }
-    m_accessEpoch = m_map->epoch;
+    m_accessEpoch = stamp;
     m_accessMemo = mode;
     return mode;
 }
@@ -237,10 +241,10 @@ bool CEngNode::CacheValid() {
     return true;
 }
 
-void CEngNode::CollectDeps(std::vector<CEngNode*>& out) const {
-    for (CEngNode* n : {m_pIsImplemented, m_pIsAvailable, m_pIsLocked, m_pError}) {
-        if (n) out.push_back(n);
-    }
+void CEngNode::CollectDeps(SEdges& out) const {
+    for (CEngNode* n : {m_pIsImplemented, m_pIsAvailable, m_pIsLocked}) out.Add(kAccess, kValue, n);
+    out.Add(kWrite, kAccess, m_pError);
+    out.Add(kWrite, kValue, m_pError);
 }
 
 Num CEngNode::Read() {
@@ -360,14 +364,17 @@ bool SValueSource::CacheValid(CEngNode& owner) {
     return !target || target->IsCached();
 }
 
-void SValueSource::CollectDeps(std::vector<CEngNode*>& out) const {
-    for (CEngNode* n : {pValue, pIndex, pDefault}) {
-        if (n) out.push_back(n);
+void SValueSource::CollectDeps(SEdges& out) const {
+    for (EAspect aspect : {kValue, kAccess, kWrite}) {
+        out.Add(aspect, kValue, pIndex);
+        out.Add(aspect, aspect, pValue);
+        out.Add(aspect, aspect, pDefault);
+        for (const SIndexed& entry : indexed) out.Add(aspect, aspect, entry.node);
     }
-    for (const SIndexed& entry : indexed) {
-        if (entry.node) out.push_back(entry.node);
-    }
-    out.insert(out.end(), copies.begin(), copies.end());
+    out.Add(kAccess, kAccess, pIndex);
+    // Ranges follow pValue when the node has no range of its own.
+    out.Add(kRange, kRange, pValue);
+    for (CEngNode* copy : copies) out.Add(kWrite, kWrite, copy);
 }
 
 // ---------------------------------------------------------------------------
@@ -404,8 +411,5 @@ void CCategoryNode::GetFeatures(FeatureList_t& Features) const {
     }
 }
 
-void CCategoryNode::CollectDeps(std::vector<CEngNode*>& out) const {
-    CEngNode::CollectDeps(out);
-}
 
 }  // namespace GenApi::engine

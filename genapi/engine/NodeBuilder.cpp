@@ -88,14 +88,6 @@ EKind KindOf(std::string_view name) {
     return it == kinds.end() ? EKind::None : it->second;
 }
 
-SRegister* RegisterOf(CEngNode* node) {
-    if (auto* r = dynamic_cast<CRegisterNode*>(node)) return &r->m_reg;
-    if (auto* i = dynamic_cast<CIntRegNode*>(node)) return &i->m_reg;
-    if (auto* f = dynamic_cast<CFloatRegNode*>(node)) return &f->m_reg;
-    if (auto* s = dynamic_cast<CStringRegNode*>(node)) return &s->m_reg;
-    return nullptr;
-}
-
 [[noreturn]] void LoadError(const std::string& message) {
     GENICAM_THROW(RuntimeException, message.c_str());
 }
@@ -135,6 +127,7 @@ private:
         std::size_t index;
         const std::string* name;
         const CEngNode* owner;
+        bool numeric = true;  ///< the target is read as a number
 
         CEngNode** Locate() const {
             switch (where) {
@@ -167,8 +160,10 @@ private:
 
     void AddChildren(const SXmlElement& parent, unsigned depth);
     void AddNode(const SXmlElement& element, EKind kind);
+    /// named: enters the name table now (entries enter it after all other nodes);
+    /// ordered: listed by GetNodes.
     template <class T>
-    T* Create(const SXmlElement& element, const std::string& name, bool listed = true);
+    T* Create(const SXmlElement& element, const std::string& name, bool named = true, bool ordered = true);
 
     // Element handlers; each returns false for an element it does not know.
     bool Common(CEngNode* node, ETag tag, const SXmlElement& child);
@@ -206,8 +201,9 @@ private:
     /// in a circle.
     void FinishFormulaVars(CEngNode* node, SFormulaVars& vars, const SFormulaElements& f);
 
-    void Ref(CEngNode* owner, CEngNode** slot, const SXmlElement& child);
-    void RefList(CEngNode* owner, std::vector<CEngNode*>& list, const SXmlElement& child);
+    void Ref(CEngNode* owner, CEngNode** slot, const SXmlElement& child, bool numeric = true);
+    void RefList(CEngNode* owner, std::vector<CEngNode*>& list, const SXmlElement& child,
+                 bool numeric = true);
     int64_t Int(const CEngNode* node, const SXmlElement& child) const;
     double Float(const CEngNode* node, const SXmlElement& child) const;
     Num Number(const CEngNode* node, const SXmlElement& child, bool isFloat) const;
@@ -219,8 +215,10 @@ private:
     void AssignSlots();
     void MarkFeatures();
     void BuildGraph();
-    void RefuseCycles(const std::vector<uint32_t>& begin, const std::vector<CEngNode*>& edges,
-                      const char* what);
+    /// Refuses a cycle; fills postOrder (if given) with every node after all it
+    /// depends on.
+    void RefuseCycles(const std::vector<uint32_t>& begin, const std::vector<uint32_t>& edges,
+                      unsigned perNode, const char* what, std::vector<uint32_t>* postOrder);
 
     SMapState& m_map;
     const SDescriptionLimits& m_limits;
@@ -230,6 +228,8 @@ private:
     std::vector<CEnumEntryNode*> m_entries;
     std::vector<SMaskBits> m_masks;
     std::vector<CStringNode*> m_strings;
+    std::vector<CIntRegNode*> m_intRegs;
+    std::vector<CEnumerationNode*> m_polled;
 };
 
 // ---------------------------------------------------------------------------
@@ -271,17 +271,18 @@ int64_t CBuilder::IndexAttribute(const CEngNode* node, const SXmlElement& child)
     return index;
 }
 
-void CBuilder::Ref(CEngNode* owner, CEngNode** slot, const SXmlElement& child) {
-    m_refs.push_back({EWhere::Slot, slot, nullptr, 0, &child.text, owner});
+void CBuilder::Ref(CEngNode* owner, CEngNode** slot, const SXmlElement& child, bool numeric) {
+    m_refs.push_back({EWhere::Slot, slot, nullptr, 0, &child.text, owner, numeric});
 }
 
-void CBuilder::RefList(CEngNode* owner, std::vector<CEngNode*>& list, const SXmlElement& child) {
-    m_refs.push_back({EWhere::List, nullptr, &list, list.size(), &child.text, owner});
+void CBuilder::RefList(CEngNode* owner, std::vector<CEngNode*>& list, const SXmlElement& child,
+                       bool numeric) {
+    m_refs.push_back({EWhere::List, nullptr, &list, list.size(), &child.text, owner, numeric});
     list.push_back(nullptr);
 }
 
 template <class T>
-T* CBuilder::Create(const SXmlElement& element, const std::string& name, bool listed) {
+T* CBuilder::Create(const SXmlElement& element, const std::string& name, bool named, bool ordered) {
     if (m_map.storage.size() >= m_limits.maxNodes) {
         LoadError("the description has more than maxNodes (" + std::to_string(m_limits.maxNodes) +
                   ") nodes");
@@ -290,12 +291,10 @@ T* CBuilder::Create(const SXmlElement& element, const std::string& name, bool li
     T* raw = node.get();
     raw->m_index = static_cast<uint32_t>(m_map.storage.size());
     m_map.storage.push_back(std::move(node));
-    if (listed) {
-        if (!m_map.byName.emplace(raw->Name(), raw).second) {
-            LoadError("duplicate node name '" + name + "' (line " + std::to_string(element.line) + ")");
-        }
-        m_map.order.push_back(raw);
+    if (named && !m_map.byName.emplace(raw->Name(), raw).second) {
+        LoadError("duplicate node name '" + name + "' (line " + std::to_string(element.line) + ")");
     }
+    if (ordered) m_map.order.push_back(raw);
     return raw;
 }
 
@@ -351,16 +350,36 @@ bool CBuilder::Common(CEngNode* node, ETag tag, const SXmlElement& child) {
             Ref(node, &node->m_pError, child);
             return true;
         case ETag::pAlias:
-            Ref(node, &node->m_pAlias, child);
+            Ref(node, &node->m_pAlias, child, false);
             return true;
         case ETag::pCastAlias:
-            Ref(node, &node->m_pCastAlias, child);
+            Ref(node, &node->m_pCastAlias, child, false);
             return true;
         case ETag::pSelected:
-            RefList(node, node->m_selected, child);
+            RefList(node, node->m_selected, child, false);
             return true;
         case ETag::pInvalidator:
             m_invalidators.emplace_back(node, &child.text);
+            return true;
+        case ETag::Representation: {
+            static const char* const names[] = {"Linear", "Logarithmic", "Boolean", "PureNumber",
+                                                "HexNumber", "IPV4Address", "MACAddress"};
+            uint8_t code = 0;
+            for (uint8_t i = 0; i < 7; ++i) {
+                if (Trim(child.text) == names[i]) code = i;
+            }
+            if (auto* i = dynamic_cast<CIntegerBase*>(node)) i->m_representation = code;
+            if (auto* f = dynamic_cast<CFloatBase*>(node)) f->m_representation = code;
+            return true;
+        }
+        case ETag::DisplayNotation:
+            if (auto* f = dynamic_cast<CFloatBase*>(node)) {
+                const std::string_view t = Trim(child.text);
+                f->m_displayNotation = t == "Fixed" ? 1 : t == "Scientific" ? 2 : 0;
+            }
+            return true;
+        case ETag::DisplayPrecision:
+            if (auto* f = dynamic_cast<CFloatBase*>(node)) f->m_displayPrecision = Int(node, child);
             return true;
         default:
             return false;
@@ -553,13 +572,13 @@ std::shared_ptr<const CFormula> CBuilder::ParseFormula(const CEngNode* node, con
 }
 
 CEngNode* CBuilder::AnonymousIntSwissKnife(CEngNode* owner, const SXmlElement& e) {
-    auto* knife = Create<CIntSwissKnifeNode>(e, owner->Name() + "/IntSwissKnife", false);
+    auto* knife = Create<CIntSwissKnifeNode>(e, owner->Name() + "/IntSwissKnife", false, false);
     BuildFormulaNode(knife, e, true);
     return knife;
 }
 
 template <class T>
-void CBuilder::BuildFormulaNode(T* node, const SXmlElement& e, bool integer) {
+void CBuilder::BuildFormulaNode(T* node, const SXmlElement& e, bool) {
     SFormulaElements f;
     const SXmlElement* formula = nullptr;
     for (const SXmlElement& child : e.children) {
@@ -569,7 +588,6 @@ void CBuilder::BuildFormulaNode(T* node, const SXmlElement& e, bool integer) {
             formula = &child;
             continue;
         }
-        if (!integer && tag == ETag::Representation) continue;
         Common(node, tag, child);
     }
     if (!formula) LoadError("node '" + node->Name() + "' has no Formula");
@@ -627,7 +645,7 @@ void CBuilder::BuildCategory(CCategoryNode* node, const SXmlElement& e) {
     for (const SXmlElement& child : e.children) {
         const ETag tag = TagOf(child.name);
         if (tag == ETag::pFeature) {
-            RefList(node, node->m_features, child);
+            RefList(node, node->m_features, child, false);
         } else {
             Common(node, tag, child);
         }
@@ -706,14 +724,6 @@ void CBuilder::BuildFloat(CFloatNode* node, const SXmlElement& e) {
             case ETag::pInc:
                 Ref(node, &node->m_pInc, child);
                 break;
-            case ETag::DisplayNotation: {
-                const std::string_view t = Trim(child.text);
-                node->m_displayNotation = t == "Fixed" ? 1 : t == "Scientific" ? 2 : 0;
-                break;
-            }
-            case ETag::DisplayPrecision:
-                node->m_displayPrecision = Int(node, child);
-                break;
             default:
                 break;
         }
@@ -772,7 +782,7 @@ void CBuilder::BuildEnumeration(CEnumerationNode* node, const SXmlElement& e) {
         if (tag == ETag::EnumEntry) {
             const std::string* name = child.Attribute("Name");
             if (!name) Bad(node, child, "has no Name");
-            auto* entry = Create<CEnumEntryNode>(child, *name, false);
+            auto* entry = Create<CEnumEntryNode>(child, *name, false, true);
             entry->m_enum = node;
             entry->m_symbolic = *name;
             m_entries.push_back(entry);
@@ -798,6 +808,7 @@ void CBuilder::BuildEnumeration(CEnumerationNode* node, const SXmlElement& e) {
             }
         } else if (tag == ETag::PollingTime) {
             node->m_pollingTime = Int(node, child);
+            m_polled.push_back(node);
         } else if (!Source(node, node->m_source, tag, child, false)) {
             Common(node, tag, child);
         }
@@ -810,7 +821,7 @@ void CBuilder::BuildString(CStringNode* node, const SXmlElement& e) {
         if (tag == ETag::Value) {
             node->m_value = child.text;
         } else if (tag == ETag::pValue) {
-            Ref(node, &node->m_pValue, child);
+            Ref(node, &node->m_pValue, child, false);
             m_strings.push_back(node);
         } else {
             Common(node, tag, child);
@@ -837,15 +848,7 @@ template <class T>
 void CBuilder::BuildRegisterKind(T* node, const SXmlElement& e) {
     for (const SXmlElement& child : e.children) {
         const ETag tag = TagOf(child.name);
-        if (RegisterPart(node, node->m_reg, tag, child) || Common(node, tag, child)) continue;
-        if constexpr (std::is_base_of_v<CFloatBase, T>) {
-            if (tag == ETag::DisplayNotation) {
-                const std::string_view t = Trim(child.text);
-                node->m_displayNotation = t == "Fixed" ? 1 : t == "Scientific" ? 2 : 0;
-            } else if (tag == ETag::DisplayPrecision) {
-                node->m_displayPrecision = Int(node, child);
-            }
-        }
+        if (!RegisterPart(node, node->m_reg, tag, child)) Common(node, tag, child);
     }
 }
 
@@ -885,6 +888,7 @@ void CBuilder::BuildIntReg(CIntRegNode* node, const SXmlElement* structReg, cons
         }
     }
     for (const SXmlElement& child : e.children) apply(child);
+    m_intRegs.push_back(node);
     if (hasLsb || hasMsb) {
         if (!hasLsb) lsb = msb;
         if (!hasMsb) msb = lsb;
@@ -987,7 +991,7 @@ void CBuilder::Resolve() {
     // only where no other node has the name (entry names repeat across enumerations).
     for (CEnumEntryNode* entry : m_entries) m_map.byName.emplace(entry->Name(), entry);
     auto find = [this](const std::string& name, const CEngNode* owner) {
-        const auto it = m_map.byName.find(std::string(Trim(name)));
+        const auto it = m_map.byName.find(Trim(name));
         if (it == m_map.byName.end()) {
             LoadError("node '" + owner->Name() + "' refers to the missing node '" +
                       std::string(Trim(name)) + "'");
@@ -1010,21 +1014,19 @@ void CBuilder::Resolve() {
             LoadError("node '" + node->Name() + "': pValue '" + node->m_pValue->Name() + "' is not a string");
         }
     }
-    for (const auto& n : m_map.storage) {
-        // Value nodes that read another node need one with a number.
-        auto check = [&](CEngNode* target) {
-            if (target && (dynamic_cast<CStringBase*>(target) || dynamic_cast<CCategoryNode*>(target) ||
-                           dynamic_cast<CPortNode*>(target) || dynamic_cast<CRegisterNode*>(target))) {
-                LoadError("node '" + n->Name() + "' reads the node '" + target->Name() +
-                          "', which has no numeric value");
-            }
-        };
-        std::vector<CEngNode*> deps;
-        if (auto* conv = dynamic_cast<CConverterNode*>(n.get())) check(conv->m_conv.pValue);
-        if (auto* conv = dynamic_cast<CIntConverterNode*>(n.get())) check(conv->m_conv.pValue);
-        check(n->m_pIsImplemented);
-        check(n->m_pIsAvailable);
-        check(n->m_pIsLocked);
+    // Nodes read as numbers must have one.
+    for (const SRef& ref : m_refs) {
+        if (!ref.numeric) continue;
+        const CEngNode* target = *ref.Locate();
+        if (!target->HasNumber()) {
+            LoadError("node '" + ref.owner->Name() + "' reads the node '" + target->Name() +
+                      "', which has no numeric value");
+        }
+    }
+    for (CIntRegNode* node : m_intRegs) {
+        if (!node->m_reg.pLength && node->m_reg.length > 8) {
+            LoadError("node '" + node->Name() + "': an integer register has at most 8 bytes");
+        }
     }
     for (const SMaskBits& m : m_masks) {
         CIntRegNode* node = m.node;
@@ -1050,11 +1052,8 @@ void CBuilder::Resolve() {
         node->m_width = static_cast<unsigned>(hi - lo + 1);
     }
     for (const auto& n : m_map.storage) {
-        SRegister* reg = RegisterOf(n.get());
+        SRegister* reg = n->Reg();
         if (reg && !reg->port) LoadError("register '" + n->Name() + "' has no pPort");
-        if (auto* r = dynamic_cast<CIntRegNode*>(n.get()); r && !r->m_reg.pLength && r->m_reg.length > 8) {
-            LoadError("node '" + n->Name() + "': an integer register has at most 8 bytes");
-        }
     }
 }
 
@@ -1062,7 +1061,7 @@ void CBuilder::AssignSlots() {
     std::unordered_map<SSlotKey, SRegSlot*, SSlotKeyHash> shared;
     shared.reserve(m_map.storage.size());
     for (const auto& n : m_map.storage) {
-        SRegister* reg = RegisterOf(n.get());
+        SRegister* reg = n->Reg();
         if (!reg) continue;
         // Polled registers change on their own: never cached. Chunk data is cached
         // only when the port says so.
@@ -1099,7 +1098,7 @@ void CBuilder::MarkFeatures() {
         pending.pop_back();
         if (n->m_isFeature) continue;
         n->m_isFeature = true;
-        if (auto* category = dynamic_cast<CCategoryNode*>(n)) {
+        if (CCategoryNode* category = n->AsCategory()) {
             for (CEngNode* f : category->m_features) {
                 if (!f->m_isFeature) pending.push_back(f);
             }
@@ -1107,23 +1106,24 @@ void CBuilder::MarkFeatures() {
     }
 }
 
-void CBuilder::RefuseCycles(const std::vector<uint32_t>& begin, const std::vector<CEngNode*>& edges,
-                            const char* what) {
-    const std::size_t n = m_map.storage.size();
+void CBuilder::RefuseCycles(const std::vector<uint32_t>& begin, const std::vector<uint32_t>& edges,
+                            unsigned perNode, const char* what, std::vector<uint32_t>* postOrder) {
+    const std::size_t n = begin.size() - 1;
     std::vector<uint8_t> state(n, 0);  // 0 new, 1 on the path, 2 done
-    std::vector<std::pair<uint32_t, uint32_t>> stack;  // node, next edge
+    std::vector<std::pair<uint32_t, uint32_t>> stack;  // vertex, next edge
     for (uint32_t start = 0; start < n; ++start) {
         if (state[start] != 0) continue;
         state[start] = 1;
         stack.push_back({start, begin[start]});
         while (!stack.empty()) {
-            auto& [node, next] = stack.back();
-            if (next == begin[node + 1]) {
-                state[node] = 2;
+            auto& [vertex, next] = stack.back();
+            if (next == begin[vertex + 1]) {
+                state[vertex] = 2;
+                if (postOrder) postOrder->push_back(vertex);
                 stack.pop_back();
                 continue;
             }
-            const uint32_t target = edges[next++]->m_index;
+            const uint32_t target = edges[next++];
             if (state[target] == 2) continue;
             if (state[target] == 0) {
                 state[target] = 1;
@@ -1132,12 +1132,15 @@ void CBuilder::RefuseCycles(const std::vector<uint32_t>& begin, const std::vecto
             }
             // On the path: the cycle runs from target to the top of the stack.
             std::string cycle;
+            uint32_t last = UINT32_MAX;
             bool in = false;
             for (const auto& frame : stack) {
                 in = in || frame.first == target;
-                if (in) cycle += "'" + m_map.storage[frame.first]->Name() + "' -> ";
+                const uint32_t node = frame.first / perNode;
+                if (in && node != last) cycle += "'" + m_map.storage[node]->Name() + "' -> ";
+                if (in) last = node;
             }
-            cycle += "'" + m_map.storage[target]->Name() + "'";
+            cycle += "'" + m_map.storage[target / perNode]->Name() + "'";
             LoadError(std::string(what) + " cycle: " + cycle);
         }
     }
@@ -1145,30 +1148,60 @@ void CBuilder::RefuseCycles(const std::vector<uint32_t>& begin, const std::vecto
 
 void CBuilder::BuildGraph() {
     const std::size_t n = m_map.storage.size();
+    // Vertices are (node, aspect); the union of a node's targets is kept for the
+    // invalidation walks.
+    std::vector<uint32_t> begin(n * kAspects + 1, 0);
+    std::vector<uint32_t> edges;
+    edges.reserve(n * 4);
     m_map.depBegin.assign(n + 1, 0);
     m_map.deps.clear();
     m_map.deps.reserve(n * 2);
-    std::vector<CEngNode*> scratch;
+    SEdges scratch;
+    std::vector<uint32_t> byAspect[kAspects];
     for (std::size_t i = 0; i < n; ++i) {
-        m_map.depBegin[i] = static_cast<uint32_t>(m_map.deps.size());
-        scratch.clear();
+        scratch.edges.clear();
         m_map.storage[i]->CollectDeps(scratch);
-        m_map.deps.insert(m_map.deps.end(), scratch.begin(), scratch.end());
+        for (auto& list : byAspect) list.clear();
+        m_map.depBegin[i] = static_cast<uint32_t>(m_map.deps.size());
+        for (const SEdges::SEdge& e : scratch.edges) {
+            byAspect[e.from].push_back(e.node->m_index * kAspects + e.to);
+            if (std::find(m_map.deps.begin() + m_map.depBegin[i], m_map.deps.end(), e.node) == m_map.deps.end()) {
+                m_map.deps.push_back(e.node);
+            }
+        }
+        for (unsigned a = 0; a < kAspects; ++a) {
+            begin[i * kAspects + a] = static_cast<uint32_t>(edges.size());
+            edges.insert(edges.end(), byAspect[a].begin(), byAspect[a].end());
+        }
     }
+    begin[n * kAspects] = static_cast<uint32_t>(edges.size());
     m_map.depBegin[n] = static_cast<uint32_t>(m_map.deps.size());
     m_map.deps.shrink_to_fit();
-    RefuseCycles(m_map.depBegin, m_map.deps, "reference");
+
+    std::vector<uint32_t> postOrder;
+    postOrder.reserve(n * kAspects);
+    RefuseCycles(begin, edges, kAspects, "reference", &postOrder);
+    // An access mode is fixed when its evaluation reads no value: no access edge
+    // to a value, and only access edges to fixed access modes.
+    for (const uint32_t vertex : postOrder) {
+        if (vertex % kAspects != kAccess) continue;
+        bool fixed = true;
+        for (uint32_t e = begin[vertex]; fixed && e < begin[vertex + 1]; ++e) {
+            const uint32_t target = edges[e];
+            fixed = target % kAspects == kAccess && m_map.storage[target / kAspects]->m_staticAccess;
+        }
+        m_map.storage[vertex / kAspects]->m_staticAccess = fixed;
+    }
 
     // Selectors that select each other would invalidate in a circle.
-    std::vector<uint32_t> begin(n + 1, 0);
-    std::vector<CEngNode*> edges;
+    std::vector<uint32_t> selBegin(n + 1, 0);
+    std::vector<uint32_t> selEdges;
     for (std::size_t i = 0; i < n; ++i) {
-        begin[i] = static_cast<uint32_t>(edges.size());
-        const auto& selected = m_map.storage[i]->m_selected;
-        edges.insert(edges.end(), selected.begin(), selected.end());
+        selBegin[i] = static_cast<uint32_t>(selEdges.size());
+        for (CEngNode* selected : m_map.storage[i]->m_selected) selEdges.push_back(selected->m_index);
     }
-    begin[n] = static_cast<uint32_t>(edges.size());
-    RefuseCycles(begin, edges, "selector");
+    selBegin[n] = static_cast<uint32_t>(selEdges.size());
+    RefuseCycles(selBegin, selEdges, 1, "selector", nullptr);
 }
 
 void CBuilder::Build(const SXmlElement& root) {
@@ -1196,6 +1229,8 @@ void CBuilder::Build(const SXmlElement& root) {
     AssignSlots();
     MarkFeatures();
     BuildGraph();
+    // A polled enumeration changes by itself: nothing below it is cached.
+    for (CEnumerationNode* polled : m_polled) m_map.InvalidateBelow(polled, true);
     for (CPortNode* port : m_map.ports) {
         if (!port->m_isChunk) port->m_port = m_map.defaultPort;
     }

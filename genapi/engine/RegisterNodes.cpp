@@ -132,14 +132,16 @@ bool SRegister::CacheValid() const {
     return slot->address == Address();
 }
 
-void SRegister::CollectDeps(std::vector<CEngNode*>& out) const {
+void SRegister::CollectDeps(SEdges& out) const {
     for (const SAddressTerm& term : terms) {
         for (CEngNode* n : {term.node, term.pIndex, term.pOffset}) {
-            if (n) out.push_back(n);
+            for (EAspect aspect : {kValue, kWrite}) out.Add(aspect, kValue, n);
+            out.Add(kAccess, kAccess, n);
         }
     }
-    if (pLength) out.push_back(pLength);
-    out.push_back(port);
+    for (EAspect aspect : {kValue, kWrite, kRange}) out.Add(aspect, kValue, pLength);
+    out.Add(kAccess, kAccess, pLength);
+    out.Add(kAccess, kAccess, port);
 }
 
 namespace {

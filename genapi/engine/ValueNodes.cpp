@@ -114,6 +114,7 @@ void CIntegerBase::CheckRange(int64_t v) {
 // CIntegerNode
 
 Num CIntegerNode::Min() {
+    CDepth depth(this);
     if (m_pMin) return Num::Int(m_pMin->Value().AsInt());
     if (m_hasMin) return Num::Int(m_min);
     if (m_source.pValue) return Num::Int(m_source.pValue->Min().AsInt());
@@ -121,6 +122,7 @@ Num CIntegerNode::Min() {
 }
 
 Num CIntegerNode::Max() {
+    CDepth depth(this);
     if (m_pMax) return Num::Int(m_pMax->Value().AsInt());
     if (m_hasMax) return Num::Int(m_max);
     if (m_source.pValue) return Num::Int(m_source.pValue->Max().AsInt());
@@ -128,6 +130,7 @@ Num CIntegerNode::Max() {
 }
 
 Num CIntegerNode::Inc() {
+    CDepth depth(this);
     int64_t inc = 1;
     if (m_pInc) {
         inc = m_pInc->Value().AsInt();
@@ -143,12 +146,10 @@ EIncMode CIntegerNode::IncMode() {
     return fixedIncrement;
 }
 
-void CIntegerNode::CollectDeps(std::vector<CEngNode*>& out) const {
+void CIntegerNode::CollectDeps(SEdges& out) const {
     CEngNode::CollectDeps(out);
     m_source.CollectDeps(out);
-    for (CEngNode* n : {m_pMin, m_pMax, m_pInc}) {
-        if (n) out.push_back(n);
-    }
+    for (CEngNode* n : {m_pMin, m_pMax, m_pInc}) out.Add(kRange, kValue, n);
 }
 
 // ---------------------------------------------------------------------------
@@ -207,18 +208,24 @@ Num CIntSwissKnifeNode::Read() {
     return Num::Int(m_vars.Evaluate(*m_formula, true, {}).AsInt());
 }
 
-void CIntSwissKnifeNode::CollectDeps(std::vector<CEngNode*>& out) const {
+void CIntSwissKnifeNode::CollectDeps(SEdges& out) const {
     CEngNode::CollectDeps(out);
-    out.insert(out.end(), m_vars.variables.begin(), m_vars.variables.end());
+    for (CEngNode* v : m_vars.variables) {
+        out.Add(kValue, kValue, v);
+        out.Add(kAccess, kAccess, v);
+    }
 }
 
 Num CSwissKnifeNode::Read() {
     return Num::Float(m_vars.Evaluate(*m_formula, false, {}).AsFloat());
 }
 
-void CSwissKnifeNode::CollectDeps(std::vector<CEngNode*>& out) const {
+void CSwissKnifeNode::CollectDeps(SEdges& out) const {
     CEngNode::CollectDeps(out);
-    out.insert(out.end(), m_vars.variables.begin(), m_vars.variables.end());
+    for (CEngNode* v : m_vars.variables) {
+        out.Add(kValue, kValue, v);
+        out.Add(kAccess, kAccess, v);
+    }
 }
 
 EAccessMode SConverter::Access() const {
@@ -241,6 +248,7 @@ void SConverter::Write(Num v, bool integerMode, bool verify) const {
 }
 
 Num SConverter::Bound(bool wantMax, bool integerMode) const {
+    CDepth depth(vars.owner);
     const Num a = vars.Evaluate(*from, integerMode, pValue->Min());
     const Num b = vars.Evaluate(*from, integerMode, pValue->Max());
     bool pickB = wantMax;
@@ -258,16 +266,19 @@ Num SConverter::Bound(bool wantMax, bool integerMode) const {
     return integerMode ? Num::Int(r.AsInt()) : Num::Float(r.AsFloat());
 }
 
-void SConverter::CollectDeps(std::vector<CEngNode*>& out) const {
-    out.push_back(pValue);
-    out.insert(out.end(), vars.variables.begin(), vars.variables.end());
+void SConverter::CollectDeps(SEdges& out) const {
+    for (EAspect aspect : {kValue, kAccess, kWrite, kRange}) out.Add(aspect, aspect, pValue);
+    for (CEngNode* v : vars.variables) {
+        for (EAspect aspect : {kValue, kWrite, kRange}) out.Add(aspect, kValue, v);
+        out.Add(kAccess, kAccess, v);
+    }
 }
 
 bool CIntConverterNode::CacheValid() {
     return m_conv.pValue->IsCached() && m_conv.vars.CacheValid();
 }
 
-void CIntConverterNode::CollectDeps(std::vector<CEngNode*>& out) const {
+void CIntConverterNode::CollectDeps(SEdges& out) const {
     CEngNode::CollectDeps(out);
     m_conv.CollectDeps(out);
 }
@@ -276,7 +287,7 @@ bool CConverterNode::CacheValid() {
     return m_conv.pValue->IsCached() && m_conv.vars.CacheValid();
 }
 
-void CConverterNode::CollectDeps(std::vector<CEngNode*>& out) const {
+void CConverterNode::CollectDeps(SEdges& out) const {
     CEngNode::CollectDeps(out);
     m_conv.CollectDeps(out);
 }
@@ -356,6 +367,7 @@ void CFloatBase::CheckRange(double v) {
 }
 
 Num CFloatNode::Min() {
+    CDepth depth(this);
     if (m_pMin) return Num::Float(m_pMin->Value().AsFloat());
     if (m_hasMin) return Num::Float(m_min);
     if (m_source.pValue) return Num::Float(m_source.pValue->Min().AsFloat());
@@ -363,6 +375,7 @@ Num CFloatNode::Min() {
 }
 
 Num CFloatNode::Max() {
+    CDepth depth(this);
     if (m_pMax) return Num::Float(m_pMax->Value().AsFloat());
     if (m_hasMax) return Num::Float(m_max);
     if (m_source.pValue) return Num::Float(m_source.pValue->Max().AsFloat());
@@ -370,6 +383,7 @@ Num CFloatNode::Max() {
 }
 
 Num CFloatNode::Inc() {
+    CDepth depth(this);
     if (m_pInc) return Num::Float(m_pInc->Value().AsFloat());
     return Num::Float(m_inc);
 }
@@ -378,12 +392,10 @@ EIncMode CFloatNode::IncMode() {
     return m_pInc || m_hasInc ? fixedIncrement : noIncrement;
 }
 
-void CFloatNode::CollectDeps(std::vector<CEngNode*>& out) const {
+void CFloatNode::CollectDeps(SEdges& out) const {
     CEngNode::CollectDeps(out);
     m_source.CollectDeps(out);
-    for (CEngNode* n : {m_pMin, m_pMax, m_pInc}) {
-        if (n) out.push_back(n);
-    }
+    for (CEngNode* n : {m_pMin, m_pMax, m_pInc}) out.Add(kRange, kValue, n);
 }
 
 // ---------------------------------------------------------------------------
@@ -428,7 +440,7 @@ void CBooleanNode::Store(Num v, bool verify) {
     m_source.Write(*this, Num::Int(v.AsInt() != 0 ? m_on : m_off), verify);
 }
 
-void CBooleanNode::CollectDeps(std::vector<CEngNode*>& out) const {
+void CBooleanNode::CollectDeps(SEdges& out) const {
     CEngNode::CollectDeps(out);
     m_source.CollectDeps(out);
 }
@@ -466,10 +478,11 @@ bool CCommandNode::IsDone(bool) {
     return Value().AsInt() != CommandValue();
 }
 
-void CCommandNode::CollectDeps(std::vector<CEngNode*>& out) const {
+void CCommandNode::CollectDeps(SEdges& out) const {
     CEngNode::CollectDeps(out);
     m_source.CollectDeps(out);
-    if (m_pCommandValue) out.push_back(m_pCommandValue);
+    out.Add(kValue, kValue, m_pCommandValue);
+    out.Add(kWrite, kValue, m_pCommandValue);
 }
 
 // ---------------------------------------------------------------------------
@@ -569,10 +582,11 @@ void CEnumerationNode::GetEntries(NodeList_t& Entries) {
     Entries.assign(m_entries.begin(), m_entries.end());
 }
 
-void CEnumerationNode::CollectDeps(std::vector<CEngNode*>& out) const {
+void CEnumerationNode::CollectDeps(SEdges& out) const {
     CEngNode::CollectDeps(out);
     m_source.CollectDeps(out);
-    out.insert(out.end(), m_entries.begin(), m_entries.end());
+    // Selecting an entry asks whether it is available.
+    for (CEngNode* entry : m_entries) out.Add(kWrite, kAccess, entry);
 }
 
 // ---------------------------------------------------------------------------
@@ -640,9 +654,9 @@ bool CStringNode::CacheValid() {
     return !m_pValue || m_pValue->IsCached();
 }
 
-void CStringNode::CollectDeps(std::vector<CEngNode*>& out) const {
+void CStringNode::CollectDeps(SEdges& out) const {
     CEngNode::CollectDeps(out);
-    if (m_pValue) out.push_back(m_pValue);
+    for (EAspect aspect : {kValue, kAccess, kWrite}) out.Add(aspect, aspect, m_pValue);
 }
 
 EAccessMode CStringNode::OwnAccess() {

@@ -137,6 +137,7 @@ private:
     std::size_t m_pos = 0;
     std::size_t m_elements = 0;
     SXmlElement m_root;
+    std::vector<std::string_view> m_attributeNames;
     std::unordered_set<std::string_view> m_seenAttributes;
     // Lazy line counting for element positions.
     std::size_t m_countedTo = 0;
@@ -190,10 +191,10 @@ void CXmlParser::CheckEncoding() const {
         while (end - p >= 8) {
             uint64_t word;
             std::memcpy(&word, p, 8);
-            if (word & 0x8080808080808080ULL) break;
-            bool controls = false;
-            for (int i = 0; i < 8; ++i) controls |= p[i] < 0x20;
-            if (controls) break;
+            // Any byte with its top bit set, or below 0x20 (a line end, a tab or a control).
+            constexpr uint64_t kOnes = 0x0101010101010101ULL;
+            constexpr uint64_t kHighs = 0x8080808080808080ULL;
+            if ((word | ((word - kOnes * 0x20) & ~word)) & kHighs) break;
             p += 8;
         }
         if (p >= end) break;
@@ -302,8 +303,9 @@ std::string_view CXmlParser::ReadName(const char* what) {
 void CXmlParser::ReadReference(std::string_view raw, std::size_t& i, std::size_t rawPos, std::string& out) const {
     // raw[i] == '&'
     const std::size_t at = rawPos + i;
-    const std::size_t semicolon = raw.find(';', i + 1);
-    if (semicolon == std::string_view::npos || semicolon - i > 16) Fail(at, "'&' without a reference; write &amp;");
+    // The longest valid reference ("&#x0010FFFF;" and the like) fits in 16 bytes.
+    const std::size_t semicolon = raw.substr(0, i + 17).find(';', i + 1);
+    if (semicolon == std::string_view::npos) Fail(at, "'&' without a reference; write &amp;");
     const std::string_view body = raw.substr(i + 1, semicolon - i - 1);
     i = semicolon + 1;
     if (!body.empty() && body[0] == '#') {
@@ -409,8 +411,10 @@ void CXmlParser::ReadStartTag(std::vector<SOpenElement>& stack, bool& done) {
     open.element.name = std::string(LocalName(open.qualifiedName));
     Where(start, open.element.line, open.element.column);
 
-    std::vector<std::string_view> names;  // qualified, for duplicates
-    m_seenAttributes.clear();
+    // Qualified names seen so far: a short list is searched, a long one hashed.
+    std::vector<std::string_view>& names = m_attributeNames;
+    names.clear();
+    if (!m_seenAttributes.empty()) m_seenAttributes.clear();
     for (;;) {
         const std::size_t beforeSpace = m_pos;
         SkipSpaces();
@@ -519,10 +523,17 @@ SXmlElement CXmlParser::Parse() {
             if (AtEnd()) break;
         }
 
-        if (StartsWith("<!--")) {
-            SkipComment();
-        } else if (StartsWith("<?")) {
+        // m_text[m_pos] is '<'; the byte after it tells the construct.
+        const char next = m_pos + 1 < m_text.size() ? m_text[m_pos + 1] : '\0';
+        if (next == '/') {
+            ReadEndTag(stack, done);
+        } else if (next == '?') {
             SkipProcessingInstruction();
+        } else if (next != '!') {
+            if (done) Fail(m_pos, "a second root element");
+            ReadStartTag(stack, done);
+        } else if (StartsWith("<!--")) {
+            SkipComment();
         } else if (StartsWith("<![CDATA[")) {
             if (stack.empty()) Fail(m_pos, "CDATA outside the root element");
             const std::size_t start = m_pos;
@@ -534,13 +545,8 @@ SXmlElement CXmlParser::Parse() {
             if (doctype || done || m_elements > 0) Fail(m_pos, "DOCTYPE allowed only once, before the root element");
             doctype = true;
             SkipDoctype();
-        } else if (StartsWith("</")) {
-            ReadEndTag(stack, done);
-        } else if (StartsWith("<!")) {
-            Fail(m_pos, "unknown markup declaration");
         } else {
-            if (done) Fail(m_pos, "a second root element");
-            ReadStartTag(stack, done);
+            Fail(m_pos, "unknown markup declaration");
         }
     }
     if (!stack.empty()) {
@@ -552,23 +558,30 @@ SXmlElement CXmlParser::Parse() {
     return std::move(m_root);
 }
 
-bool LooksLikeUtf16(std::string_view text) {
-    if (text.size() >= 2) {
-        const auto b0 = static_cast<unsigned char>(text[0]);
-        const auto b1 = static_cast<unsigned char>(text[1]);
-        if ((b0 == 0xFE && b1 == 0xFF) || (b0 == 0xFF && b1 == 0xFE)) return true;
-        // "<" as UTF-16 without a byte order mark.
-        if ((b0 == 0 && b1 == '<') || (b0 == '<' && b1 == 0)) return true;
+/// "UTF-16" or "UTF-32" when the first bytes are a byte order mark or a '<' of
+/// that form; null for anything else.
+const char* WideEncoding(std::string_view text) {
+    const auto at = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0x100u; };
+    if ((at(0) == 0 && at(1) == 0 && at(2) == 0xFE && at(3) == 0xFF) ||
+        (at(0) == 0xFF && at(1) == 0xFE && at(2) == 0 && at(3) == 0) ||
+        (at(0) == 0 && at(1) == 0 && at(2) == 0 && at(3) == '<') ||
+        (at(0) == '<' && at(1) == 0 && at(2) == 0 && at(3) == 0)) {
+        return "UTF-32";
     }
-    return false;
+    if ((at(0) == 0xFE && at(1) == 0xFF) || (at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0 && at(1) == '<') ||
+        (at(0) == '<' && at(1) == 0)) {
+        return "UTF-16";
+    }
+    return nullptr;
 }
 
 }  // namespace
 
 SXmlElement ParseXml(std::string_view text, const SDescriptionLimits& limits) {
-    if (LooksLikeUtf16(text)) {
-        GENICAM_THROW(RuntimeException,
-                      "xml line 1, column 1: UTF-16 is not supported; descriptions are read as UTF-8");
+    if (const char* encoding = WideEncoding(text)) {
+        const std::string message =
+            std::string("xml line 1, column 1: ") + encoding + " is not supported; descriptions are read as UTF-8";
+        GENICAM_THROW(RuntimeException, message.c_str());
     }
     if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.remove_prefix(3);
     CXmlParser parser(text, limits);

@@ -125,6 +125,7 @@ std::vector<SXmlCase> XmlCases() {
         {"BareAmpersand", "<a>fish & chips</a>", "error: column 9: '&' without a reference"},
         {"Utf16WithBom", std::string("\xFF\xFE<\0a\0/\0>\0", 10), "error: UTF-16 is not supported"},
         {"Utf16WithoutBom", std::string("\0<\0a\0/\0>", 8), "error: UTF-16 is not supported"},
+        {"Utf32WithBom", std::string("\0\0\xFE\xFF\0\0\0<", 8), "error: UTF-32 is not supported"},
         {"Utf16Declared", "<?xml version='1.0' encoding='UTF-16'?><a/>", "error: encoding UTF-16 is not supported"},
         {"MalformedUtf8", "<a>\xC3\x28</a>", "error: column 4: malformed UTF-8"},
         {"OverlongUtf8", "<a>\xC0\xBC</a>", "error: malformed UTF-8"},

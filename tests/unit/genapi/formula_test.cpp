@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "../../../genapi/engine/Formula.h"
 #include "GCBase.h"
+#include "engine/Formula.h"
 
 using GenApi::engine::CFormula;
 using GenApi::engine::SFormulaValue;
@@ -34,11 +34,11 @@ struct SVar {
 struct SRow {
     std::string formula;
     bool integer = false;
-    int64_t i = 0;       // expected in integer mode
-    double f = 0.0;      // expected in float mode
-    std::string error;   // expected substring of the exception, or empty
+    int64_t i = 0;      // expected in integer mode
+    double f = 0.0;     // expected in float mode
+    std::string error;  // expected substring of the exception, or empty
     std::vector<SVar> vars;
-    std::string used;    // names UsedVariables() gives, comma separated, when not empty
+    std::string used;  // names UsedVariables() gives, comma separated, when not empty
 };
 
 SRow I(std::string formula, int64_t v, std::vector<SVar> vars = {}, std::string used = {}) {
@@ -51,9 +51,15 @@ SRow Err(std::string formula, bool integer, std::string error, std::vector<SVar>
     return {std::move(formula), integer, 0, 0.0, std::move(error), std::move(vars), {}};
 }
 
-SVar Int(const char* name, int64_t v) { return {name, SFormulaValue::Int(v)}; }
-SVar Float(const char* name, double v) { return {name, SFormulaValue::Float(v)}; }
-SVar Trap(const char* name) { return {name, SFormulaValue::Int(0), true}; }
+SVar Int(const char* name, int64_t v) {
+    return {name, SFormulaValue::Int(v)};
+}
+SVar Float(const char* name, double v) {
+    return {name, SFormulaValue::Float(v)};
+}
+SVar Trap(const char* name) {
+    return {name, SFormulaValue::Int(0), true};
+}
 
 std::string Repeat(const std::string& s, size_t n) {
     std::string out;
@@ -68,6 +74,8 @@ int64_t WrappedPowerOf3(int n) {
     return static_cast<int64_t>(v);
 }
 
+// Rows are packed by topic.
+// clang-format off
 const std::vector<SRow>& Rows() {
     static const std::vector<SRow> rows = {
         // literals and whitespace
@@ -172,6 +180,7 @@ const std::vector<SRow>& Rows() {
     };
     return rows;
 }
+// clang-format on
 
 class Formula : public ::testing::TestWithParam<size_t> {};
 
@@ -193,8 +202,7 @@ TEST_P(Formula, GivesItsValueOrError) {
         const SFormulaValue value = formula->Evaluate(
             [&](size_t index) {
                 ++fetches.at(index);
-                if (row.vars.at(index).trap)
-                    GENICAM_THROW(LogicalErrorException, "trap fetched");
+                if (row.vars.at(index).trap) GENICAM_THROW(LogicalErrorException, "trap fetched");
                 return row.vars.at(index).value;
             },
             row.integer);
