@@ -30,7 +30,14 @@ void FreeFlag(gpointer flag, GClosure* /*closure*/) {
 
 }  // namespace
 
+GenApi::INodeMap* CAravisDeviceModule::getNodeMap() {
+    GenApi::CEngineNodeMap* map = m_current.load();
+    if (map && m_lost->load() && !m_cutOff.exchange(true)) map->Detach();
+    return map;
+}
+
 void CAravisDeviceModule::Attach(std::unique_ptr<GenApi::CEngineNodeMap> map) {
+    m_cutOff.store(false);
     m_current.store(map.get());
     m_maps.push_back(std::move(map));
 }

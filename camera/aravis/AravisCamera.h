@@ -36,15 +36,20 @@ using CAravisCameraInfo = CRecordCameraInfo<SDeviceRecord>;
 /// close() never dangles.
 class CAravisDeviceModule final : public IModule {
 public:
+    explicit CAravisDeviceModule(std::shared_ptr<std::atomic<bool>> lost) : m_lost(std::move(lost)) {}
     ~CAravisDeviceModule() override = default;
-    GenApi::INodeMap* getNodeMap() override { return m_current.load(); }
+    /// Once the camera is lost the map is cut off its port: every feature is then
+    /// unavailable (NA) instead of failing on the network.
+    GenApi::INodeMap* getNodeMap() override;
     GenApi::CEngineNodeMap* Current() const { return m_current.load(); }
     void Attach(std::unique_ptr<GenApi::CEngineNodeMap> map);
     void Detach();
 
 private:
+    std::shared_ptr<std::atomic<bool>> m_lost;
     std::vector<std::unique_ptr<GenApi::CEngineNodeMap>> m_maps;  // guarded by the camera's mutex
     std::atomic<GenApi::CEngineNodeMap*> m_current{nullptr};
+    std::atomic<bool> m_cutOff{false};  // the current map was detached for a loss
 };
 
 class CAravisCamera final : public ICamera {
@@ -80,9 +85,9 @@ private:
 
     std::mutex m_mutex;  // open, close, start, stop
     CAravisCameraInfo m_info;
-    CAravisDeviceModule m_module;
-    GObjectPtr<ArvCamera> m_camera;
     std::shared_ptr<std::atomic<bool>> m_lost = std::make_shared<std::atomic<bool>>(false);
+    CAravisDeviceModule m_module{m_lost};
+    GObjectPtr<ArvCamera> m_camera;
     std::unique_ptr<CControlChannel> m_control;  // while open
     gulong m_lostHandler = 0;
     std::shared_ptr<CStreamSession> m_session;

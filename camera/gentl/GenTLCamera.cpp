@@ -52,7 +52,14 @@ std::unique_ptr<GenApi::CEngineNodeMap> LoadMap(const std::string& xml,
 
 }  // namespace
 
+GenApi::INodeMap* CGenTLModule::getNodeMap() {
+    GenApi::CEngineNodeMap* map = m_current.load();
+    if (map && m_lost->load() && !m_cutOff.exchange(true)) map->Detach();
+    return map;
+}
+
 void CGenTLModule::Attach(std::unique_ptr<GenApi::CEngineNodeMap> map) {
+    m_cutOff.store(false);
     m_current.store(map.get());
     m_maps.push_back(std::move(map));
 }
