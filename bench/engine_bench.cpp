@@ -35,7 +35,6 @@ std::shared_ptr<CMemoryPort> MakePort(const std::vector<uint8_t>& image) {
 }
 using Clock = std::chrono::steady_clock;
 
-
 std::string ReadAll(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -135,8 +134,8 @@ int ArvReadAll(SArv& s, const std::vector<std::string>& names) {
 }
 
 void Row(const char* what, double ours, double theirs, const char* unit) {
-    std::printf("%-44s ours %10.3f %-3s Aravis %10.3f %-3s ratio %5.2f\n", what, ours, unit,
-                theirs, unit, theirs > 0 ? ours / theirs : 0.0);
+    std::printf("%-44s ours %10.3f %-3s Aravis %10.3f %-3s ratio %5.2f\n", what, ours, unit, theirs,
+                unit, theirs > 0 ? ours / theirs : 0.0);
 }
 
 }  // namespace
@@ -154,8 +153,10 @@ int main(int argc, char** argv) {
     const std::vector<uint8_t> image(memText.begin(), memText.end());
     const std::vector<uint8_t> formulasImage(formulasMem.begin(), formulasMem.end());
     const int runs = 5;
-    std::printf("Engine benchmark: %zu byte description; ratio = ours / Aravis, "
-                "below 1.0 means ours is faster or smaller\n", xml.size());
+    std::printf(
+        "Engine benchmark: %zu byte description; ratio = ours / Aravis, "
+        "below 1.0 means ours is faster or smaller\n",
+        xml.size());
 
     try {
         // Loading.
@@ -214,7 +215,8 @@ int main(int argc, char** argv) {
             ArvReadAll(a, names);
             arvWarm = std::min(arvWarm, Seconds(t));
         }
-        std::printf("features read: ours %d, Aravis %d (of %zu)\n", ourCount, arvCount, names.size());
+        std::printf("features read: ours %d, Aravis %d (of %zu)\n", ourCount, arvCount,
+                    names.size());
         Row("read every feature, cold (per feature)", ourCold / names.size() * 1e6,
             arvCold / names.size() * 1e6, "us");
         Row("read every feature, cached (per feature)", ourWarm / names.size() * 1e6,

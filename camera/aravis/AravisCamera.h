@@ -36,7 +36,8 @@ using CAravisCameraInfo = CRecordCameraInfo<SDeviceRecord>;
 /// close() never dangles.
 class CAravisDeviceModule final : public IModule {
 public:
-    explicit CAravisDeviceModule(std::shared_ptr<std::atomic<bool>> lost) : m_lost(std::move(lost)) {}
+    explicit CAravisDeviceModule(std::shared_ptr<std::atomic<bool>> lost)
+        : m_lost(std::move(lost)) {}
     ~CAravisDeviceModule() override = default;
     /// Once the camera is lost the map is cut off its port: every feature is then
     /// unavailable (NA) instead of failing on the network.

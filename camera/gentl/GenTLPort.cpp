@@ -16,12 +16,14 @@ CGenTLPort::CGenTLPort(std::shared_ptr<CGenTLDeviceHandle> device, PORT_HANDLE p
 void CGenTLPort::Fail(const char* call, GC_ERROR rc, int64_t address) const {
     // The producer's text for its last error on this thread, when it has one.
     GC_ERROR last = GC_ERR_SUCCESS;
-    const std::string text = GenTLText(
-        [&](char* buffer, size_t* size) { return m_device->Api().GCGetLastError(&last, buffer, size); });
+    const std::string text = GenTLText([&](char* buffer, size_t* size) {
+        return m_device->Api().GCGetLastError(&last, buffer, size);
+    });
     char where[96];
     std::snprintf(where, sizeof where, "%s at 0x%llx failed (GenTL error %d)", call,
                   static_cast<unsigned long long>(address), static_cast<int>(rc));
-    const std::string message = text.empty() ? std::string(where) : std::string(where) + ": " + text;
+    const std::string message =
+        text.empty() ? std::string(where) : std::string(where) + ": " + text;
     if (rc == GC_ERR_TIMEOUT || rc == GC_ERR_INVALID_HANDLE) {
         if (m_lost) m_lost->store(true);
         if (rc == GC_ERR_TIMEOUT) GENICAM_THROW(TimeoutException, message.c_str());
@@ -32,7 +34,8 @@ void CGenTLPort::Fail(const char* call, GC_ERROR rc, int64_t address) const {
 
 void CGenTLPort::Read(void* buffer, int64_t address, int64_t length) {
     if (m_lost && m_lost->load()) GENICAM_THROW(RuntimeException, "GCReadPort: the device is lost");
-    if (length < 0 || address < 0) GENICAM_THROW(InvalidArgumentException, "GCReadPort: negative address or length");
+    if (length < 0 || address < 0)
+        GENICAM_THROW(InvalidArgumentException, "GCReadPort: negative address or length");
     size_t done = static_cast<size_t>(length);
     const GC_ERROR rc =
         m_device->Api().GCReadPort(m_port, static_cast<uint64_t>(address), buffer, &done);
@@ -41,8 +44,10 @@ void CGenTLPort::Read(void* buffer, int64_t address, int64_t length) {
 }
 
 void CGenTLPort::Write(const void* buffer, int64_t address, int64_t length) {
-    if (m_lost && m_lost->load()) GENICAM_THROW(RuntimeException, "GCWritePort: the device is lost");
-    if (length < 0 || address < 0) GENICAM_THROW(InvalidArgumentException, "GCWritePort: negative address or length");
+    if (m_lost && m_lost->load())
+        GENICAM_THROW(RuntimeException, "GCWritePort: the device is lost");
+    if (length < 0 || address < 0)
+        GENICAM_THROW(InvalidArgumentException, "GCWritePort: negative address or length");
     size_t done = static_cast<size_t>(length);
     const GC_ERROR rc =
         m_device->Api().GCWritePort(m_port, static_cast<uint64_t>(address), buffer, &done);

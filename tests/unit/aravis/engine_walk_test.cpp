@@ -77,14 +77,22 @@ std::string Num(double v) {
 
 const char* KindOf(INode* node) {
     switch (node->GetPrincipalInterfaceType()) {
-    case intfIInteger: return "int";
-    case intfIFloat: return "float";
-    case intfIBoolean: return "bool";
-    case intfIEnumeration: return "enum";
-    case intfIString: return "string";
-    case intfICommand: return "command";
-    case intfIRegister: return "register";
-    default: return nullptr;
+        case intfIInteger:
+            return "int";
+        case intfIFloat:
+            return "float";
+        case intfIBoolean:
+            return "bool";
+        case intfIEnumeration:
+            return "enum";
+        case intfIString:
+            return "string";
+        case intfICommand:
+            return "command";
+        case intfIRegister:
+            return "register";
+        default:
+            return nullptr;
     }
 }
 
@@ -182,7 +190,8 @@ SView ArvView(ArvGcNode* node, const std::string& kind) {
     const bool locked = arv_gc_feature_node_is_locked(feature, err.Out()) && !err;
     const ArvGcAccessMode mode = arv_gc_feature_node_get_actual_access_mode(feature);
     v.implemented = implemented;
-    v.readable = implemented && available && (mode == ARV_GC_ACCESS_MODE_RO || mode == ARV_GC_ACCESS_MODE_RW);
+    v.readable = implemented && available &&
+                 (mode == ARV_GC_ACCESS_MODE_RO || mode == ARV_GC_ACCESS_MODE_RW);
     v.writable = implemented && available && !locked &&
                  (mode == ARV_GC_ACCESS_MODE_WO || mode == ARV_GC_ACCESS_MODE_RW);
     if (kind == "command") return v;
@@ -209,7 +218,8 @@ void ArvRead(ArvGcNode* node, SView& v) {
         v.isNumber = true;
         v.value = Num(v.number);
         if (!err) {
-            v.range = Num(arv_gc_float_get_min(f, nullptr)) + ".." + Num(arv_gc_float_get_max(f, nullptr));
+            v.range = Num(arv_gc_float_get_min(f, nullptr)) + ".." +
+                      Num(arv_gc_float_get_max(f, nullptr));
             // Aravis answers "property not defined" for a float without an increment.
             SArvError incErr;
             const double inc = arv_gc_float_get_inc(f, incErr.Out());
@@ -224,7 +234,8 @@ void ArvRead(ArvGcNode* node, SView& v) {
         if (!err) {
             guint n = 0;
             SArvError listErr;
-            const char** list = arv_gc_enumeration_dup_available_string_values(e, &n, listErr.Out());
+            const char** list =
+                arv_gc_enumeration_dup_available_string_values(e, &n, listErr.Out());
             for (guint k = 0; list && k < n; ++k) v.entries += std::string(list[k]) + ",";
             g_free(list);
         }
@@ -300,7 +311,7 @@ struct SDifference {
     const std::string& aspect;  // readable, writable, value, range, entries, error, write, memory
     const SView& ours;
     const SView& arv;
-    ArvGcNode* element;  // the node in Aravis's tree (its element and children), or null
+    ArvGcNode* element;      // the node in Aravis's tree (its element and children), or null
     const std::string& xml;  // the whole description
 };
 
@@ -362,7 +373,8 @@ const std::vector<SRule>& Rules() {
          "(WO over an RO register is NA); Aravis grants the imposed mode as it stands.",
          [](const SDifference& d) {
              return IsAccess(d) && ChildText(d.element, "ImposedAccessMode") &&
-                    ChildText(d.element, "pValue") && !(d.aspect == "readable" ? d.ours.readable : d.ours.writable);
+                    ChildText(d.element, "pValue") &&
+                    !(d.aspect == "readable" ? d.ours.readable : d.ours.writable);
          }},
         {"integer-not-and-abs",
          "In an IntSwissKnife !x is 1 for x = 0 and ABS(x) is |x|; Aravis answers 0 for "
@@ -389,7 +401,8 @@ const std::vector<SRule>& Rules() {
          "by zero for a value that is not zero and writes nothing; ours writes it.",
          [](const SDifference& d) {
              return d.aspect == "write" && IsElement(d, "Converter") &&
-                    d.arv.error.find("division by zero") != std::string::npos && d.ours.error.empty();
+                    d.arv.error.find("division by zero") != std::string::npos &&
+                    d.ours.error.empty();
          }},
         {"legacy-kinds",
          "ConfRom, TextDesc, IntKey, AdvFeatureLock and SmartFeature (schema 1.0) read as "
@@ -476,20 +489,23 @@ void Compare(const std::string& name, ArvGcNode* element, const SView& ours, con
         report.Note({name, a, ours, arv, element, report.xml}, detail);
     };
     if (ours.readable != arv.readable)
-        note("readable", "ours " + std::to_string(ours.readable) + ", Aravis " + std::to_string(arv.readable));
+        note("readable",
+             "ours " + std::to_string(ours.readable) + ", Aravis " + std::to_string(arv.readable));
     if (ours.writable != arv.writable)
-        note("writable", "ours " + std::to_string(ours.writable) + ", Aravis " + std::to_string(arv.writable));
+        note("writable",
+             "ours " + std::to_string(ours.writable) + ", Aravis " + std::to_string(arv.writable));
     if (!ours.readable || !arv.readable || ours.kind == "command") return;
     if (ours.failed != arv.failed) {
         note("error", "ours '" + ours.error + "', Aravis '" + arv.error + "'");
         return;
     }
     if (ours.failed) return;
-    const bool sameValue = ours.isNumber && arv.isNumber ? Near(ours.number, arv.number)
-                                                         : ours.value == arv.value;
+    const bool sameValue =
+        ours.isNumber && arv.isNumber ? Near(ours.number, arv.number) : ours.value == arv.value;
     if (!sameValue) note("value", "ours " + ours.value + ", Aravis " + arv.value);
     if (ours.range != arv.range) note("range", "ours " + ours.range + ", Aravis " + arv.range);
-    if (ours.entries != arv.entries) note("entries", "ours " + ours.entries + ", Aravis " + arv.entries);
+    if (ours.entries != arv.entries)
+        note("entries", "ours " + ours.entries + ", Aravis " + arv.entries);
 }
 
 class EngineWalk : public ::testing::TestWithParam<SDescription> {};
@@ -568,13 +584,16 @@ TEST_P(EngineWalk, AgreesWithAravisOnEveryNode) {
     std::ostringstream summary;
     summary << d.name << ": " << report.compared << " nodes compared, " << report.writes
             << " writes";
-    for (const auto& [rule, count] : report.ruleCounts) summary << ", rule " << rule << " x" << count;
+    for (const auto& [rule, count] : report.ruleCounts)
+        summary << ", rule " << rule << " x" << count;
     std::printf("%s\n", summary.str().c_str());
     EXPECT_GT(report.compared, 0);
     std::string list;
-    for (size_t i = 0; i < report.mismatches.size() && i < 60; ++i) list += report.mismatches[i] + "\n";
+    for (size_t i = 0; i < report.mismatches.size() && i < 60; ++i)
+        list += report.mismatches[i] + "\n";
     EXPECT_TRUE(report.mismatches.empty())
-        << report.mismatches.size() << " mismatches, the first:\n" << list;
+        << report.mismatches.size() << " mismatches, the first:\n"
+        << list;
 }
 
 INSTANTIATE_TEST_SUITE_P(Generated, EngineWalk, ::testing::ValuesIn(Descriptions()),
@@ -589,8 +608,8 @@ enum class EOutcome { Ok, Timeout, Runtime, Argument };
 
 struct SPortCase {
     const char* name;
-    bool gone;         // the device stops answering before the call
-    bool lostBefore;   // the camera already counts as lost
+    bool gone;        // the device stops answering before the call
+    bool lostBefore;  // the camera already counts as lost
     bool write;
     int64_t address;
     EOutcome outcome;
