@@ -15,7 +15,8 @@ CEngineNodeMap::CEngineNodeMap(std::unique_ptr<Impl> impl) : m_impl(std::move(im
 
 CEngineNodeMap::~CEngineNodeMap() = default;
 
-std::unique_ptr<CEngineNodeMap> CEngineNodeMap::Load(const std::string& xml, std::shared_ptr<IPort> port,
+std::unique_ptr<CEngineNodeMap> CEngineNodeMap::Load(const std::string& xml,
+                                                     std::shared_ptr<IPort> port,
                                                      const std::string& deviceName,
                                                      const SDescriptionLimits& limits) {
     auto impl = std::make_unique<Impl>();

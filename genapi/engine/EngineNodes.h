@@ -68,7 +68,7 @@ struct SMapState {
     /// Nodes whose pInvalidator names the key node.
     std::unordered_map<const CEngNode*, std::vector<CEngNode*>> invalidatedBy;
 
-    uint32_t epoch = 1;        ///< memo generation; a new one per query and per write
+    uint32_t epoch = 1;  ///< memo generation; a new one per query and per write
     /// Generation of access modes that depend on no value (only on ports): a new
     /// one when a port is connected.
     uint32_t accessGeneration = 1;
@@ -673,11 +673,11 @@ protected:
 };
 
 /// IRegister for nodes that hold an SRegister besides their principal interface.
-#define QRV_ENGINE_REGISTER_METHODS                                                          \
-    void Set(const uint8_t* pBuffer, int64_t Length, bool Verify = true) override;           \
+#define QRV_ENGINE_REGISTER_METHODS                                                           \
+    void Set(const uint8_t* pBuffer, int64_t Length, bool Verify = true) override;            \
     void Get(uint8_t* pBuffer, int64_t Length, bool Verify = false, bool IgnoreCache = false) \
-        override;                                                                            \
-    int64_t GetLength() override;                                                            \
+        override;                                                                             \
+    int64_t GetLength() override;                                                             \
     int64_t GetAddress() override;
 
 /// IntReg, MaskedIntReg and StructEntry: an integer in bits lsb.. of a register.

@@ -411,5 +411,4 @@ void CCategoryNode::GetFeatures(FeatureList_t& Features) const {
     }
 }
 
-
 }  // namespace GenApi::engine

@@ -13,6 +13,7 @@ namespace GenApi::engine {
 
 namespace {
 
+// clang-format off
 enum class ETag : uint8_t {
     Unknown,
     ToolTip, Description, DisplayName, Visibility, ImposedAccessMode,
@@ -87,6 +88,7 @@ EKind KindOf(std::string_view name) {
     const auto it = kinds.find(name);
     return it == kinds.end() ? EKind::None : it->second;
 }
+// clang-format on
 
 [[noreturn]] void LoadError(const std::string& message) {
     GENICAM_THROW(RuntimeException, message.c_str());
@@ -163,11 +165,13 @@ private:
     /// named: enters the name table now (entries enter it after all other nodes);
     /// ordered: listed by GetNodes.
     template <class T>
-    T* Create(const SXmlElement& element, const std::string& name, bool named = true, bool ordered = true);
+    T* Create(const SXmlElement& element, const std::string& name, bool named = true,
+              bool ordered = true);
 
     // Element handlers; each returns false for an element it does not know.
     bool Common(CEngNode* node, ETag tag, const SXmlElement& child);
-    bool Source(CEngNode* node, SValueSource& source, ETag tag, const SXmlElement& child, bool isFloat);
+    bool Source(CEngNode* node, SValueSource& source, ETag tag, const SXmlElement& child,
+                bool isFloat);
     bool RegisterPart(CEngNode* node, SRegister& reg, ETag tag, const SXmlElement& child);
     struct SFormulaElements {
         std::vector<const SXmlElement*> variables, constants, expressions;
@@ -209,7 +213,8 @@ private:
     Num Number(const CEngNode* node, const SXmlElement& child, bool isFloat) const;
     bool Flag(const CEngNode* node, const SXmlElement& child) const;
     int64_t IndexAttribute(const CEngNode* node, const SXmlElement& child) const;
-    [[noreturn]] void Bad(const CEngNode* node, const SXmlElement& child, const std::string& why) const;
+    [[noreturn]] void Bad(const CEngNode* node, const SXmlElement& child,
+                          const std::string& why) const;
 
     void Resolve();
     void AssignSlots();
@@ -329,12 +334,18 @@ bool CBuilder::Common(CEngNode* node, ETag tag, const SXmlElement& child) {
         }
         case ETag::ImposedAccessMode: {
             const std::string_view t = Trim(child.text);
-            if (t == "RO") node->m_imposed = RO;
-            else if (t == "WO") node->m_imposed = WO;
-            else if (t == "RW") node->m_imposed = RW;
-            else if (t == "NA") node->m_imposed = NA;
-            else if (t == "NI") node->m_imposed = NI;
-            else Bad(node, child, "'" + child.text + "' is not an access mode");
+            if (t == "RO")
+                node->m_imposed = RO;
+            else if (t == "WO")
+                node->m_imposed = WO;
+            else if (t == "RW")
+                node->m_imposed = RW;
+            else if (t == "NA")
+                node->m_imposed = NA;
+            else if (t == "NI")
+                node->m_imposed = NI;
+            else
+                Bad(node, child, "'" + child.text + "' is not an access mode");
             return true;
         }
         case ETag::pIsImplemented:
@@ -362,8 +373,9 @@ bool CBuilder::Common(CEngNode* node, ETag tag, const SXmlElement& child) {
             m_invalidators.emplace_back(node, &child.text);
             return true;
         case ETag::Representation: {
-            static const char* const names[] = {"Linear", "Logarithmic", "Boolean", "PureNumber",
-                                                "HexNumber", "IPV4Address", "MACAddress"};
+            static const char* const names[] = {"Linear",     "Logarithmic", "Boolean",
+                                                "PureNumber", "HexNumber",   "IPV4Address",
+                                                "MACAddress"};
             uint8_t code = 0;
             for (uint8_t i = 0; i < 7; ++i) {
                 if (Trim(child.text) == names[i]) code = i;
@@ -402,11 +414,13 @@ bool CBuilder::Source(CEngNode* node, SValueSource& source, ETag tag, const SXml
             Ref(node, &source.pIndex, child);
             return true;
         case ETag::ValueIndexed:
-            source.indexed.push_back({IndexAttribute(node, child), nullptr, Number(node, child, isFloat)});
+            source.indexed.push_back(
+                {IndexAttribute(node, child), nullptr, Number(node, child, isFloat)});
             return true;
         case ETag::pValueIndexed:
             source.indexed.push_back({IndexAttribute(node, child), nullptr, Num()});
-            m_refs.push_back({EWhere::Indexed, nullptr, &source, source.indexed.size() - 1, &child.text, node});
+            m_refs.push_back(
+                {EWhere::Indexed, nullptr, &source, source.indexed.size() - 1, &child.text, node});
             return true;
         case ETag::ValueDefault:
             source.hasDefault = true;
@@ -427,7 +441,8 @@ bool CBuilder::RegisterPart(CEngNode* node, SRegister& reg, ETag tag, const SXml
             return true;
         case ETag::pAddress:
             reg.terms.push_back({});
-            m_refs.push_back({EWhere::TermNode, nullptr, &reg, reg.terms.size() - 1, &child.text, node});
+            m_refs.push_back(
+                {EWhere::TermNode, nullptr, &reg, reg.terms.size() - 1, &child.text, node});
             return true;
         case ETag::IntSwissKnife:
             reg.terms.push_back({0, AnonymousIntSwissKnife(node, child), nullptr, nullptr});
@@ -435,14 +450,17 @@ bool CBuilder::RegisterPart(CEngNode* node, SRegister& reg, ETag tag, const SXml
         case ETag::pIndex: {
             SRegister::SAddressTerm term;
             if (const std::string* offset = child.Attribute("Offset")) {
-                if (!ParseInt64(*offset, term.constant)) Bad(node, child, "Offset is not an integer");
+                if (!ParseInt64(*offset, term.constant))
+                    Bad(node, child, "Offset is not an integer");
             } else if (!child.Attribute("pOffset")) {
                 Bad(node, child, "has neither Offset nor pOffset");
             }
             reg.terms.push_back(term);
-            m_refs.push_back({EWhere::TermIndex, nullptr, &reg, reg.terms.size() - 1, &child.text, node});
+            m_refs.push_back(
+                {EWhere::TermIndex, nullptr, &reg, reg.terms.size() - 1, &child.text, node});
             if (const std::string* pOffset = child.Attribute("pOffset")) {
-                m_refs.push_back({EWhere::TermOffset, nullptr, &reg, reg.terms.size() - 1, pOffset, node});
+                m_refs.push_back(
+                    {EWhere::TermOffset, nullptr, &reg, reg.terms.size() - 1, pOffset, node});
             }
             return true;
         }
@@ -455,10 +473,14 @@ bool CBuilder::RegisterPart(CEngNode* node, SRegister& reg, ETag tag, const SXml
             return true;
         case ETag::AccessMode: {
             const std::string_view t = Trim(child.text);
-            if (t == "RO") reg.accessMode = RO;
-            else if (t == "WO") reg.accessMode = WO;
-            else if (t == "RW") reg.accessMode = RW;
-            else Bad(node, child, "'" + child.text + "' is not RO, WO or RW");
+            if (t == "RO")
+                reg.accessMode = RO;
+            else if (t == "WO")
+                reg.accessMode = WO;
+            else if (t == "RW")
+                reg.accessMode = RW;
+            else
+                Bad(node, child, "'" + child.text + "' is not RO, WO or RW");
             return true;
         }
         case ETag::pPort:
@@ -466,10 +488,14 @@ bool CBuilder::RegisterPart(CEngNode* node, SRegister& reg, ETag tag, const SXml
             return true;
         case ETag::Cachable: {
             const std::string_view t = Trim(child.text);
-            if (t == "NoCache") reg.cache = ECache::NoCache;
-            else if (t == "WriteThrough") reg.cache = ECache::WriteThrough;
-            else if (t == "WriteAround") reg.cache = ECache::WriteAround;
-            else Bad(node, child, "'" + child.text + "' is not a caching mode");
+            if (t == "NoCache")
+                reg.cache = ECache::NoCache;
+            else if (t == "WriteThrough")
+                reg.cache = ECache::WriteThrough;
+            else if (t == "WriteAround")
+                reg.cache = ECache::WriteAround;
+            else
+                Bad(node, child, "'" + child.text + "' is not a caching mode");
             return true;
         }
         case ETag::PollingTime:
@@ -477,16 +503,18 @@ bool CBuilder::RegisterPart(CEngNode* node, SRegister& reg, ETag tag, const SXml
             return true;
         case ETag::Endianess: {
             const std::string_view t = Trim(child.text);
-            if (t == "BigEndian") reg.bigEndian = true;
-            else if (t == "LittleEndian") reg.bigEndian = false;
-            else Bad(node, child, "'" + child.text + "' is not an endianness");
+            if (t == "BigEndian")
+                reg.bigEndian = true;
+            else if (t == "LittleEndian")
+                reg.bigEndian = false;
+            else
+                Bad(node, child, "'" + child.text + "' is not an endianness");
             return true;
         }
         default:
             return false;
     }
 }
-
 
 bool CBuilder::SFormulaElements::Take(ETag tag, const SXmlElement& child) {
     switch (tag) {
@@ -528,7 +556,8 @@ void CBuilder::FinishFormulaVars(CEngNode* node, SFormulaVars& vars, const SForm
             Bad(node, *e, "'" + e->text + "' is not a number");
         }
     }
-    for (const SXmlElement* e : f.expressions) vars.expressions.push_back(ParseFormula(node, *e, vars.names));
+    for (const SXmlElement* e : f.expressions)
+        vars.expressions.push_back(ParseFormula(node, *e, vars.names));
 
     // Expressions may use each other, but not in a circle: an iterative walk.
     const std::size_t first = f.variables.size() + f.constants.size();
@@ -562,7 +591,8 @@ void CBuilder::FinishFormulaVars(CEngNode* node, SFormulaVars& vars, const SForm
     }
 }
 
-std::shared_ptr<const CFormula> CBuilder::ParseFormula(const CEngNode* node, const SXmlElement& child,
+std::shared_ptr<const CFormula> CBuilder::ParseFormula(const CEngNode* node,
+                                                       const SXmlElement& child,
                                                        const std::vector<std::string>& names) {
     try {
         return CFormula::Parse(child.text, names);
@@ -616,11 +646,16 @@ void CBuilder::BuildConverter(T* node, const SXmlElement& e, bool) {
                 break;
             case ETag::Slope: {
                 const std::string_view t = Trim(child.text);
-                if (t == "Increasing") conv.slope = ESlope::Increasing;
-                else if (t == "Decreasing") conv.slope = ESlope::Decreasing;
-                else if (t == "Varying") conv.slope = ESlope::Varying;
-                else if (t == "Automatic") conv.slope = ESlope::Automatic;
-                else Bad(node, child, "'" + child.text + "' is not a slope");
+                if (t == "Increasing")
+                    conv.slope = ESlope::Increasing;
+                else if (t == "Decreasing")
+                    conv.slope = ESlope::Decreasing;
+                else if (t == "Varying")
+                    conv.slope = ESlope::Varying;
+                else if (t == "Automatic")
+                    conv.slope = ESlope::Automatic;
+                else
+                    Bad(node, child, "'" + child.text + "' is not a slope");
                 break;
             }
             default:
@@ -684,10 +719,12 @@ void CBuilder::BuildInteger(CIntegerNode* node, const SXmlElement& e) {
                 while (!rest.empty()) {
                     const auto cut = rest.find(';');
                     const std::string_view item = Trim(rest.substr(0, cut));
-                    rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
+                    rest =
+                        cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
                     if (item.empty()) continue;
                     int64_t v = 0;
-                    if (!ParseInt64(item, v)) Bad(node, child, "'" + std::string(item) + "' is not an integer");
+                    if (!ParseInt64(item, v))
+                        Bad(node, child, "'" + std::string(item) + "' is not an integer");
                     node->m_validValues.push_back(v);
                 }
                 break;
@@ -861,9 +898,12 @@ void CBuilder::BuildIntReg(CIntRegNode* node, const SXmlElement* structReg, cons
         switch (tag) {
             case ETag::Sign: {
                 const std::string_view t = Trim(child.text);
-                if (t == "Signed") node->m_signed = true;
-                else if (t == "Unsigned") node->m_signed = false;
-                else Bad(node, child, "'" + child.text + "' is not Signed or Unsigned");
+                if (t == "Signed")
+                    node->m_signed = true;
+                else if (t == "Unsigned")
+                    node->m_signed = false;
+                else
+                    Bad(node, child, "'" + child.text + "' is not Signed or Unsigned");
                 break;
             }
             case ETag::LSB:
@@ -900,7 +940,8 @@ void CBuilder::BuildStructReg(const SXmlElement& e) {
     for (const SXmlElement& child : e.children) {
         if (child.name != "StructEntry") continue;
         const std::string* name = child.Attribute("Name");
-        if (!name) LoadError("StructEntry without a Name (line " + std::to_string(child.line) + ")");
+        if (!name)
+            LoadError("StructEntry without a Name (line " + std::to_string(child.line) + ")");
         auto* node = Create<CIntRegNode>(child, *name);
         BuildIntReg(node, &e, child);
     }
@@ -1003,7 +1044,9 @@ void CBuilder::Resolve() {
     }
     for (const SRegisterRef& ref : m_registers) {
         auto* port = dynamic_cast<CPortNode*>(find(*ref.portName, ref.owner));
-        if (!port) LoadError("node '" + ref.owner->Name() + "': pPort '" + *ref.portName + "' is not a Port");
+        if (!port)
+            LoadError("node '" + ref.owner->Name() + "': pPort '" + *ref.portName +
+                      "' is not a Port");
         ref.reg->port = port;
     }
     for (const auto& [holder, name] : m_invalidators) {
@@ -1011,7 +1054,8 @@ void CBuilder::Resolve() {
     }
     for (CStringNode* node : m_strings) {
         if (!dynamic_cast<CStringBase*>(node->m_pValue)) {
-            LoadError("node '" + node->Name() + "': pValue '" + node->m_pValue->Name() + "' is not a string");
+            LoadError("node '" + node->Name() + "': pValue '" + node->m_pValue->Name() +
+                      "' is not a string");
         }
     }
     // Nodes read as numbers must have one.
@@ -1032,7 +1076,8 @@ void CBuilder::Resolve() {
         CIntRegNode* node = m.node;
         const int64_t bits = node->m_reg.length * 8;
         if (node->m_reg.pLength || node->m_reg.length > 8) {
-            LoadError("node '" + node->Name() + "': a masked register needs a fixed Length of at most 8");
+            LoadError("node '" + node->Name() +
+                      "': a masked register needs a fixed Length of at most 8");
         }
         // Big-endian registers count bit 0 from the most significant end; both
         // orders of LSB and MSB are taken.
@@ -1044,8 +1089,8 @@ void CBuilder::Resolve() {
         const int64_t lo = std::min(a, b), hi = std::max(a, b);
         if (lo < 0 || hi >= bits) {
             LoadError("node '" + node->Name() + "': bits " + std::to_string(m.lsb) + ".." +
-                      std::to_string(m.msb) + " do not fit its " + std::to_string(node->m_reg.length) +
-                      "-byte register");
+                      std::to_string(m.msb) + " do not fit its " +
+                      std::to_string(node->m_reg.length) + "-byte register");
         }
         node->m_masked = true;
         node->m_shift = static_cast<unsigned>(lo);
@@ -1109,7 +1154,7 @@ void CBuilder::MarkFeatures() {
 void CBuilder::RefuseCycles(const std::vector<uint32_t>& begin, const std::vector<uint32_t>& edges,
                             unsigned perNode, const char* what, std::vector<uint32_t>* postOrder) {
     const std::size_t n = begin.size() - 1;
-    std::vector<uint8_t> state(n, 0);  // 0 new, 1 on the path, 2 done
+    std::vector<uint8_t> state(n, 0);                  // 0 new, 1 on the path, 2 done
     std::vector<std::pair<uint32_t, uint32_t>> stack;  // vertex, next edge
     for (uint32_t start = 0; start < n; ++start) {
         if (state[start] != 0) continue;
@@ -1165,7 +1210,8 @@ void CBuilder::BuildGraph() {
         m_map.depBegin[i] = static_cast<uint32_t>(m_map.deps.size());
         for (const SEdges::SEdge& e : scratch.edges) {
             byAspect[e.from].push_back(e.node->m_index * kAspects + e.to);
-            if (std::find(m_map.deps.begin() + m_map.depBegin[i], m_map.deps.end(), e.node) == m_map.deps.end()) {
+            if (std::find(m_map.deps.begin() + m_map.depBegin[i], m_map.deps.end(), e.node) ==
+                m_map.deps.end()) {
                 m_map.deps.push_back(e.node);
             }
         }
@@ -1188,7 +1234,8 @@ void CBuilder::BuildGraph() {
         bool fixed = true;
         for (uint32_t e = begin[vertex]; fixed && e < begin[vertex + 1]; ++e) {
             const uint32_t target = edges[e];
-            fixed = target % kAspects == kAccess && m_map.storage[target / kAspects]->m_staticAccess;
+            fixed =
+                target % kAspects == kAccess && m_map.storage[target / kAspects]->m_staticAccess;
         }
         m_map.storage[vertex / kAspects]->m_staticAccess = fixed;
     }
@@ -1198,7 +1245,8 @@ void CBuilder::BuildGraph() {
     std::vector<uint32_t> selEdges;
     for (std::size_t i = 0; i < n; ++i) {
         selBegin[i] = static_cast<uint32_t>(selEdges.size());
-        for (CEngNode* selected : m_map.storage[i]->m_selected) selEdges.push_back(selected->m_index);
+        for (CEngNode* selected : m_map.storage[i]->m_selected)
+            selEdges.push_back(selected->m_index);
     }
     selBegin[n] = static_cast<uint32_t>(selEdges.size());
     RefuseCycles(selBegin, selEdges, 1, "selector", nullptr);
@@ -1217,8 +1265,8 @@ void CBuilder::Build(const SXmlElement& root) {
     const std::string major = attribute("SchemaMajorVersion");
     const std::string minor = attribute("SchemaMinorVersion");
     const std::string subMinor = attribute("SchemaSubMinorVersion");
-    m_map.schemaVersion = (major.empty() ? "1" : major) + "." + (minor.empty() ? "0" : minor) + "." +
-                          (subMinor.empty() ? "0" : subMinor);
+    m_map.schemaVersion = (major.empty() ? "1" : major) + "." + (minor.empty() ? "0" : minor) +
+                          "." + (subMinor.empty() ? "0" : subMinor);
 
     m_map.storage.reserve(root.children.size() * 2);
     m_map.order.reserve(root.children.size() * 2);

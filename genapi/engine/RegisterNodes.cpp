@@ -67,8 +67,8 @@ int64_t SRegister::Address() const {
         uint64_t part = static_cast<uint64_t>(term.constant);
         if (term.node) part = static_cast<uint64_t>(term.node->Value().AsInt());
         if (term.pIndex) {
-            const uint64_t offset = static_cast<uint64_t>(
-                term.pOffset ? term.pOffset->Value().AsInt() : term.constant);
+            const uint64_t offset =
+                static_cast<uint64_t>(term.pOffset ? term.pOffset->Value().AsInt() : term.constant);
             part = static_cast<uint64_t>(term.pIndex->Value().AsInt()) * offset;
         }
         address += part;
@@ -157,8 +157,8 @@ int64_t CheckedLength(const CEngNode& owner, const SRegister& reg, int64_t max) 
 
 void CheckBuffer(const CEngNode& owner, const void* buffer, int64_t given, int64_t length) {
     if (!buffer || given != length) {
-        const std::string message = "register '" + owner.Name() + "' has " + std::to_string(length) +
-                                    " bytes, not " + std::to_string(given);
+        const std::string message = "register '" + owner.Name() + "' has " +
+                                    std::to_string(length) + " bytes, not " + std::to_string(given);
         GENICAM_THROW(InvalidArgumentException, message.c_str());
     }
 }
@@ -166,29 +166,29 @@ void CheckBuffer(const CEngNode& owner, const void* buffer, int64_t given, int64
 }  // namespace
 
 // IRegister of each register kind: the same four operations over m_reg.
-#define QRV_DEFINE_REGISTER_METHODS(Class)                                           \
-    void Class::Set(const uint8_t* pBuffer, int64_t Length, bool Verify) {           \
-        CQuery query(this);                                                          \
-        RequireWritable();                                                           \
-        const int64_t length = CheckedLength(*this, m_reg, kMaxRegisterLength);      \
-        CheckBuffer(*this, pBuffer, Length, length);                                 \
-        m_reg.Write(*this, pBuffer, length);                                         \
-        Written(Verify);                                                             \
-    }                                                                                \
-    void Class::Get(uint8_t* pBuffer, int64_t Length, bool, bool IgnoreCache) {      \
-        CQuery query(this, IgnoreCache);                                             \
-        RequireReadable();                                                           \
-        const int64_t length = CheckedLength(*this, m_reg, kMaxRegisterLength);      \
-        CheckBuffer(*this, pBuffer, Length, length);                                 \
-        m_reg.Read(*this, pBuffer, length);                                          \
-    }                                                                                \
-    int64_t Class::GetLength() {                                                     \
-        CQuery query(this);                                                          \
-        return m_reg.Length();                                                       \
-    }                                                                                \
-    int64_t Class::GetAddress() {                                                    \
-        CQuery query(this);                                                          \
-        return m_reg.Address();                                                      \
+#define QRV_DEFINE_REGISTER_METHODS(Class)                                      \
+    void Class::Set(const uint8_t* pBuffer, int64_t Length, bool Verify) {      \
+        CQuery query(this);                                                     \
+        RequireWritable();                                                      \
+        const int64_t length = CheckedLength(*this, m_reg, kMaxRegisterLength); \
+        CheckBuffer(*this, pBuffer, Length, length);                            \
+        m_reg.Write(*this, pBuffer, length);                                    \
+        Written(Verify);                                                        \
+    }                                                                           \
+    void Class::Get(uint8_t* pBuffer, int64_t Length, bool, bool IgnoreCache) { \
+        CQuery query(this, IgnoreCache);                                        \
+        RequireReadable();                                                      \
+        const int64_t length = CheckedLength(*this, m_reg, kMaxRegisterLength); \
+        CheckBuffer(*this, pBuffer, Length, length);                            \
+        m_reg.Read(*this, pBuffer, length);                                     \
+    }                                                                           \
+    int64_t Class::GetLength() {                                                \
+        CQuery query(this);                                                     \
+        return m_reg.Length();                                                  \
+    }                                                                           \
+    int64_t Class::GetAddress() {                                               \
+        CQuery query(this);                                                     \
+        return m_reg.Address();                                                 \
     }
 
 QRV_DEFINE_REGISTER_METHODS(CRegisterNode)
@@ -214,7 +214,8 @@ void CRegisterNode::FromString(const gcstring& ValueStr, bool Verify) {
     CQuery query(this);
     RequireWritable();
     std::string_view text = Trim(ValueStr.str());
-    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        text.remove_prefix(2);
     const int64_t length = CheckedLength(*this, m_reg, kMaxRegisterLength);
     auto digit = [](char c) {
         if (c >= '0' && c <= '9') return c - '0';
@@ -272,15 +273,18 @@ void CIntRegNode::Store(Num value, bool) {
 }
 
 Num CIntRegNode::Min() {
-    const unsigned width = m_masked ? m_width : static_cast<unsigned>(CheckedLength(*this, m_reg, 8) * 8);
+    const unsigned width =
+        m_masked ? m_width : static_cast<unsigned>(CheckedLength(*this, m_reg, 8) * 8);
     if (!m_signed) return Num::Int(0);
     return Num::Int(width >= 64 ? INT64_MIN : -static_cast<int64_t>(uint64_t{1} << (width - 1)));
 }
 
 Num CIntRegNode::Max() {
-    const unsigned width = m_masked ? m_width : static_cast<unsigned>(CheckedLength(*this, m_reg, 8) * 8);
+    const unsigned width =
+        m_masked ? m_width : static_cast<unsigned>(CheckedLength(*this, m_reg, 8) * 8);
     if (m_signed) {
-        return Num::Int(width >= 64 ? INT64_MAX : static_cast<int64_t>((uint64_t{1} << (width - 1)) - 1));
+        return Num::Int(width >= 64 ? INT64_MAX
+                                    : static_cast<int64_t>((uint64_t{1} << (width - 1)) - 1));
     }
     return Num::Int(width >= 64 ? INT64_MAX : static_cast<int64_t>(LowMask(width)));
 }
@@ -290,7 +294,8 @@ Num CIntRegNode::Max() {
 
 Num CFloatRegNode::Read() {
     const int64_t length = CheckedLength(*this, m_reg, 8);
-    if (length != 4 && length != 8) Fail("is a float register of " + std::to_string(length) + " bytes");
+    if (length != 4 && length != 8)
+        Fail("is a float register of " + std::to_string(length) + " bytes");
     uint8_t bytes[8];
     m_reg.Read(*this, bytes, length);
     const uint64_t raw = DecodeRaw(bytes, length, m_reg.bigEndian);
@@ -307,7 +312,8 @@ Num CFloatRegNode::Read() {
 
 void CFloatRegNode::Store(Num value, bool) {
     const int64_t length = CheckedLength(*this, m_reg, 8);
-    if (length != 4 && length != 8) Fail("is a float register of " + std::to_string(length) + " bytes");
+    if (length != 4 && length != 8)
+        Fail("is a float register of " + std::to_string(length) + " bytes");
     uint64_t raw = 0;
     if (length == 4) {
         const float f = static_cast<float>(value.AsFloat());

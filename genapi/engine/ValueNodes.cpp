@@ -101,8 +101,8 @@ void CIntegerBase::CheckRange(int64_t v) {
     // v >= min, so the difference fits in uint64 exactly even for min = INT64_MIN.
     const uint64_t offset = static_cast<uint64_t>(v) - static_cast<uint64_t>(min);
     if (inc > 1 && offset % static_cast<uint64_t>(inc) != 0) {
-        OutOfRange(*this, std::to_string(v) + " is not " + std::to_string(min) + " plus a multiple of " +
-                              std::to_string(inc));
+        OutOfRange(*this, std::to_string(v) + " is not " + std::to_string(min) +
+                              " plus a multiple of " + std::to_string(inc));
     }
     if (!m_validValues.empty() &&
         std::find(m_validValues.begin(), m_validValues.end(), v) == m_validValues.end()) {
@@ -241,9 +241,8 @@ void SConverter::Write(Num v, bool integerMode, bool verify) const {
     const Num r = vars.Evaluate(*to, integerMode, v);
     // A float result lands on the nearest integer of an integer target: 100 / 0.1
     // must give 1000, not 999.
-    const Num target = pValue->IsInteger()
-                           ? Num::Int(r.isFloat ? RoundToInt(r.f) : r.i)
-                           : Num::Float(r.AsFloat());
+    const Num target =
+        pValue->IsInteger() ? Num::Int(r.isFloat ? RoundToInt(r.f) : r.i) : Num::Float(r.AsFloat());
     pValue->Write(target, verify);
 }
 
@@ -362,7 +361,8 @@ void CFloatBase::CheckRange(double v) {
     const double min = Min().AsFloat();
     const double max = Max().AsFloat();
     if (std::isnan(v) || v < min || v > max) {
-        OutOfRange(*this, DoubleText(v) + " is outside [" + DoubleText(min) + ", " + DoubleText(max) + "]");
+        OutOfRange(*this, DoubleText(v) + " is outside [" + DoubleText(min) + ", " +
+                              DoubleText(max) + "]");
     }
 }
 

@@ -43,8 +43,8 @@ public:
 
 private:
     void Check(int64_t address, int64_t length) const {
-        if (address < 0 || length < 0 || static_cast<uint64_t>(address) + static_cast<uint64_t>(length) >
-                                             memory.size()) {
+        if (address < 0 || length < 0 ||
+            static_cast<uint64_t>(address) + static_cast<uint64_t>(length) > memory.size()) {
             GENICAM_THROW(AccessException, "address outside the device's memory");
         }
     }

@@ -23,7 +23,8 @@ std::string Description(const std::string& nodes) {
            nodes + "</RegisterDescription>";
 }
 
-std::string IntReg(const std::string& name, const std::string& address, const std::string& extra = "") {
+std::string IntReg(const std::string& name, const std::string& address,
+                   const std::string& extra = "") {
     return "<IntReg Name=\"" + name + "\"><Address>" + address +
            "</Address><Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>" + extra +
            "</IntReg>";
@@ -34,7 +35,8 @@ std::string Value(const std::string& kind, const std::string& name, const std::s
 }
 
 std::string Message(const std::exception& e) {
-    if (const auto* g = dynamic_cast<const GenICam::GenericException*>(&e)) return g->GetDescription();
+    if (const auto* g = dynamic_cast<const GenICam::GenericException*>(&e))
+        return g->GetDescription();
     return e.what();
 }
 
@@ -50,8 +52,8 @@ std::string FanOut() {
         const std::string next = "L" + std::to_string(level + 1);
         for (const char* side : {"a", "b"}) {
             nodes += Value("IntSwissKnife", "L" + std::to_string(level) + side,
-                           "<pVariable Name=\"A\">" + next + "a</pVariable><pVariable Name=\"B\">" + next +
-                               "b</pVariable><Formula>A+B</Formula>");
+                           "<pVariable Name=\"A\">" + next + "a</pVariable><pVariable Name=\"B\">" +
+                               next + "b</pVariable><Formula>A+B</Formula>");
         }
     }
     return nodes;
@@ -61,7 +63,8 @@ std::string FanOut() {
 std::string LongChain() {
     std::string nodes = IntReg("C0", "0x0");
     for (int i = 1; i <= 600; ++i) {
-        nodes += Value("Integer", "C" + std::to_string(i), "<pValue>C" + std::to_string(i - 1) + "</pValue>");
+        nodes += Value("Integer", "C" + std::to_string(i),
+                       "<pValue>C" + std::to_string(i - 1) + "</pValue>");
     }
     return nodes;
 }
@@ -75,6 +78,7 @@ struct SHostileCase {
     int64_t maxPortReads;  ///< of a successful read
 };
 
+// clang-format off
 std::vector<SHostileCase> HostileCases() {
     return {
         {"pIsAvailableIntoValueLoop",
@@ -119,6 +123,7 @@ std::vector<SHostileCase> HostileCases() {
         {"chainDeeperThanEvaluationBound", LongChain(), "C600", "nests deeper than 512", 0, 0},
     };
 }
+// clang-format on
 
 class HostileDescription : public ::testing::TestWithParam<SHostileCase> {};
 
@@ -199,6 +204,7 @@ void WriteInt(CEngineNodeMap& map, const char* name, int64_t v) {
     CIntegerPtr(map.GetNode(name))->SetValue(v);
 }
 
+// clang-format off
 std::vector<SCachingCase> CachingCases() {
     return {
         {"writeThroughReadsOnce", nullptr, "Through", 1},
@@ -247,6 +253,7 @@ std::vector<SCachingCase> CachingCases() {
          "Through", 1},
     };
 }
+// clang-format on
 
 class EngineCaching : public ::testing::TestWithParam<SCachingCase> {};
 
@@ -270,11 +277,12 @@ INSTANTIATE_TEST_SUITE_P(Engine, EngineCaching, ::testing::ValuesIn(CachingCases
 
 std::string Reg(const char* kind, const std::string& name, const std::string& address, int length,
                 const std::string& extra = "") {
-    return "<" + std::string(kind) + " Name=\"" + name + "\"><Address>" + address + "</Address><Length>" +
-           std::to_string(length) + "</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>" + extra +
-           "</" + kind + ">";
+    return "<" + std::string(kind) + " Name=\"" + name + "\"><Address>" + address +
+           "</Address><Length>" + std::to_string(length) +
+           "</Length><AccessMode>RW</AccessMode><pPort>Device</pPort>" + extra + "</" + kind + ">";
 }
 
+// clang-format off
 const std::string kKindNodes =
     "<Category Name=\"Root\"><pFeature>Width</pFeature><pFeature>Mode</pFeature></Category>" +
     Value("Integer", "Width", "<Value>64</Value><Min>16</Min><Max>1024</Max><Inc>16</Inc><Unit>px</Unit>") +
@@ -327,12 +335,24 @@ const std::string kKindNodes =
     "<IntReg Name=\"ChunkValue\"><Address>0</Address><Length>4</Length><pPort>Chunks</pPort></IntReg>" +
     Reg("IntReg", "Outside", "0x1000", 4) +
     "<Group Comment=\"g\">" + Value("Float", "Grouped", "<Value>2.5</Value><Min>0</Min><Max>10</Max>") + "</Group>";
+// clang-format on
 
 /// What a row does: read (ToString), write (FromString), or ask a property.
 enum class EOp {
-    Read, Write, Access, Symbolics, Entries, Min, Max, Inc, Execute, IsDone, IsFeature,
-    DetachedRead, DetachedAccess,  ///< after Detach
-    ChunkRead                      ///< after connecting a chunk port holding 9
+    Read,
+    Write,
+    Access,
+    Symbolics,
+    Entries,
+    Min,
+    Max,
+    Inc,
+    Execute,
+    IsDone,
+    IsFeature,
+    DetachedRead,
+    DetachedAccess,  ///< after Detach
+    ChunkRead        ///< after connecting a chunk port holding 9
 };
 
 struct SBytes {
@@ -345,8 +365,8 @@ struct SKindCase {
     std::vector<SBytes> before;  ///< device memory before the row
     EOp op;
     const char* node;
-    const char* input;     ///< written text, or a node to write first ("Node=value;...")
-    const char* expected;  ///< result text; "!text": an exception whose message holds text
+    const char* input;          ///< written text, or a node to write first ("Node=value;...")
+    const char* expected;       ///< result text; "!text": an exception whose message holds text
     std::vector<SBytes> after;  ///< device memory after the row
 };
 
@@ -370,7 +390,8 @@ std::string RunRow(CEngineNodeMap& map, const SKindCase& c) {
             const std::string item = rest.substr(0, cut);
             rest = cut == std::string::npos ? "" : rest.substr(cut + 1);
             const auto eq = item.find('=');
-            CValuePtr(map.GetNode(item.substr(0, eq).c_str()))->FromString(item.substr(eq + 1).c_str());
+            CValuePtr(map.GetNode(item.substr(0, eq).c_str()))
+                ->FromString(item.substr(eq + 1).c_str());
         }
     }
     INode* node = map.GetNode(c.node);
@@ -426,6 +447,7 @@ std::string RunRow(CEngineNodeMap& map, const SKindCase& c) {
     return "";
 }
 
+// clang-format off
 std::vector<SKindCase> KindCases() {
     return {
         {"integerValueAndUnit", {}, EOp::Read, "Width", nullptr, "64", {}},
@@ -495,6 +517,7 @@ std::vector<SKindCase> KindCases() {
         {"helperIsNoFeature", {}, EOp::IsFeature, "ModeReg", nullptr, "internal", {}},
     };
 }
+// clang-format on
 
 class EngineKinds : public ::testing::TestWithParam<SKindCase> {};
 
@@ -516,7 +539,8 @@ TEST_P(EngineKinds, ValueAndBytes) {
     } else {
         EXPECT_EQ(result, expected);
     }
-    for (const SBytes& b : c.after) EXPECT_EQ(port->Peek(b.address, b.bytes.size()), b.bytes) << b.address;
+    for (const SBytes& b : c.after)
+        EXPECT_EQ(port->Peek(b.address, b.bytes.size()), b.bytes) << b.address;
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, EngineKinds, ::testing::ValuesIn(KindCases()),
