@@ -9,6 +9,7 @@
 
 #include "ArvPluginApi.h"
 #include "FakeGvCamera.h"
+#include "LoopbackOnly.h"
 
 namespace {
 
@@ -103,7 +104,8 @@ bool FindFake(std::string& id, std::string& serial) {
 
 }  // namespace
 
-int main() {
+int main(int, char** argv) {
+    RunOnLoopbackOnly(argv);
     CFakeGvCamera fake;
     std::string why;
     if (!fake.Start(why)) {

@@ -15,6 +15,7 @@
 
 #include "ArvPluginApi.h"
 #include "FakeGvCamera.h"
+#include "LoopbackOnly.h"
 
 namespace {
 
@@ -84,7 +85,8 @@ void AravisReference(double pluginReadMs, double pluginCloseMs) {
 
 }  // namespace
 
-int main() {
+int main(int, char** argv) {
+    RunOnLoopbackOnly(argv);
     std::string error;
     const SArvPluginApi* api = ArvPlugin(error);
     if (!api) {

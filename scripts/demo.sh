@@ -19,6 +19,8 @@ cmake -S "$repo" -B "$build_dir" -DQRV_WERROR=ON "${extra_args[@]}"
 cmake --build "$build_dir" -j2 --target qrvacq QRVAcqGenIcam
 
 qrvacq=$build_dir/bin/qrvacq
+# Simulated cameras only: the demo never looks for real ones on the network.
+export KZR_ARAVIS=off KZR_GENTL=off
 echo
 echo "== qrvacq --sim demo list"
 "$qrvacq" --sim demo list

@@ -11,6 +11,8 @@ packages=(
   clang-format file binutils gcovr
   libaravis-dev libusb-1.0-0-dev aravis-tools
   zlib1g-dev
+  iproute2 util-linux
+  libcpp-httplib-dev chromium python3-websocket
   clang-14 libclang-rt-14-dev
 )
 

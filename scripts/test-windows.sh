@@ -10,26 +10,33 @@ export DEBIAN_FRONTEND=noninteractive
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${QRV_WIN_BUILD_DIR:-$repo/build-win}
 
-# The -posix compilers: the win32 thread model has no std::thread.
-packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64)
-missing=()
-for pkg in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
-done
-if ((${#missing[@]})); then
-  if [[ $(id -u) -ne 0 ]]; then
-    echo "test-windows: missing packages: ${missing[*]}; run this script as root" >&2
-    exit 1
+# Two steps: the build (outside, it may install packages), then the tests, which
+# this script runs again for inside a private network namespace with only
+# loopback up (tests/netns-run), so that nothing they start reaches another machine.
+if [[ -z "${QRV_WIN_TESTS_ONLY:-}" ]]; then
+  # The -posix compilers: the win32 thread model has no std::thread.
+  packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64)
+  missing=()
+  for pkg in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
+  done
+  if ((${#missing[@]})); then
+    if [[ $(id -u) -ne 0 ]]; then
+      echo "test-windows: missing packages: ${missing[*]}; run this script as root" >&2
+      exit 1
+    fi
+    apt_opts=(-o DPkg::Lock::Timeout=600)
+    apt-get "${apt_opts[@]}" update
+    apt-get "${apt_opts[@]}" install -y --no-install-recommends "${missing[@]}"
   fi
-  apt_opts=(-o DPkg::Lock::Timeout=600)
-  apt-get "${apt_opts[@]}" update
-  apt-get "${apt_opts[@]}" install -y --no-install-recommends "${missing[@]}"
-fi
 
-cmake -S "$repo" -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw64.cmake" \
-  -DQRV_WERROR=ON
-cmake --build "$build_dir" -j2
+  cmake -S "$repo" -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw64.cmake" \
+    -DQRV_WERROR=ON
+  cmake --build "$build_dir" -j2
+
+  QRV_WIN_TESTS_ONLY=1 exec "$repo/tests/netns-run" bash "${BASH_SOURCE[0]}"
+fi
 
 # One wineserver in a private prefix for the whole run: without a persistent
 # server every test program starts its own and CTest waits ~3 s for it to end.

@@ -10,6 +10,9 @@
 #include <sstream>
 
 #include "Commands.h"
+#if defined(QRVACQ_WITH_VIEW)
+#include "LiveView.h"
+#endif
 #include "KZRSim.h"
 #include "PluginApi.h"
 #include "Shell.h"
@@ -34,6 +37,9 @@ struct Options {
     int readCount = -1;
     std::string writeHex;
     GrabOptions grab;
+#if defined(QRVACQ_WITH_VIEW)
+    ViewOptions view;
+#endif
     std::string script;
 };
 
@@ -157,6 +163,16 @@ int main(int argc, char** argv) {
     grab->add_flag("--json", options.grab.json,
                    "one JSON object per frame and one for the summary, one per line");
 
+#if defined(QRVACQ_WITH_VIEW)
+    CLI::App* view = app.add_subcommand("view", "live view in the browser, with statistics and features");
+    view->add_option("serial", options.serial, "camera serial number")->required();
+    view->add_option("--port", options.view.port, "TCP port to serve on (0: any free port)")
+        ->check(CLI::Range(0, 65535));
+    view->add_option("--bind", options.view.bind,
+                     "address to serve on (default 127.0.0.1; any other lets others reach the camera)");
+    view->add_option("--timeout", options.view.timeoutMs, "time-out per frame in ms");
+#endif
+
     CLI::App* shell = app.add_subcommand("shell", "run entry-point calls line by line");
     shell->add_option("file", options.script, "script file (default: standard input)");
 
@@ -227,6 +243,9 @@ int main(int argc, char** argv) {
         return RunReg(api, target, options.registerName, options.readCount, options.writeHex);
     }
     if (grab->parsed()) return RunGrab(api, target, options.grab);
+#if defined(QRVACQ_WITH_VIEW)
+    if (view->parsed()) return RunView(api, target, options.view);
+#endif
     Shell interpreter(api, std::cout, std::cerr);
     return interpreter.Run(scriptFile.is_open() ? static_cast<std::istream&>(scriptFile)
                                                 : std::cin);
