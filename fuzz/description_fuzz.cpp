@@ -7,7 +7,7 @@
 #include <string>
 
 #include "EngineNodeMap.h"
-#include "XmlReader.h"
+#include "engine/XmlReader.h"
 
 namespace {
 
@@ -25,10 +25,12 @@ GenApi::SDescriptionLimits FuzzLimits() {
 
 std::size_t CheckTree(const GenApi::engine::SXmlElement& element, unsigned depth,
                       const GenApi::SDescriptionLimits& limits) {
-    if (depth > limits.maxDepth || element.name.empty() || element.line == 0 || element.column == 0) std::abort();
+    if (depth > limits.maxDepth || element.name.empty() || element.line == 0 || element.column == 0)
+        std::abort();
     if (element.text.size() > limits.maxTextBytes) std::abort();
     for (const auto& attribute : element.attributes) {
-        if (attribute.first.empty() || attribute.second.size() > limits.maxAttributeBytes) std::abort();
+        if (attribute.first.empty() || attribute.second.size() > limits.maxAttributeBytes)
+            std::abort();
     }
     std::size_t count = 1;
     for (const auto& child : element.children) count += CheckTree(child, depth + 1, limits);
@@ -49,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         const GenApi::engine::SXmlElement root = GenApi::engine::ParseXml(xml, limits);
         if (CheckTree(root, 1, limits) > limits.maxNodes) std::abort();
     } catch (const GenICam::GenericException& e) {
-        if (std::string(e.GetDescription()).rfind("xml line ", 0) != 0) std::abort();  // unpositioned
+        if (std::string(e.GetDescription()).rfind("xml line ", 0) != 0)
+            std::abort();  // unpositioned
     }
     return 0;
 }

@@ -63,7 +63,8 @@ public:
         return static_cast<uint16_t>(m_data[offset] | (m_data[offset + 1] << 8));
     }
     uint32_t U32(std::size_t offset) const {
-        return static_cast<uint32_t>(m_data[offset]) | (static_cast<uint32_t>(m_data[offset + 1]) << 8) |
+        return static_cast<uint32_t>(m_data[offset]) |
+               (static_cast<uint32_t>(m_data[offset + 1]) << 8) |
                (static_cast<uint32_t>(m_data[offset + 2]) << 16) |
                (static_cast<uint32_t>(m_data[offset + 3]) << 24);
     }
@@ -96,13 +97,16 @@ struct SCentralDirectory {
 bool EndsWithXml(std::string_view name) {
     if (name.size() < 4) return false;
     const std::string_view ext = name.substr(name.size() - 4);
-    return ext[0] == '.' && (ext[1] | 0x20) == 'x' && (ext[2] | 0x20) == 'm' && (ext[3] | 0x20) == 'l';
+    return ext[0] == '.' && (ext[1] | 0x20) == 'x' && (ext[2] | 0x20) == 'm' &&
+           (ext[3] | 0x20) == 'l';
 }
 
 SCentralDirectory FindCentralDirectory(const CBytes& zip) {
-    if (zip.Size() < kEndOfCentralDirSize) ZipError("too short for an end of central directory record");
+    if (zip.Size() < kEndOfCentralDirSize)
+        ZipError("too short for an end of central directory record");
     // The record sits at the end, followed only by its comment (at most 65535 bytes).
-    const std::size_t lowest = zip.Size() > kEndOfCentralDirSize + 0xFFFF ? zip.Size() - kEndOfCentralDirSize - 0xFFFF : 0;
+    const std::size_t lowest =
+        zip.Size() > kEndOfCentralDirSize + 0xFFFF ? zip.Size() - kEndOfCentralDirSize - 0xFFFF : 0;
     std::size_t eocd = zip.Size() - kEndOfCentralDirSize;
     for (;; --eocd) {
         if (zip.U32(eocd) == kEndOfCentralDirSignature &&
@@ -123,13 +127,15 @@ SCentralDirectory FindCentralDirectory(const CBytes& zip) {
     if (entries == 0xFFFF || cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF) {
         ZipError("ZIP64 archives are not supported");
     }
-    if (disk != 0 || cdDisk != 0 || entriesHere != entries) ZipError("multi-part archives are not supported");
+    if (disk != 0 || cdDisk != 0 || entriesHere != entries)
+        ZipError("multi-part archives are not supported");
     if (entries == 0) ZipError("the archive is empty");
     if (cdOffset > eocd || cdSize > eocd - cdOffset) {
-        ZipError("central directory (offset " + std::to_string(cdOffset) + ", " + std::to_string(cdSize) +
-                 " bytes) lies outside the archive");
+        ZipError("central directory (offset " + std::to_string(cdOffset) + ", " +
+                 std::to_string(cdSize) + " bytes) lies outside the archive");
     }
-    if (cdSize / kCentralHeaderSize < entries) ZipError("central directory too small for its entries");
+    if (cdSize / kCentralHeaderSize < entries)
+        ZipError("central directory too small for its entries");
     return {cdOffset, cdSize, entries};
 }
 
@@ -146,7 +152,8 @@ SZipEntry FindXmlEntry(const CBytes& zip, const SCentralDirectory& cd) {
         const std::size_t extraLength = zip.U16(pos + 30);
         const std::size_t commentLength = zip.U16(pos + 32);
         const std::size_t entrySize = kCentralHeaderSize + nameLength + extraLength + commentLength;
-        if (entrySize > end - pos) ZipError("central directory entry " + std::to_string(i) + " overruns the directory");
+        if (entrySize > end - pos)
+            ZipError("central directory entry " + std::to_string(i) + " overruns the directory");
         SZipEntry entry;
         entry.name = zip.Text(pos + kCentralHeaderSize, nameLength);
         entry.flags = zip.U16(pos + 8);
@@ -158,7 +165,8 @@ SZipEntry FindXmlEntry(const CBytes& zip, const SCentralDirectory& cd) {
         pos += entrySize;
         if (!EndsWithXml(entry.name)) continue;
         if (++xmlFiles > 1) {
-            ZipError("more than one XML file (" + std::string(found.name) + ", " + std::string(entry.name) + ")");
+            ZipError("more than one XML file (" + std::string(found.name) + ", " +
+                     std::string(entry.name) + ")");
         }
         found = entry;
     }
@@ -183,9 +191,11 @@ std::size_t LocateData(const CBytes& zip, const SCentralDirectory& cd, const SZi
     const std::size_t local = entry.localHeaderOffset;
     // Entries precede the central directory.
     if (local > cd.offset || cd.offset - local < kLocalHeaderSize) {
-        ZipError("local header of " + name + " (offset " + std::to_string(local) + ") lies outside the archive");
+        ZipError("local header of " + name + " (offset " + std::to_string(local) +
+                 ") lies outside the archive");
     }
-    if (zip.U32(local) != kLocalHeaderSignature) ZipError("local header of " + name + " is damaged");
+    if (zip.U32(local) != kLocalHeaderSignature)
+        ZipError("local header of " + name + " is damaged");
     const uint16_t flags = zip.U16(local + 6);
     const uint16_t method = zip.U16(local + 8);
     const std::size_t nameLength = zip.U16(local + 26);
@@ -195,7 +205,8 @@ std::size_t LocateData(const CBytes& zip, const SCentralDirectory& cd, const SZi
     }
     const std::size_t dataStart = local + kLocalHeaderSize + nameLength + extraLength;
     if (dataStart > cd.offset || entry.compressedSize > cd.offset - dataStart) {
-        ZipError("data of " + name + " (" + std::to_string(entry.compressedSize) + " bytes) overruns the archive");
+        ZipError("data of " + name + " (" + std::to_string(entry.compressedSize) +
+                 " bytes) overruns the archive");
     }
     if (zip.Text(local + kLocalHeaderSize, nameLength) != entry.name) {
         ZipError("local header of " + name + " names another file");
@@ -208,10 +219,12 @@ std::size_t LocateData(const CBytes& zip, const SCentralDirectory& cd, const SZi
     return dataStart;
 }
 
-std::string Inflate(const unsigned char* data, std::size_t size, const SZipEntry& entry, std::size_t cap) {
+std::string Inflate(const unsigned char* data, std::size_t size, const SZipEntry& entry,
+                    std::size_t cap) {
     const std::string name(entry.name);
     z_stream stream{};
-    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) ZipError("zlib could not start inflating " + name);
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+        ZipError("zlib could not start inflating " + name);
     struct SEnd {
         z_stream* s;
         ~SEnd() { inflateEnd(s); }
@@ -219,26 +232,33 @@ std::string Inflate(const unsigned char* data, std::size_t size, const SZipEntry
 
     // Sized for what the entry claims, within what deflate can produce from its
     // data and the cap; grown (up to the cap plus one byte) only if it lied.
-    std::string out(std::min<std::size_t>({entry.uncompressedSize, size * kMaxDeflateRatio + 64, cap}) + 1, '\0');
+    std::string out(
+        std::min<std::size_t>({entry.uncompressedSize, size * kMaxDeflateRatio + 64, cap}) + 1,
+        '\0');
     stream.next_in = const_cast<Bytef*>(data);  // zlib's API is not const-correct
     stream.avail_in = static_cast<uInt>(size);
     std::size_t written = 0;
     for (;;) {
         if (written == out.size()) {
-            if (written > cap) ZipError(name + " inflates to more than maxXmlBytes (" + std::to_string(cap) + ")");
+            if (written > cap)
+                ZipError(name + " inflates to more than maxXmlBytes (" + std::to_string(cap) + ")");
             out.resize(std::min(cap + 1, written + std::max<std::size_t>(written, 1 << 16)));
         }
         stream.next_out = reinterpret_cast<Bytef*>(&out[written]);
-        stream.avail_out = static_cast<uInt>(out.size() - written);
+        const uInt room = static_cast<uInt>(std::min<std::size_t>(out.size() - written, 0xFFFFFFFFu));
+        stream.avail_out = room;
         const int rc = inflate(&stream, Z_NO_FLUSH);
-        written = out.size() - stream.avail_out;
+        written += room - stream.avail_out;
         if (rc == Z_STREAM_END) break;
         if (rc == Z_OK) continue;
-        if (rc == Z_BUF_ERROR && stream.avail_out != 0) ZipError("deflate data of " + name + " is truncated");
+        if (rc == Z_BUF_ERROR && stream.avail_out != 0)
+            ZipError("deflate data of " + name + " is truncated");
         if (rc == Z_BUF_ERROR) continue;  // output full: grown above, or refused at the cap
-        ZipError("deflate data of " + name + " is corrupt" + (stream.msg ? std::string(": ") + stream.msg : ""));
+        ZipError("deflate data of " + name + " is corrupt" +
+                 (stream.msg ? std::string(": ") + stream.msg : ""));
     }
-    if (written > cap) ZipError(name + " inflates to more than maxXmlBytes (" + std::to_string(cap) + ")");
+    if (written > cap)
+        ZipError(name + " inflates to more than maxXmlBytes (" + std::to_string(cap) + ")");
     out.resize(written);
     return out;
 }
@@ -248,13 +268,14 @@ std::string Unzip(const CBytes& zip, const SDescriptionLimits& limits) {
     const SZipEntry entry = FindXmlEntry(zip, cd);
     const std::string name(entry.name);
     if (entry.uncompressedSize > limits.maxXmlBytes) {
-        ZipError(name + " claims " + std::to_string(entry.uncompressedSize) + " bytes, more than maxXmlBytes (" +
-                 std::to_string(limits.maxXmlBytes) + ")");
+        ZipError(name + " claims " + std::to_string(entry.uncompressedSize) +
+                 " bytes, more than maxXmlBytes (" + std::to_string(limits.maxXmlBytes) + ")");
     }
     const std::size_t dataStart = LocateData(zip, cd, entry);
     std::string xml;
     if (entry.method == kMethodStored) {
-        if (entry.compressedSize != entry.uncompressedSize) ZipError("stored entry " + name + " has two sizes");
+        if (entry.compressedSize != entry.uncompressedSize)
+            ZipError("stored entry " + name + " has two sizes");
         xml.assign(zip.Text(dataStart, entry.compressedSize));
     } else {
         xml = Inflate(zip.At(dataStart), entry.compressedSize, entry, limits.maxXmlBytes);
@@ -276,14 +297,16 @@ std::string Unzip(const CBytes& zip, const SDescriptionLimits& limits) {
 
 }  // namespace
 
-std::string UnpackDescription(const void* data, std::size_t size, const SDescriptionLimits& limits) {
+std::string UnpackDescription(const void* data, std::size_t size,
+                              const SDescriptionLimits& limits) {
     if (!data && size > 0) GENICAM_THROW(InvalidArgumentException, "description: null data");
     const auto* bytes = static_cast<const unsigned char*>(data);
     const bool zipped = size >= 4 && std::memcmp(bytes, "PK\3\4", 4) == 0;
     if (!zipped) {
         if (size > limits.maxXmlBytes) {
             GENICAM_THROW(RuntimeException, ("description of " + std::to_string(size) +
-                                             " bytes exceeds maxXmlBytes (" + std::to_string(limits.maxXmlBytes) + ")")
+                                             " bytes exceeds maxXmlBytes (" +
+                                             std::to_string(limits.maxXmlBytes) + ")")
                                                 .c_str());
         }
         return std::string(reinterpret_cast<const char*>(bytes), size);
@@ -314,7 +337,9 @@ std::string ReadDescriptionFile(const std::string& path, const SDescriptionLimit
     std::ifstream in(fsPath, std::ios::binary);
     if (!in) FileError(path, "cannot be opened");
     const uintmax_t fileSize = std::filesystem::file_size(fsPath, ec);
-    if (!ec && fileSize > cap) FileError(path, std::to_string(fileSize) + " bytes, more than the cap (" + std::to_string(cap) + ")");
+    if (!ec && fileSize > cap)
+        FileError(path, std::to_string(fileSize) + " bytes, more than the cap (" +
+                            std::to_string(cap) + ")");
     content.resize(static_cast<std::size_t>(ec ? 0 : fileSize) + 1);
     std::size_t got = 0;
     for (;;) {
@@ -341,7 +366,8 @@ std::string ReadDescriptionFile(const std::string& path, const SDescriptionLimit
     if (::fstat(fd, &info) != 0) FileError(path, std::strerror(errno));
     if (!S_ISREG(info.st_mode)) FileError(path, "not a regular file");
     if (static_cast<uintmax_t>(info.st_size) > cap) {
-        FileError(path, std::to_string(info.st_size) + " bytes, more than the cap (" + std::to_string(cap) + ")");
+        FileError(path, std::to_string(info.st_size) + " bytes, more than the cap (" +
+                            std::to_string(cap) + ")");
     }
     // The size is a hint only (the file may change while it is read); never past cap + 1.
     content.resize(static_cast<std::size_t>(info.st_size) + 1);
@@ -359,7 +385,8 @@ std::string ReadDescriptionFile(const std::string& path, const SDescriptionLimit
     }
     content.resize(got);
 #endif
-    if (content.size() > cap) FileError(path, "more than the cap (" + std::to_string(cap) + " bytes)");
+    if (content.size() > cap)
+        FileError(path, "more than the cap (" + std::to_string(cap) + " bytes)");
     try {
         return UnpackDescription(content.data(), content.size(), limits);
     } catch (const GenICam::GenericException& e) {

@@ -707,6 +707,9 @@ class CFloatRegNode final : public CFloatBase, public IRegister {
 public:
     using CFloatBase::CFloatBase;
     QRV_ENGINE_REGISTER_METHODS
+    /// What the register's width holds: the float range for 4 bytes.
+    Num Min() override;
+    Num Max() override;
     bool CacheValid() override { return m_reg.CacheValid(); }
     void CollectDeps(SEdges& out) const override { m_reg.CollectDeps(out); }
     SRegister* Reg() override { return &m_reg; }

@@ -1,6 +1,7 @@
 #include "NodeBuilder.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -30,7 +31,7 @@ enum class ETag : uint8_t {
 };
 
 ETag TagOf(std::string_view name) {
-    static const std::unordered_map<std::string_view, ETag> tags = {
+    static const std::pair<std::string_view, ETag> kTags[] = {
         {"ToolTip", ETag::ToolTip}, {"Description", ETag::Description},
         {"DisplayName", ETag::DisplayName}, {"Visibility", ETag::Visibility},
         {"ImposedAccessMode", ETag::ImposedAccessMode}, {"pIsImplemented", ETag::pIsImplemented},
@@ -60,8 +61,25 @@ ETag TagOf(std::string_view name) {
         {"ChunkID", ETag::ChunkID}, {"CacheChunkData", ETag::CacheChunkData},
         {"StructEntry", ETag::StructEntry},
     };
-    const auto it = tags.find(name);
-    return it == tags.end() ? ETag::Unknown : it->second;
+    // Every child element of every node passes here: a direct-mapped table on the
+    // first two characters and the length, one string compare per hit.
+    struct STable {
+        std::array<std::vector<std::pair<std::string_view, ETag>>, 512> buckets;
+        static std::size_t Key(std::string_view n) {
+            const unsigned c0 = static_cast<unsigned char>(n[0]);
+            const unsigned c1 = n.size() > 1 ? static_cast<unsigned char>(n[1]) : 0;
+            return (c0 * 31 + c1 * 7 + n.size()) & 511;
+        }
+        STable() {
+            for (const auto& tag : kTags) buckets[Key(tag.first)].push_back(tag);
+        }
+    };
+    static const STable table;
+    if (name.empty()) return ETag::Unknown;
+    for (const auto& [text, tag] : table.buckets[STable::Key(name)]) {
+        if (text == name) return tag;
+    }
+    return ETag::Unknown;
 }
 
 enum class EKind : uint8_t {

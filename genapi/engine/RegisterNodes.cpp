@@ -2,6 +2,7 @@
 // StringReg) over their slots, and Port nodes.
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <string>
 
 #include "EngineNodes.h"
@@ -327,6 +328,16 @@ void CFloatRegNode::Store(Num value, bool) {
     uint8_t bytes[8];
     EncodeRaw(raw, bytes, length, m_reg.bigEndian);
     m_reg.Write(*this, bytes, length);
+}
+
+Num CFloatRegNode::Min() {
+    return Num::Float(-Max().f);
+}
+
+Num CFloatRegNode::Max() {
+    const bool single = !m_reg.pLength && m_reg.length == 4;
+    return Num::Float(single ? static_cast<double>(std::numeric_limits<float>::max())
+                             : std::numeric_limits<double>::max());
 }
 
 // ---------------------------------------------------------------------------

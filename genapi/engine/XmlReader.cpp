@@ -100,7 +100,8 @@ struct SOpenElement {
 
 class CXmlParser {
 public:
-    CXmlParser(std::string_view text, const SDescriptionLimits& limits) : m_text(text), m_limits(limits) {}
+    CXmlParser(std::string_view text, const SDescriptionLimits& limits)
+        : m_text(text), m_limits(limits) {}
 
     SXmlElement Parse();
 
@@ -108,13 +109,16 @@ private:
     [[noreturn]] void Fail(std::size_t pos, const std::string& reason) const;
     void Where(std::size_t pos, unsigned& line, unsigned& column);
 
-    bool StartsWith(std::string_view what) const { return m_text.compare(m_pos, what.size(), what) == 0; }
+    bool StartsWith(std::string_view what) const {
+        return m_text.compare(m_pos, what.size(), what) == 0;
+    }
     bool AtEnd() const { return m_pos >= m_text.size(); }
     void SkipSpaces() {
         while (m_pos < m_text.size() && IsSpace(m_text[m_pos])) ++m_pos;
     }
     /// Position just past terminator, searched from m_pos; fails naming what was left open.
-    std::size_t Find(std::string_view terminator, std::size_t openedAt, const char* construct) const;
+    std::size_t Find(std::string_view terminator, std::size_t openedAt,
+                     const char* construct) const;
 
     void CheckEncoding() const;
     void SkipXmlDeclaration();
@@ -125,7 +129,8 @@ private:
     /// Decodes raw (which starts at rawPos in the document) into out: references,
     /// line ends and, for attribute values, whitespace normalised to spaces.
     void Decode(std::string_view raw, std::size_t rawPos, bool attribute, std::string& out) const;
-    void ReadReference(std::string_view raw, std::size_t& i, std::size_t rawPos, std::string& out) const;
+    void ReadReference(std::string_view raw, std::size_t& i, std::size_t rawPos,
+                       std::string& out) const;
 
     void ReadStartTag(std::vector<SOpenElement>& stack, bool& done);
     void ReadEndTag(std::vector<SOpenElement>& stack, bool& done);
@@ -177,7 +182,8 @@ void CXmlParser::Where(std::size_t pos, unsigned& line, unsigned& column) {
     column = static_cast<unsigned>(pos - m_lineStart + 1);
 }
 
-std::size_t CXmlParser::Find(std::string_view terminator, std::size_t openedAt, const char* construct) const {
+std::size_t CXmlParser::Find(std::string_view terminator, std::size_t openedAt,
+                             const char* construct) const {
     const std::size_t at = m_text.find(terminator, m_pos);
     if (at == std::string_view::npos) Fail(openedAt, std::string("unterminated ") + construct);
     return at + terminator.size();
@@ -201,7 +207,8 @@ void CXmlParser::CheckEncoding() const {
         const unsigned char c = *p;
         if (c < 0x80) {
             if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-                Fail(static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(m_text.data())),
+                Fail(static_cast<std::size_t>(
+                         p - reinterpret_cast<const unsigned char*>(m_text.data())),
                      "control character " + std::to_string(c) + " is not allowed in XML");
             }
             ++p;
@@ -209,8 +216,9 @@ void CXmlParser::CheckEncoding() const {
         }
         const std::size_t length = Utf8SequenceLength(p, end);
         if (length == 0) {
-            Fail(static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(m_text.data())),
-                 "malformed UTF-8");
+            Fail(
+                static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(m_text.data())),
+                "malformed UTF-8");
         }
         p += length;
     }
@@ -226,12 +234,15 @@ void CXmlParser::SkipXmlDeclaration() {
         while (i < declaration.size() && (IsSpace(declaration[i]) || declaration[i] == '=')) ++i;
         if (i < declaration.size() && (declaration[i] == '"' || declaration[i] == '\'')) {
             const std::size_t close = declaration.find(declaration[i], i + 1);
-            std::string name(declaration.substr(i + 1, close == std::string_view::npos ? 0 : close - i - 1));
-            std::transform(name.begin(), name.end(), name.begin(),
-                           [](char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c); });
+            std::string name(
+                declaration.substr(i + 1, close == std::string_view::npos ? 0 : close - i - 1));
+            std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+                return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+            });
             if (name.find("UTF-16") == 0 || name.find("UTF16") == 0 || name.find("UCS") == 0 ||
                 name.find("UTF-32") == 0) {
-                Fail(start + i + 1, "encoding " + name + " is not supported; descriptions are read as UTF-8");
+                Fail(start + i + 1,
+                     "encoding " + name + " is not supported; descriptions are read as UTF-8");
             }
         }
     }
@@ -243,7 +254,8 @@ void CXmlParser::SkipProcessingInstruction() {
     m_pos += 2;
     const std::size_t nameAt = m_pos;
     const std::string_view target = ReadName("processing instruction target");
-    if (target.size() == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' && (target[2] | 0x20) == 'l') {
+    if (target.size() == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' &&
+        (target[2] | 0x20) == 'l') {
         Fail(nameAt, "XML declaration allowed only at the start of the document");
     }
     m_pos = Find("?>", start, "processing instruction");
@@ -296,11 +308,13 @@ std::string_view CXmlParser::ReadName(const char* what) {
     }
     while (m_pos < m_text.size() && IsNameChar(static_cast<unsigned char>(m_text[m_pos]))) ++m_pos;
     const std::string_view name = m_text.substr(start, m_pos - start);
-    if (LocalName(name).empty() || name.front() == ':') Fail(start, std::string("malformed ") + what);
+    if (LocalName(name).empty() || name.front() == ':')
+        Fail(start, std::string("malformed ") + what);
     return name;
 }
 
-void CXmlParser::ReadReference(std::string_view raw, std::size_t& i, std::size_t rawPos, std::string& out) const {
+void CXmlParser::ReadReference(std::string_view raw, std::size_t& i, std::size_t rawPos,
+                               std::string& out) const {
     // raw[i] == '&'
     const std::size_t at = rawPos + i;
     // The longest valid reference ("&#x0010FFFF;" and the like) fits in 16 bytes.
@@ -325,7 +339,8 @@ void CXmlParser::ReadReference(std::string_view raw, std::size_t& i, std::size_t
                 Fail(at, "bad digit in character reference &" + std::string(body) + ";");
             }
             cp = cp * (hex ? 16 : 10) + digit;
-            if (cp > 0x10FFFF) Fail(at, "character reference &" + std::string(body) + "; is beyond U+10FFFF");
+            if (cp > 0x10FFFF)
+                Fail(at, "character reference &" + std::string(body) + "; is beyond U+10FFFF");
         }
         if (cp == 0) Fail(at, "character reference to U+0000");
         if (cp >= 0xD800 && cp <= 0xDFFF) Fail(at, "character reference to a surrogate");
@@ -347,7 +362,8 @@ void CXmlParser::ReadReference(std::string_view raw, std::size_t& i, std::size_t
     }
 }
 
-void CXmlParser::Decode(std::string_view raw, std::size_t rawPos, bool attribute, std::string& out) const {
+void CXmlParser::Decode(std::string_view raw, std::size_t rawPos, bool attribute,
+                        std::string& out) const {
     std::size_t i = 0;
     while (i < raw.size()) {
         std::size_t j = i;
@@ -392,7 +408,8 @@ void CXmlParser::AppendText(SXmlElement& element, std::size_t from, std::size_t 
         Decode(span, from, false, element.text);
     }
     if (element.text.size() > m_limits.maxTextBytes) {
-        Fail(from, "element text exceeds maxTextBytes (" + std::to_string(m_limits.maxTextBytes) + ")");
+        Fail(from,
+             "element text exceeds maxTextBytes (" + std::to_string(m_limits.maxTextBytes) + ")");
     }
 }
 
@@ -403,7 +420,8 @@ void CXmlParser::ReadStartTag(std::vector<SOpenElement>& stack, bool& done) {
         Fail(start, "more than maxNodes (" + std::to_string(m_limits.maxNodes) + ") elements");
     }
     if (stack.size() >= m_limits.maxDepth) {
-        Fail(start, "elements nested deeper than maxDepth (" + std::to_string(m_limits.maxDepth) + ")");
+        Fail(start,
+             "elements nested deeper than maxDepth (" + std::to_string(m_limits.maxDepth) + ")");
     }
     ++m_pos;
     SOpenElement open;
@@ -418,14 +436,16 @@ void CXmlParser::ReadStartTag(std::vector<SOpenElement>& stack, bool& done) {
     for (;;) {
         const std::size_t beforeSpace = m_pos;
         SkipSpaces();
-        if (AtEnd()) Fail(start, "unterminated start tag <" + std::string(open.qualifiedName) + ">");
+        if (AtEnd())
+            Fail(start, "unterminated start tag <" + std::string(open.qualifiedName) + ">");
         const char c = m_text[m_pos];
         if (c == '>' || c == '/') break;
         if (m_pos == beforeSpace) Fail(m_pos, "expected whitespace before an attribute");
         const std::size_t nameAt = m_pos;
         const std::string_view name = ReadName("attribute name");
         SkipSpaces();
-        if (AtEnd() || m_text[m_pos] != '=') Fail(m_pos, "expected '=' after attribute " + std::string(name));
+        if (AtEnd() || m_text[m_pos] != '=')
+            Fail(m_pos, "expected '=' after attribute " + std::string(name));
         ++m_pos;
         SkipSpaces();
         if (AtEnd() || (m_text[m_pos] != '"' && m_text[m_pos] != '\'')) {
@@ -458,7 +478,8 @@ void CXmlParser::ReadStartTag(std::vector<SOpenElement>& stack, bool& done) {
         open.element.attributes.emplace_back(std::string(LocalName(name)), std::move(value));
     }
     if (m_text[m_pos] == '/') {
-        if (m_pos + 1 >= m_text.size() || m_text[m_pos + 1] != '>') Fail(m_pos, "expected '>' after '/'");
+        if (m_pos + 1 >= m_text.size() || m_text[m_pos + 1] != '>')
+            Fail(m_pos, "expected '>' after '/'");
         m_pos += 2;
         stack.push_back(std::move(open));
         CloseElement(stack, done);
@@ -484,13 +505,15 @@ void CXmlParser::ReadEndTag(std::vector<SOpenElement>& stack, bool& done) {
     m_pos += 2;
     const std::string_view name = ReadName("element name in end tag");
     SkipSpaces();
-    if (AtEnd() || m_text[m_pos] != '>') Fail(start, "unterminated end tag </" + std::string(name) + ">");
+    if (AtEnd() || m_text[m_pos] != '>')
+        Fail(start, "unterminated end tag </" + std::string(name) + ">");
     ++m_pos;
     if (stack.empty()) Fail(start, "end tag </" + std::string(name) + "> without a start tag");
     const SOpenElement& open = stack.back();
     if (name != open.qualifiedName) {
-        Fail(start, "end tag </" + std::string(name) + "> does not match <" + std::string(open.qualifiedName) +
-                        "> of line " + std::to_string(open.element.line));
+        Fail(start, "end tag </" + std::string(name) + "> does not match <" +
+                        std::string(open.qualifiedName) + "> of line " +
+                        std::to_string(open.element.line));
     }
     CloseElement(stack, done);
 }
@@ -542,7 +565,8 @@ SXmlElement CXmlParser::Parse() {
             AppendText(stack.back().element, start + 9, end - 3, true);
             m_pos = end;
         } else if (StartsWith("<!DOCTYPE")) {
-            if (doctype || done || m_elements > 0) Fail(m_pos, "DOCTYPE allowed only once, before the root element");
+            if (doctype || done || m_elements > 0)
+                Fail(m_pos, "DOCTYPE allowed only once, before the root element");
             doctype = true;
             SkipDoctype();
         } else {
@@ -561,15 +585,17 @@ SXmlElement CXmlParser::Parse() {
 /// "UTF-16" or "UTF-32" when the first bytes are a byte order mark or a '<' of
 /// that form; null for anything else.
 const char* WideEncoding(std::string_view text) {
-    const auto at = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0x100u; };
+    const auto at = [&](std::size_t i) {
+        return i < text.size() ? static_cast<unsigned char>(text[i]) : 0x100u;
+    };
     if ((at(0) == 0 && at(1) == 0 && at(2) == 0xFE && at(3) == 0xFF) ||
         (at(0) == 0xFF && at(1) == 0xFE && at(2) == 0 && at(3) == 0) ||
         (at(0) == 0 && at(1) == 0 && at(2) == 0 && at(3) == '<') ||
         (at(0) == '<' && at(1) == 0 && at(2) == 0 && at(3) == 0)) {
         return "UTF-32";
     }
-    if ((at(0) == 0xFE && at(1) == 0xFF) || (at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0 && at(1) == '<') ||
-        (at(0) == '<' && at(1) == 0)) {
+    if ((at(0) == 0xFE && at(1) == 0xFF) || (at(0) == 0xFF && at(1) == 0xFE) ||
+        (at(0) == 0 && at(1) == '<') || (at(0) == '<' && at(1) == 0)) {
         return "UTF-16";
     }
     return nullptr;
@@ -579,8 +605,8 @@ const char* WideEncoding(std::string_view text) {
 
 SXmlElement ParseXml(std::string_view text, const SDescriptionLimits& limits) {
     if (const char* encoding = WideEncoding(text)) {
-        const std::string message =
-            std::string("xml line 1, column 1: ") + encoding + " is not supported; descriptions are read as UTF-8";
+        const std::string message = std::string("xml line 1, column 1: ") + encoding +
+                                    " is not supported; descriptions are read as UTF-8";
         GENICAM_THROW(RuntimeException, message.c_str());
     }
     if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.remove_prefix(3);

@@ -476,6 +476,7 @@ std::vector<SKindCase> KindCases() {
         {"structEntriesShareTheirRegister", {{0x28, {0x01, 0xF0, 0, 0}}}, EOp::Read, "FieldB", "FlagA=1;FieldB=5;FlagA=0", "5",
          {{0x28, {0x00, 0x05, 0, 0}}}},
         {"floatRegBigEndian", {{0x30, {0x3F, 0xC0, 0, 0}}}, EOp::Read, "BeFloat", nullptr, "1.5", {}},
+        {"floatRegRangeOfItsWidth", {}, EOp::Max, "BeFloat", nullptr, "340282346638528859811704183484516925440.000000", {}},
         {"floatRegWrite", {}, EOp::Write, "BeFloat", "-2", "", {{0x30, {0xC0, 0x00, 0, 0}}}},
         {"stringRegStopsAtNul", {{0x40, {'a', 'b', 'c', 0, 'x'}}}, EOp::Read, "Label", nullptr, "abc", {}},
         {"stringRegWritePads", {{0x40, {'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'}}}, EOp::Write, "Label", "hello", "",
