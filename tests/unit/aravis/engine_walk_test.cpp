@@ -423,14 +423,6 @@ const std::vector<SRule>& Rules() {
                     !ChildText(d.element, "pInc") && slash != std::string::npos &&
                     d.arv.range.compare(0, slash, d.ours.range) == 0;
          }},
-        {"float32-register-range",
-         "The standard gives a FloatReg no range of its own: ours reports the double range "
-         "for every length, Aravis narrows a 4-byte register to the float range.",
-         [](const SDifference& d) {
-             const char* length = ChildText(d.element, "Length");
-             return d.aspect == "range" && IsElement(d, "FloatReg") && length &&
-                    std::strtol(length, nullptr, 0) == 4;
-         }},
     };
     return rules;
 }
