@@ -138,7 +138,7 @@ int CAravisCamera::startGrabbing(int bufferCount, int maxFrames) {
     const bool gige = ARV_IS_GV_DEVICE(arv_camera_get_device(m_camera.get()));
     GObjectPtr<ArvCamera> camera(static_cast<ArvCamera*>(g_object_ref(m_camera.get())));
     m_session =
-        std::make_shared<CStreamSession>(std::move(camera), std::move(stream), gige, maxFrames);
+        std::make_shared<CStreamSession>(std::move(camera), std::move(stream), gige, maxFrames, m_lost);
     return 0;
 }
 

@@ -11,7 +11,9 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -109,8 +111,44 @@ bool ProbeGigE(const sockaddr_in& target, int timeoutMs) {
     return answered;
 }
 
-std::mutex g_retiredMutex;
-std::vector<std::thread> g_retired;
+/// Threads that drop a lost camera's last references. Never destroyed itself: a
+/// thread may be handed over while the library is being unloaded.
+struct SRetired {
+    std::mutex mutex;
+    std::vector<std::thread> threads;
+    bool closing = false;  // unloading: whatever is left is dropped in place
+};
+
+SRetired& Retired() {
+    static SRetired* retired = new SRetired();
+    return *retired;
+}
+
+/// At unload or exit, after the last UnInit: a lost camera closed since then
+/// still has its thread running, and a joinable thread must not be destroyed.
+struct SRetiredJoiner {
+    ~SRetiredJoiner() {
+        std::vector<std::thread> threads;
+        {
+            std::lock_guard<std::mutex> lock(Retired().mutex);
+            Retired().closing = true;
+            threads.swap(Retired().threads);
+        }
+        for (std::thread& thread : threads) thread.join();
+    }
+} g_retiredJoiner;
+
+/// Keeps thread for JoinRetired; false (thread untouched) when unloading.
+bool Retire(std::thread& thread) {
+    std::lock_guard<std::mutex> lock(Retired().mutex);
+    if (Retired().closing) return false;
+    try {
+        Retired().threads.push_back(std::move(thread));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -293,10 +331,26 @@ void CControlChannel::Install() {
 void CControlChannel::JoinRetired() {
     std::vector<std::thread> threads;
     {
-        std::lock_guard<std::mutex> lock(g_retiredMutex);
-        threads.swap(g_retired);
+        std::lock_guard<std::mutex> lock(Retired().mutex);
+        threads.swap(Retired().threads);
     }
     for (std::thread& thread : threads) thread.join();
+}
+
+void CControlChannel::DropLater(GObjectPtr<ArvStream> stream, GObjectPtr<ArvCamera> camera) {
+    auto drop = [s = stream.release(), c = camera.release()] {
+        // The stream's receiving thread ends before the device it reads from goes.
+        if (s) g_object_unref(s);
+        if (c) g_object_unref(c);
+    };
+    std::thread thread;
+    try {
+        thread = std::thread(drop);
+    } catch (const std::system_error&) {
+        drop();  // no thread to be had: the caller waits
+        return;
+    }
+    if (!Retire(thread)) thread.join();
 }
 
 CControlChannel::CControlChannel(ArvDevice* device, std::shared_ptr<std::atomic<bool>> lost,
@@ -333,12 +387,8 @@ CControlChannel::~CControlChannel() {
         m_shared->wake.notify_one();
         worker = std::move(m_shared->worker);
     }
-    if (!m_shared->lost->load()) {
-        worker.join();  // idle or about to be: nothing blocks it
-        return;
-    }
-    std::lock_guard<std::mutex> lock(g_retiredMutex);
-    g_retired.push_back(std::move(worker));
+    // Idle or about to be when the camera answers: nothing blocks it.
+    if (!m_shared->lost->load() || !Retire(worker)) worker.join();
 }
 
 }  // namespace KZRGENICAM::detail

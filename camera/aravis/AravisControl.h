@@ -60,7 +60,12 @@ public:
     static void Install();
     /// Routes one device class (idempotent); before the first device of it is made.
     static void Route(GType deviceType);
-    /// Waits for the workers of channels already destroyed (library shutdown).
+    /// Drops the last references of a lost camera's stream and camera on a thread
+    /// of their own, which JoinRetired waits for: their finalizers wait out Aravis
+    /// (seconds), and the caller (a frame's release) must not.
+    static void DropLater(GObjectPtr<ArvStream> stream, GObjectPtr<ArvCamera> camera);
+    /// Waits for the workers of channels already destroyed and for DropLater
+    /// (library shutdown). What is still running at unload is joined then.
     static void JoinRetired();
 
     struct SShared;

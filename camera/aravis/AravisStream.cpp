@@ -2,18 +2,27 @@
 
 #include <cstring>
 
+#include "AravisControl.h"
 #include "PixelLayout.h"
 
 namespace KZRGENICAM::detail {
 
 CStreamSession::CStreamSession(GObjectPtr<ArvCamera> camera, GObjectPtr<ArvStream> stream,
-                               bool bigEndianChunks, int maxFrames)
+                               bool bigEndianChunks, int maxFrames,
+                               std::shared_ptr<std::atomic<bool>> lost)
     : m_camera(std::move(camera)),
       m_stream(std::move(stream)),
       m_bigEndianChunks(bigEndianChunks),
+      m_lost(std::move(lost)),
       m_left(maxFrames < 0 ? -1 : maxFrames) {}
 
 CStreamSession::~CStreamSession() {
+    // A frame held past close holds the camera's last reference; on a lost camera
+    // dropping it waits out Aravis's resends and heartbeat.
+    if (m_lost && m_lost->load()) {
+        CControlChannel::DropLater(std::move(m_stream), std::move(m_camera));
+        return;
+    }
     // The stream's receiving thread ends with its last reference, before the
     // device it reads from goes.
     m_stream.reset();

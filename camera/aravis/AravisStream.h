@@ -19,9 +19,10 @@ namespace KZRGENICAM::detail {
 /// stopGrabbing (or close) still gives its buffer back to a live stream.
 class CStreamSession {
 public:
-    /// Owns one reference of each; the stream is dropped before the camera.
+    /// Owns one reference of each; the stream is dropped before the camera, on a
+    /// thread of their own once lost is set (see CControlChannel::DropLater).
     CStreamSession(GObjectPtr<ArvCamera> camera, GObjectPtr<ArvStream> stream, bool bigEndianChunks,
-                   int maxFrames);
+                   int maxFrames, std::shared_ptr<std::atomic<bool>> lost);
     ~CStreamSession();
     CStreamSession(const CStreamSession&) = delete;
     CStreamSession& operator=(const CStreamSession&) = delete;
@@ -39,6 +40,7 @@ private:
     GObjectPtr<ArvCamera> m_camera;
     GObjectPtr<ArvStream> m_stream;
     bool m_bigEndianChunks;
+    std::shared_ptr<std::atomic<bool>> m_lost;
     std::atomic<bool> m_stopped{false};
     std::atomic<long long> m_left;  // frames still to deliver; negative: no limit
 };

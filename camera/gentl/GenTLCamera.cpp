@@ -64,7 +64,8 @@ int CGenTLCamera::open(int /*mode*/) {
     DEV_HANDLE handle = nullptr;
     const GC_ERROR rc =
         api.IFOpenDevice(iface, m_info.Record().id.c_str(), DEVICE_ACCESS_CONTROL, &handle);
-    if (rc != GC_ERR_SUCCESS) return rc < 0 ? -rc : 1;
+    // GenTL errors are negative; INT32_MIN has no positive counterpart.
+    if (rc != GC_ERR_SUCCESS) return rc < 0 && rc != INT32_MIN ? -rc : 1;
     if (!handle) {
         Refuse("IFOpenDevice gave no handle");
         return 1;

@@ -1,19 +1,14 @@
 #include "GenTLPortDevice.h"
 
-#include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
-#include <limits>
+
+#include "GenTLDescriptionUrl.h"
 
 namespace KZRGENICAM::detail {
 
 using namespace gentl;
 
 namespace {
-
-constexpr uint64_t kMaxDescription = 64ull << 20;
-constexpr size_t kReadChunk = 64 * 1024;
 
 struct SPortTarget {
     std::shared_ptr<CGenTLDeviceHandle> device;
@@ -138,21 +133,6 @@ bool EndsWithNoCase(const std::string& text, const char* suffix) {
     return text.size() >= n && StartsWithNoCase(text.substr(text.size() - n), suffix);
 }
 
-bool ParseHex(const std::string& text, uint64_t& out) {
-    if (text.empty() || text.size() > 16) return false;
-    out = 0;
-    for (char c : text) {
-        const int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                      : (std::tolower(static_cast<unsigned char>(c)) >= 'a' &&
-                         std::tolower(static_cast<unsigned char>(c)) <= 'f')
-                          ? std::tolower(static_cast<unsigned char>(c)) - 'a' + 10
-                          : -1;
-        if (v < 0) return false;
-        out = out * 16 + static_cast<uint64_t>(v);
-    }
-    return true;
-}
-
 /// The first file of a zip archive, through Aravis's zip reader.
 std::string Unzip(const std::string& data, std::string& why) {
     ArvZip* zip = arv_zip_new(data.data(), data.size());
@@ -178,72 +158,16 @@ std::string Unzip(const std::string& data, std::string& why) {
 
 std::string ReadPortDescription(const CGenTLDeviceHandle& device, PORT_HANDLE port,
                                 std::string& why) {
-    const SGenTLApi& api = device.Api();
-    // The URL list of GenTL 1.1 and later first; GCGetPortURL, which it replaces,
-    // for older producers.
-    std::string url;
-    uint32_t urls = 0;
-    if (api.GCGetNumPortURLs && api.GCGetPortURLInfo &&
-        api.GCGetNumPortURLs(port, &urls) == GC_ERR_SUCCESS && urls > 0)
-        url = GenTLText([&](char* text, size_t* size) {
-            INFO_DATATYPE type;
-            return api.GCGetPortURLInfo(port, 0, URL_INFO_URL, &type, text, size);
-        });
-    if (url.empty())
-        url =
-            GenTLText([&](char* text, size_t* size) { return api.GCGetPortURL(port, text, size); });
+    const std::string url = PortDescriptionUrl(device.Api(), port);
     if (url.empty()) {
         why = "the port names no description";
         return std::string();
     }
-    std::string data;
-    std::string fileName;
-    if (StartsWithNoCase(url, "Local:")) {
-        // Local:name;address;length (hexadecimal), the name maybe with "?SchemaVersion=...".
-        const std::string rest = url.substr(6);
-        const size_t a = rest.find(';');
-        const size_t b = a == std::string::npos ? a : rest.find(';', a + 1);
-        uint64_t address = 0, length = 0;
-        if (b == std::string::npos || !ParseHex(rest.substr(a + 1, b - a - 1), address) ||
-            !ParseHex(rest.substr(b + 1), length) || length == 0 || length > kMaxDescription) {
-            why = "malformed description URL \"" + url + "\"";
-            return std::string();
-        }
-        fileName = rest.substr(0, std::min(a, rest.find('?')));
-        data.resize(length);
-        for (uint64_t done = 0; done < length;) {
-            size_t step = static_cast<size_t>(std::min<uint64_t>(kReadChunk, length - done));
-            const size_t asked = step;
-            const GC_ERROR rc = api.GCReadPort(port, address + done, &data[done], &step);
-            if (rc != GC_ERR_SUCCESS || step != asked) {
-                why = "reading the description failed (" + std::to_string(rc) + ")";
-                return std::string();
-            }
-            done += step;
-        }
-    } else if (StartsWithNoCase(url, "File:")) {
-        std::string path = url.substr(5);
-        if (path.rfind("///", 0) == 0) path = path.substr(2);
-        fileName = path.substr(0, path.find('?'));
-        std::ifstream file(fileName, std::ios::binary);
-        if (!file) {
-            why = "description file \"" + fileName + "\" not readable";
-            return std::string();
-        }
-        data.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-        if (data.size() > kMaxDescription) {
-            why = "description file too large";
-            return std::string();
-        }
-    } else if (StartsWithNoCase(url, "Web:")) {
-        why = "description URL \"" + url + "\" is on the web: descriptions are not downloaded";
-        return std::string();
-    } else {
-        why = "unknown description URL \"" + url + "\"";
-        return std::string();
-    }
-    if (EndsWithNoCase(fileName, ".zip")) return Unzip(data, why);
-    return data;
+    SDescriptionUrl where;
+    if (!ParseDescriptionUrl(url, where, why)) return std::string();
+    const std::string data = FetchDescription(device.Api(), port, where, why);
+    if (data.empty() || !EndsWithNoCase(where.name, ".zip")) return data;
+    return Unzip(data, why);
 }
 
 GObjectPtr<ArvDevice> MakeGenTLPortDevice(std::shared_ptr<CGenTLDeviceHandle> device,

@@ -99,6 +99,13 @@ const std::vector<uint8_t>* CGenTLSession::BufferOf(BUFFER_HANDLE handle) const 
     return nullptr;
 }
 
+bool CGenTLSession::TakeFrame() {
+    long long left = m_left.load();
+    while (left != 0)
+        if (left < 0 || m_left.compare_exchange_weak(left, left - 1)) return true;
+    return false;
+}
+
 void CGenTLSession::Requeue(BUFFER_HANDLE buffer) {
     Api().DSQueueBuffer(m_stream, buffer);
 }
@@ -141,7 +148,12 @@ int CGenTLSession::GetFrame(const std::shared_ptr<CGenTLSession>& self, IFrame**
         out->release();
         return FrameIncomplete;
     }
-    if (m_left.load() > 0) --m_left;
+    // Concurrent callers may all have passed the check above: a frame is handed
+    // out only when it takes one of the frames still left.
+    if (!TakeFrame()) {
+        out->release();
+        return FrameNotRunning;
+    }
     *frame = out;
     return FrameOk;
 }

@@ -42,6 +42,9 @@ public:
     const std::vector<uint8_t>* BufferOf(gentl::BUFFER_HANDLE handle) const;
 
 private:
+    /// Takes one of the frames left; false when none is (never with no limit).
+    bool TakeFrame();
+
     std::shared_ptr<CGenTLDeviceHandle> m_device;
     gentl::DS_HANDLE m_stream;
     gentl::EVENT_HANDLE m_event = nullptr;

@@ -1,6 +1,11 @@
 // The GenTL transport: every producer (.cti) in the folders of GENICAM_GENTL64_PATH,
 // their systems, interfaces and devices.
 #include <dirent.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -30,9 +35,51 @@ bool EqualNoCase(const std::string& a, const char* b) {
     return true;
 }
 
-/// Every .cti file in the path's folders, in path order, each folder sorted by name.
-std::vector<std::string> ProducerFiles() {
-    std::vector<std::string> out;
+/// What makes two paths the same file: links, "." and doubled slashes reach one
+/// file, which must be loaded once (a second load would share the first's library
+/// and fail its GCInitLib).
+struct SFileId {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool operator<(const SFileId& o) const {
+        return volume != o.volume ? volume < o.volume : index < o.index;
+    }
+    bool operator==(const SFileId& o) const { return volume == o.volume && index == o.index; }
+};
+
+/// False when path is no regular file (or not there).
+bool FileIdentity(const std::string& path, SFileId& out) {
+#ifdef _WIN32
+    const HANDLE file =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(file, &info) != 0 &&
+                    !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(file);
+    out.volume = info.dwVolumeSerialNumber;
+    out.index = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return ok;
+#else
+    struct stat facts {};
+    if (stat(path.c_str(), &facts) != 0 || !S_ISREG(facts.st_mode)) return false;
+    out.volume = static_cast<uint64_t>(facts.st_dev);
+    out.index = static_cast<uint64_t>(facts.st_ino);
+    return true;
+#endif
+}
+
+struct SProducerFile {
+    std::string path;
+    SFileId id;
+};
+
+/// Every .cti file in the path's folders, in path order, each folder sorted by
+/// name, each file once however many paths reach it. Relative folders are
+/// skipped: where code is loaded from must not depend on the current folder.
+std::vector<SProducerFile> ProducerFiles() {
+    std::vector<SProducerFile> out;
     const char* value = std::getenv("GENICAM_GENTL64_PATH");
     if (!value) return out;
     const std::string path = value;
@@ -42,7 +89,7 @@ std::vector<std::string> ProducerFiles() {
         if (end == std::string::npos) end = path.size();
         const std::string folder = path.substr(start, end - start);
         start = end + 1;
-        if (folder.empty()) continue;
+        if (folder.empty() || folder[0] != '/') continue;
         DIR* dir = opendir(folder.c_str());
         if (!dir) continue;
         std::vector<std::string> names;
@@ -54,8 +101,11 @@ std::vector<std::string> ProducerFiles() {
         closedir(dir);
         std::sort(names.begin(), names.end());
         for (const std::string& name : names) {
-            const std::string file = folder + (folder.back() == '/' ? "" : "/") + name;
-            if (std::find(out.begin(), out.end(), file) == out.end()) out.push_back(file);
+            SProducerFile file{folder + (folder.back() == '/' ? "" : "/") + name, {}};
+            if (!FileIdentity(file.path, file.id)) continue;
+            if (std::none_of(out.begin(), out.end(),
+                             [&](const SProducerFile& f) { return f.id == file.id; }))
+                out.push_back(std::move(file));
         }
     }
     return out;
@@ -111,23 +161,24 @@ public:
 private:
     std::vector<SListed> List() {
         std::lock_guard<std::mutex> lock(m_mutex);
-        std::map<std::string, std::shared_ptr<CGenTLProducer>> current;
-        for (const std::string& file : ProducerFiles()) {
-            auto found = m_producers.find(file);
+        const std::vector<SProducerFile> files = ProducerFiles();
+        std::map<SFileId, std::shared_ptr<CGenTLProducer>> current;
+        for (const SProducerFile& file : files) {
+            auto found = m_producers.find(file.id);
             if (found != m_producers.end()) {
                 current.insert(*found);
                 continue;
             }
-            if (m_refused.count(file)) continue;  // said once why
-            if (auto producer = CGenTLProducer::Load(file))
-                current.emplace(file, std::move(producer));
+            if (m_refused.count(file.id)) continue;  // said once why
+            if (auto producer = CGenTLProducer::Load(file.path))
+                current.emplace(file.id, std::move(producer));
             else
-                m_refused.insert(file);
+                m_refused.insert(file.id);
         }
         m_producers = std::move(current);
         m_listed.clear();
-        for (const std::string& file : ProducerFiles()) {
-            auto found = m_producers.find(file);
+        for (const SProducerFile& file : files) {
+            auto found = m_producers.find(file.id);
             if (found == m_producers.end()) continue;
             for (SGenTLDeviceRecord& r : found->second->List())
                 m_listed.push_back({found->second, std::move(r)});
@@ -136,8 +187,8 @@ private:
     }
 
     std::mutex m_mutex;
-    std::map<std::string, std::shared_ptr<CGenTLProducer>> m_producers;  // by path
-    std::set<std::string> m_refused;
+    std::map<SFileId, std::shared_ptr<CGenTLProducer>> m_producers;
+    std::set<SFileId> m_refused;
     std::vector<SListed> m_listed;  // the last listing
 };
 

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "FakeGvCamera.h"
 #include "KZRGeniCam.h"
@@ -11,6 +13,34 @@
 namespace {
 
 using namespace GenApi;
+using Clock = std::chrono::steady_clock;
+
+/// The fake camera's serial number once the library lists it (5 s at most).
+std::string FakeSerial() {
+    std::string serial;
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    for (int attempt = 0; attempt < 5 && serial.empty() && Clock::now() < deadline; ++attempt) {
+        for (KZRGENICAM::ICameraInfo* info : KZRGENICAM::Discovery(nullptr)) {
+            if (info && std::string(info->getManufacturer()) == "Aravis")
+                serial = info->getSerialNumber();
+            if (info) info->release();
+        }
+    }
+    return serial;
+}
+
+/// Stops the fake camera and tries control transactions until the camera
+/// counts as lost (each waits out the control channel's bound, about 1 s).
+bool LoseCamera(CFakeGvCamera& fake, KZRGENICAM::ICamera& camera) {
+    fake.Stop();
+    for (int attempt = 0; attempt < 5 && camera.isConnected(); ++attempt) {
+        try {
+            CIntegerPtr(camera.getDeviceModule()->getNodeMap()->GetNode("Width"))->SetValue(512);
+        } catch (const GenICam::GenericException&) {
+        }
+    }
+    return !camera.isConnected();
+}
 
 class LibraryOverFake : public ::testing::Test {
 protected:
@@ -19,16 +49,7 @@ protected:
         if (!fake.Start(why)) GTEST_SKIP() << why;
         KZRGENICAM::Init();
         initialised = true;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        for (int attempt = 0;
-             attempt < 5 && serial.empty() && std::chrono::steady_clock::now() < deadline;
-             ++attempt) {
-            for (KZRGENICAM::ICameraInfo* info : KZRGENICAM::Discovery(nullptr)) {
-                if (info && std::string(info->getManufacturer()) == "Aravis")
-                    serial = info->getSerialNumber();
-                if (info) info->release();
-            }
-        }
+        serial = FakeSerial();
         if (serial.empty())
             GTEST_SKIP() << "the fake camera did not appear on 127.0.0.1 within 5 s";
         camera = KZRGENICAM::CreateCameraBySN(serial.c_str());
@@ -181,4 +202,63 @@ TEST_F(LibraryOverFake, FrameHeldPastStopAndCloseStaysReadable) {
     frame->release();
 }
 
+TEST_F(LibraryOverFake, AFrameOfALostCameraHeldPastCloseIsReleasedAtOnce) {
+    ASSERT_EQ(camera->startGrabbing(0, -1), 0);
+    KZRGENICAM::IFrame* frame = nullptr;
+    ASSERT_EQ(camera->getFrame(&frame, 3000), KZRGENICAM::FrameOk);
+    ASSERT_TRUE(LoseCamera(fake, *camera));
+    ASSERT_EQ(camera->close(), 0);
+    // The frame holds the camera's last reference; dropping it waits out Aravis
+    // (about 10 s), which the releasing thread must not.
+    const auto before = Clock::now();
+    frame->release();
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - before).count(),
+              3000);
+}
+
 }  // namespace
+
+/// Run in a process of its own (see below): a lost camera closed only after the
+/// last UnInit. 77 when the fake camera cannot serve.
+int CloseALostCameraAfterUnInit() {
+    CFakeGvCamera fake;
+    std::string why;
+    if (!fake.Start(why)) return 77;
+    KZRGENICAM::Init();
+    const std::string serial = FakeSerial();
+    if (serial.empty()) return 77;
+    KZRGENICAM::ICamera* camera = KZRGENICAM::CreateCameraBySN(serial.c_str());
+    if (!camera || camera->open(1) != 0) return 2;
+    if (!LoseCamera(fake, *camera)) return 3;
+    KZRGENICAM::UnInit();
+    camera->release();
+    return 0;
+}
+
+TEST(LostCameraAtExit, ClosedAfterTheLastUnInitTheProcessExitsCleanly) {
+    if (std::getenv("KZR_TEST_LOST_AT_EXIT")) std::exit(CloseALostCameraAfterUnInit());
+    // The fault shows only at exit (static destructors): this test runs again
+    // in a child process that does it and exits.
+    setenv("KZR_TEST_LOST_AT_EXIT", "1", 1);
+    std::string arg0 = "aravis_tests";
+    std::string arg1 = "--gtest_filter=LostCameraAtExit.*";
+    char* argv[] = {&arg0[0], &arg1[0], nullptr};
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, environ);
+    unsetenv("KZR_TEST_LOST_AT_EXIT");
+    ASSERT_EQ(rc, 0);
+    int status = 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(90);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            FAIL() << "the child did not exit within 90 s";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "the fake camera did not serve";
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}

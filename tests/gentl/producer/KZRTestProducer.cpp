@@ -12,10 +12,18 @@
 //                            with oversize sizes; a Web: URL for the GigE camera and
 //                            a File: URL for the grabber; device counts beyond its
 //                            devices; buffer facts (width, filled size) beyond the buffer
+//
+// Environment, read at each call, for tests of the consumer's checks:
+//   KZR_TL_TEST_URL          the area camera's description URL instead of its own;
+//                            {addr} and {len} stand for where its description lies
+//                            (lower-case hexadecimal), {LEN} for the length in upper case
+//   KZR_TL_TEST_OPEN_ERROR   IFOpenDevice fails with this code
 #include <zlib.h>
 
 #include <atomic>
+#include <cctype>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -499,6 +507,22 @@ SPort* PortOf(PORT_HANDLE h, SDevice** device) {
     return nullptr;
 }
 
+/// The URL a port names: its own, or KZR_TL_TEST_URL on the area camera's remote port.
+std::string UrlOf(const SPort& port, const SDevice* d) {
+    const char* test = std::getenv("KZR_TL_TEST_URL");
+    if (!test || !d || &port != &d->remote || d->id != "KZR-DEV-AREA") return port.url;
+    std::string url = test;
+    const uint64_t length = port.memory.size() - kXmlAddress;
+    std::string upper = Hex(length);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::pair<const char*, std::string> marks[] = {
+        {"{addr}", Hex(kXmlAddress)}, {"{len}", Hex(length)}, {"{LEN}", upper}};
+    for (const auto& mark : marks)
+        for (size_t at; (at = url.find(mark.first)) != std::string::npos;)
+            url.replace(at, std::strlen(mark.first), mark.second);
+    return url;
+}
+
 SInterface* InterfaceById(const char* id) {
     if (!id) return nullptr;
     for (auto& i : g_system.interfaces)
@@ -716,6 +740,8 @@ KZR_TL_EXPORT IFOpenDevice(IF_HANDLE handle, const char* devId, DEVICE_ACCESS_FL
     if (!i) return GC_ERR_INVALID_HANDLE;
     if (!out) return GC_ERR_INVALID_PARAMETER;
     if (!devId || i->device->id != devId) return GC_ERR_INVALID_ID;
+    if (const char* error = std::getenv("KZR_TL_TEST_OPEN_ERROR"))
+        return static_cast<GC_ERROR>(std::strtol(error, nullptr, 10));
     SDevice& d = *i->device;
     if (d.open) return GC_ERR_RESOURCE_IN_USE;
     d.open = true;
@@ -801,7 +827,7 @@ KZR_TL_EXPORT GCGetPortURL(PORT_HANDLE handle, char* url, size_t* size) {
     SPort* port = PortOf(handle, &d);
     if (!port) return GC_ERR_INVALID_HANDLE;
     if (port->url.empty()) return GC_ERR_NOT_AVAILABLE;
-    return PutString(port->url, nullptr, url, size);
+    return PutString(UrlOf(*port, d), nullptr, url, size);
 }
 
 #if !defined(KZR_TL_HOSTILE)
@@ -823,7 +849,7 @@ KZR_TL_EXPORT GCGetPortURLInfo(PORT_HANDLE handle, uint32_t index, URL_INFO_CMD 
     if (!port) return GC_ERR_INVALID_HANDLE;
     if (index != 0 || port->url.empty()) return GC_ERR_INVALID_INDEX;
     if (cmd != URL_INFO_URL) return GC_ERR_NOT_AVAILABLE;
-    return PutString(port->url, type, buffer, size);
+    return PutString(UrlOf(*port, d), type, buffer, size);
 }
 #endif
 
