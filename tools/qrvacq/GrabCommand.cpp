@@ -1,11 +1,7 @@
 // grab: StartAcquire, N grabs, StopAcquire. The loop only grabs and copies: PNG
 // encoding runs on the frame writer's thread, so the figures are the camera's.
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -15,6 +11,7 @@
 
 #include "Commands.h"
 #include "FrameWriter.h"
+#include "Platform.h"
 #include "Text.h"
 
 namespace qrvacq {
@@ -23,32 +20,18 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-    g_interrupted = 1;
-}
-
 // Ctrl-C ends the grab loop instead of the process, so that StopAcquire and
-// Close still run. No SA_RESTART: nothing here waits in a system call that
-// should resume.
+// Close still run.
 class InterruptGuard {
 public:
-    InterruptGuard() {
-        g_interrupted = 0;
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        m_installed = sigaction(SIGINT, &action, &m_previous) == 0;
-    }
+    InterruptGuard() : m_installed(platform::CatchInterrupt()) {}
     ~InterruptGuard() {
-        if (m_installed) sigaction(SIGINT, &m_previous, nullptr);
+        if (m_installed) platform::ReleaseInterrupt();
     }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
 
 private:
-    struct sigaction m_previous {};
     bool m_installed = false;
 };
 
@@ -130,7 +113,7 @@ struct GrabStats {
 // stdout writes so the two do not interleave.
 class Progress {
 public:
-    explicit Progress(int total) : m_total(total), m_enabled(isatty(STDERR_FILENO) == 1) {}
+    explicit Progress(int total) : m_total(total), m_enabled(platform::StderrIsTerminal()) {}
     ~Progress() { Erase(); }
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
@@ -198,7 +181,7 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     {
         InterruptGuard interruptGuard;
         Progress progress(options.count);
-        for (int index = 1; index <= options.count && !g_interrupted; ++index) {
+        for (int index = 1; index <= options.count && !platform::Interrupted(); ++index) {
             const std::uint64_t updatesBefore = chunks.getUpdateCount();
             const int result = options.chunks
                                    ? api.GrabImageEx(handle, &image, &chunks, options.timeoutMs)
@@ -258,7 +241,7 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         }
         elapsed = SecondsSince(start);
     }
-    const bool interrupted = g_interrupted != 0;
+    const bool interrupted = platform::Interrupted();
     if (interrupted) std::cerr << "qrvacq: interrupted after " << stats.attempted << " frames\n";
     if (lost) {
         std::cerr << "qrvacq: the camera was lost after " << stats.attempted
