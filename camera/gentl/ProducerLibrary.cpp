@@ -68,10 +68,24 @@ void CloseProducerLibrary(void* library) {
     FreeLibrary(static_cast<HMODULE>(library));
 }
 
+/// The process block, through NtQueryInformationProcess (documented in winternl.h).
+const unsigned char* ProcessBlock() {
+    using PQuery = LONG(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto query = ntdll ? reinterpret_cast<PQuery>(reinterpret_cast<void*>(
+                             GetProcAddress(ntdll, "NtQueryInformationProcess")))
+                       : nullptr;
+    PROCESS_BASIC_INFORMATION info{};
+    if (!query || query(GetCurrentProcess(), ProcessBasicInformation, &info, sizeof info, nullptr) != 0)
+        return nullptr;
+    return reinterpret_cast<const unsigned char*>(info.PebBaseAddress);
+}
+
 bool MayCallProducers() {
     // The process block's LoaderLock (at the same place since NT 4, and set by
     // Wine as well) is the loader's critical section; its owner is a thread id.
-    const auto* peb = reinterpret_cast<const unsigned char*>(NtCurrentTeb()->ProcessEnvironmentBlock);
+    static const unsigned char* const peb = ProcessBlock();
+    if (!peb) return true;
     const size_t offset = sizeof(void*) == 8 ? 0x110 : 0xA0;
     const auto* lock = *reinterpret_cast<RTL_CRITICAL_SECTION* const*>(peb + offset);
     if (!lock) return true;
