@@ -10,7 +10,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev libopencv-core-dev libpng-dev
   clang-format file binutils gcovr
   libaravis-dev libusb-1.0-0-dev aravis-tools
-  zlib1g-dev
+  zlib1g-dev python3
   iproute2 util-linux
   libcpp-httplib-dev chromium python3-websocket
   clang-14 libclang-rt-14-dev

@@ -1,7 +1,9 @@
 #include "AravisCamera.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
+#include <new>
 
 namespace KZRGENICAM::detail {
 
@@ -28,13 +30,20 @@ void FreeFlag(gpointer flag, GClosure* /*closure*/) {
 
 }  // namespace
 
-void CAravisDeviceModule::Attach(std::unique_ptr<CArvNodeMap> map) {
+GenApi::INodeMap* CAravisDeviceModule::getNodeMap() {
+    GenApi::CEngineNodeMap* map = m_current.load();
+    if (map && m_lost->load() && !m_cutOff.exchange(true)) map->Detach();
+    return map;
+}
+
+void CAravisDeviceModule::Attach(std::unique_ptr<GenApi::CEngineNodeMap> map) {
+    m_cutOff.store(false);
     m_current.store(map.get());
     m_maps.push_back(std::move(map));
 }
 
 void CAravisDeviceModule::Detach() {
-    if (CArvNodeMap* map = m_current.exchange(nullptr)) map->Detach();
+    if (GenApi::CEngineNodeMap* map = m_current.exchange(nullptr)) map->Detach();
 }
 
 int CAravisCamera::Alive() {
@@ -71,17 +80,33 @@ int CAravisCamera::open(int /*mode*/) {
     m_lost->store(false);
     m_control =
         std::make_unique<CControlChannel>(device, m_lost, SControlSettings::FromEnvironment());
-    ArvGc* tree = arv_device_get_genicam(device);
-    // Aravis checks neither by default; GenApi callers expect both.
-    arv_gc_set_range_check_policy(tree, ARV_RANGE_CHECK_POLICY_ENABLE);
-    arv_gc_set_access_check_policy(tree, ARV_ACCESS_CHECK_POLICY_ENABLE);
+    // The description Aravis fetched, on our engine over the device's registers
+    // (through the bounded control channel).
+    size_t size = 0;
+    const char* xml = arv_device_get_genicam_xml(device, &size);
+    std::unique_ptr<GenApi::CEngineNodeMap> map;
+    try {
+        if (xml && size > 0)
+            map = GenApi::CEngineNodeMap::Load(std::string(xml, size),
+                                               std::make_shared<CAravisPort>(device, m_lost),
+                                               m_info.getId());
+    } catch (const GenICam::GenericException& e) {
+        std::fprintf(stderr, "KZRGeniCam Aravis %s: description refused: %s\n", m_info.getId(),
+                     e.GetDescription());
+    } catch (const std::bad_alloc&) {
+    }
+    if (!map) {
+        m_control.reset();
+        m_camera.reset();
+        return 1;
+    }
 
     // The signal comes from Aravis's heartbeat thread; the handler owns its own
     // reference of the flag, so a late emission never touches a freed camera.
     m_lostHandler = g_signal_connect_data(device, "control-lost", G_CALLBACK(OnControlLost),
                                           new std::shared_ptr<std::atomic<bool>>(m_lost), FreeFlag,
                                           GConnectFlags(0));
-    m_module.Attach(std::make_unique<CArvNodeMap>(tree, m_info.getId(), m_lost));
+    m_module.Attach(std::move(map));
     m_open.store(true);
     return 0;
 }
@@ -104,11 +129,24 @@ int CAravisCamera::close() {
 }
 
 void CAravisCamera::SetTLParamsLocked(bool locked) {
-    ArvDevice* device = arv_camera_get_device(m_camera.get());
-    // Not every camera has it; asking for a missing feature would log a warning.
-    if (!arv_device_get_feature(device, "TLParamsLocked")) return;
-    CGError error;
-    arv_device_set_integer_feature_value(device, "TLParamsLocked", locked ? 1 : 0, error.Out());
+    // Not every camera has it.
+    auto* feature = dynamic_cast<GenApi::IInteger*>(m_module.Current()->GetNode("TLParamsLocked"));
+    if (!feature) return;
+    try {
+        feature->SetValue(locked ? 1 : 0);
+    } catch (const GenICam::GenericException&) {
+    }
+}
+
+bool CAravisCamera::Execute(const char* command) {
+    auto* node = dynamic_cast<GenApi::ICommand*>(m_module.Current()->GetNode(command));
+    if (!node) return false;
+    try {
+        node->Execute();
+        return true;
+    } catch (const GenICam::GenericException&) {
+        return false;
+    }
 }
 
 int CAravisCamera::startGrabbing(int bufferCount, int maxFrames) {
@@ -116,29 +154,34 @@ int CAravisCamera::startGrabbing(int bufferCount, int maxFrames) {
     if (!m_open.load()) return 1;
     if (m_session) return 0;
     if (m_lost->load()) return 5;
-    CArvNodeMap* map = m_module.Current();
+    GenApi::CEngineNodeMap* map = m_module.Current();
     auto tree = map->Lock();
 
+    int64_t payload = 0;
+    if (auto* size = dynamic_cast<GenApi::IInteger*>(map->GetNode("PayloadSize"))) {
+        try {
+            payload = size->GetValue();
+        } catch (const GenICam::GenericException&) {
+        }
+    }
+    if (payload <= 0 || payload > std::numeric_limits<guint>::max()) return 2;
     CGError error;
-    const guint payload = arv_camera_get_payload(m_camera.get(), error.Out());
-    if (error || payload == 0) return 2;
     GObjectPtr<ArvStream> stream(
         arv_camera_create_stream(m_camera.get(), nullptr, nullptr, error.Out()));
     if (!stream) return 3;
     const int buffers = bufferCount > 0 ? bufferCount : kDefaultBuffers;
     for (int i = 0; i < buffers; ++i)
-        arv_stream_push_buffer(stream.get(), arv_buffer_new_allocate(payload));
+        arv_stream_push_buffer(stream.get(), arv_buffer_new_allocate(static_cast<size_t>(payload)));
 
     SetTLParamsLocked(true);
-    arv_camera_start_acquisition(m_camera.get(), error.Out());
-    if (error) {
+    if (!Execute("AcquisitionStart")) {
         SetTLParamsLocked(false);
         return 4;
     }
     const bool gige = ARV_IS_GV_DEVICE(arv_camera_get_device(m_camera.get()));
     GObjectPtr<ArvCamera> camera(static_cast<ArvCamera*>(g_object_ref(m_camera.get())));
-    m_session =
-        std::make_shared<CStreamSession>(std::move(camera), std::move(stream), gige, maxFrames, m_lost);
+    m_session = std::make_shared<CStreamSession>(std::move(camera), std::move(stream), gige,
+                                                 maxFrames, m_lost);
     return 0;
 }
 
@@ -154,8 +197,7 @@ int CAravisCamera::StopLocked() {
     // A lost device would only make each of these writes wait out its time-out.
     if (!m_lost->load()) {
         auto tree = m_module.Current()->Lock();
-        CGError error;
-        arv_camera_stop_acquisition(m_camera.get(), error.Out());
+        Execute("AcquisitionStop");
         SetTLParamsLocked(false);
     }
     m_session.reset();

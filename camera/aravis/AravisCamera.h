@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "AravisControl.h"
-#include "AravisNodeMap.h"
+#include "AravisPort.h"
 #include "AravisStream.h"
 #include "AravisSystem.h"
+#include "EngineNodeMap.h"
 #include "GObjectPtr.h"
 #include "KZRGeniCam.h"
 #include "RecordCameraInfo.h"
@@ -30,19 +31,26 @@ struct SDeviceRecord {
 
 using CAravisCameraInfo = CRecordCameraInfo<SDeviceRecord>;
 
-/// The device module: a node map per open, kept (detached) until the camera goes
-/// so that a map lent out before close() never dangles.
+/// The device module: a node map of our engine per open, over the device's
+/// registers, kept (detached) until the camera goes so that a map lent out before
+/// close() never dangles.
 class CAravisDeviceModule final : public IModule {
 public:
+    explicit CAravisDeviceModule(std::shared_ptr<std::atomic<bool>> lost)
+        : m_lost(std::move(lost)) {}
     ~CAravisDeviceModule() override = default;
-    GenApi::INodeMap* getNodeMap() override { return m_current.load(); }
-    CArvNodeMap* Current() const { return m_current.load(); }
-    void Attach(std::unique_ptr<CArvNodeMap> map);
+    /// Once the camera is lost the map is cut off its port: every feature is then
+    /// unavailable (NA) instead of failing on the network.
+    GenApi::INodeMap* getNodeMap() override;
+    GenApi::CEngineNodeMap* Current() const { return m_current.load(); }
+    void Attach(std::unique_ptr<GenApi::CEngineNodeMap> map);
     void Detach();
 
 private:
-    std::vector<std::unique_ptr<CArvNodeMap>> m_maps;  // guarded by the camera's mutex
-    std::atomic<CArvNodeMap*> m_current{nullptr};
+    std::shared_ptr<std::atomic<bool>> m_lost;
+    std::vector<std::unique_ptr<GenApi::CEngineNodeMap>> m_maps;  // guarded by the camera's mutex
+    std::atomic<GenApi::CEngineNodeMap*> m_current{nullptr};
+    std::atomic<bool> m_cutOff{false};  // the current map was detached for a loss
 };
 
 class CAravisCamera final : public ICamera {
@@ -73,12 +81,14 @@ private:
     ~CAravisCamera() override;
     int StopLocked();
     void SetTLParamsLocked(bool locked);
+    /// Executes a command of the device's map; false when it has none or it failed.
+    bool Execute(const char* command);
 
     std::mutex m_mutex;  // open, close, start, stop
     CAravisCameraInfo m_info;
-    CAravisDeviceModule m_module;
-    GObjectPtr<ArvCamera> m_camera;
     std::shared_ptr<std::atomic<bool>> m_lost = std::make_shared<std::atomic<bool>>(false);
+    CAravisDeviceModule m_module{m_lost};
+    GObjectPtr<ArvCamera> m_camera;
     std::unique_ptr<CControlChannel> m_control;  // while open
     gulong m_lostHandler = 0;
     std::shared_ptr<CStreamSession> m_session;

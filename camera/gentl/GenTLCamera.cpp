@@ -13,30 +13,59 @@ constexpr uint64_t kMaxPayload = 1ull << 30;
 
 /// Sets an integer feature when the device has it (not every device has
 /// TLParamsLocked); false only when the write failed.
-bool SetFeatureIfPresent(ArvDevice* device, const char* name, gint64 value) {
-    if (!arv_device_get_feature(device, name)) return true;
-    CGError error;
-    arv_device_set_integer_feature_value(device, name, value, error.Out());
-    return !error;
+bool SetFeatureIfPresent(GenApi::INodeMap& map, const char* name, int64_t value) {
+    auto* feature = dynamic_cast<GenApi::IInteger*>(map.GetNode(name));
+    if (!feature) return true;
+    try {
+        feature->SetValue(value);
+        return true;
+    } catch (const GenICam::GenericException&) {
+        return false;
+    }
 }
 
-bool Execute(ArvDevice* device, const char* name) {
-    CGError error;
-    arv_device_execute_command(device, name, error.Out());
-    return !error;
+bool Execute(GenApi::INodeMap& map, const char* name) {
+    auto* command = dynamic_cast<GenApi::ICommand*>(map.GetNode(name));
+    if (!command) return false;
+    try {
+        command->Execute();
+        return true;
+    } catch (const GenICam::GenericException&) {
+        return false;
+    }
+}
+
+/// The engine's map of a description over a port; null with why set when the
+/// description does not load.
+std::unique_ptr<GenApi::CEngineNodeMap> LoadMap(const std::string& xml,
+                                                std::shared_ptr<GenApi::IPort> port,
+                                                const std::string& name, std::string& why) {
+    try {
+        return GenApi::CEngineNodeMap::Load(xml, std::move(port), name);
+    } catch (const GenICam::GenericException& e) {
+        why = e.GetDescription();
+    } catch (const std::bad_alloc&) {
+        why = "out of memory loading the description";
+    }
+    return nullptr;
 }
 
 }  // namespace
 
-void CGenTLModule::Attach(GObjectPtr<ArvDevice> device, std::unique_ptr<CArvNodeMap> map) {
-    m_device = std::move(device);
+GenApi::INodeMap* CGenTLModule::getNodeMap() {
+    GenApi::CEngineNodeMap* map = m_current.load();
+    if (map && m_lost->load() && !m_cutOff.exchange(true)) map->Detach();
+    return map;
+}
+
+void CGenTLModule::Attach(std::unique_ptr<GenApi::CEngineNodeMap> map) {
+    m_cutOff.store(false);
     m_current.store(map.get());
     m_maps.push_back(std::move(map));
 }
 
 void CGenTLModule::Detach() {
-    if (CArvNodeMap* map = m_current.exchange(nullptr)) map->Detach();
-    m_device.reset();
+    if (GenApi::CEngineNodeMap* map = m_current.exchange(nullptr)) map->Detach();
 }
 
 CGenTLCamera::CGenTLCamera(std::shared_ptr<CGenTLProducer> producer, SGenTLDeviceRecord record)
@@ -78,27 +107,25 @@ int CGenTLCamera::open(int /*mode*/) {
     }
     std::string why;
     const std::string xml = ReadPortDescription(*device, remote, why);
-    GObjectPtr<ArvDevice> arvDevice =
-        xml.empty() ? nullptr : MakeGenTLPortDevice(device, remote, xml, why);
-    if (!arvDevice) {
+    const std::shared_ptr<std::atomic<bool>>& lost = m_lost;
+    lost->store(false);
+    std::unique_ptr<GenApi::CEngineNodeMap> map =
+        xml.empty() ? nullptr
+                    : LoadMap(xml, std::make_shared<CGenTLPort>(device, remote, lost),
+                              m_info.Record().id, why);
+    if (!map) {
         Refuse(why);
         return 1;
     }
-    ArvGc* tree = arv_device_get_genicam(arvDevice.get());
-    m_lost->store(false);
-    m_device.Attach(std::move(arvDevice),
-                    std::make_unique<CArvNodeMap>(tree, m_info.Record().id, m_lost));
+    m_device.Attach(std::move(map));
 
     // The local device (a frame grabber's own features) has a description only on
     // some producers; without one there is no grabber module.
     const std::string localXml = ReadPortDescription(*device, handle, why);
     if (!localXml.empty()) {
-        GObjectPtr<ArvDevice> local = MakeGenTLPortDevice(device, handle, localXml, why);
-        if (local) {
-            ArvGc* localTree = arv_device_get_genicam(local.get());
-            m_grabber.Attach(std::move(local),
-                             std::make_unique<CArvNodeMap>(localTree, m_info.Record().id, m_lost));
-        }
+        std::unique_ptr<GenApi::CEngineNodeMap> local = LoadMap(
+            localXml, std::make_shared<CGenTLPort>(device, handle, lost), m_info.Record().id, why);
+        if (local) m_grabber.Attach(std::move(local));
     }
     m_handle = std::move(device);
     m_open.store(true);
@@ -131,9 +158,8 @@ int CGenTLCamera::startGrabbing(int bufferCount, int maxFrames) {
         return 3;
     auto session = std::make_shared<CGenTLSession>(m_handle, ds, maxFrames);
 
-    CArvNodeMap* map = m_device.Current();
+    GenApi::CEngineNodeMap* map = m_device.Current();
     auto tree = map->Lock();
-    ArvDevice* device = m_device.Device();
     uint64_t payload = 0;
     {
         bool8_t defines = 0;
@@ -149,10 +175,13 @@ int CGenTLCamera::startGrabbing(int bufferCount, int maxFrames) {
             valueSize == sizeof value)
             payload = value;
         if (payload == 0) {
-            CGError error;
-            const gint64 p =
-                arv_device_get_integer_feature_value(device, "PayloadSize", error.Out());
-            if (!error && p > 0) payload = static_cast<uint64_t>(p);
+            if (auto* payloadNode = dynamic_cast<GenApi::IInteger*>(map->GetNode("PayloadSize"))) {
+                try {
+                    const int64_t p = payloadNode->GetValue();
+                    if (p > 0) payload = static_cast<uint64_t>(p);
+                } catch (const GenICam::GenericException&) {
+                }
+            }
         }
     }
     std::string why;
@@ -168,15 +197,15 @@ int CGenTLCamera::startGrabbing(int bufferCount, int maxFrames) {
     }
     // The acquisition sequence: lock the transport parameters, start the stream,
     // then the remote device.
-    SetFeatureIfPresent(device, "TLParamsLocked", 1);
+    SetFeatureIfPresent(*map, "TLParamsLocked", 1);
     if (!session->StartStream(why)) {
         GenTLMessage(m_producer->FileName(), why);
-        SetFeatureIfPresent(device, "TLParamsLocked", 0);
+        SetFeatureIfPresent(*map, "TLParamsLocked", 0);
         return 6;
     }
-    if (!Execute(device, "AcquisitionStart")) {
+    if (!Execute(*map, "AcquisitionStart")) {
         session->Stop();
-        SetFeatureIfPresent(device, "TLParamsLocked", 0);
+        SetFeatureIfPresent(*map, "TLParamsLocked", 0);
         return 7;
     }
     m_session = std::move(session);
@@ -193,11 +222,11 @@ int CGenTLCamera::StopLocked() {
     // Ends a getFrame waiting in the event at once (event kill); then the
     // acquisition sequence backwards: remote device, stream, parameters.
     m_session->Kill();
-    CArvNodeMap* map = m_device.Current();
+    GenApi::CEngineNodeMap* map = m_device.Current();
     auto tree = map->Lock();
-    Execute(m_device.Device(), "AcquisitionStop");
+    Execute(*map, "AcquisitionStop");
     m_session->Stop();
-    SetFeatureIfPresent(m_device.Device(), "TLParamsLocked", 0);
+    SetFeatureIfPresent(*map, "TLParamsLocked", 0);
     // The last owner (this, or the last frame out) flushes, revokes and closes.
     m_session.reset();
     return 0;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "AravisNodeMap.h"
-#include "GenTLPortDevice.h"
+#include "EngineNodeMap.h"
+#include "GenTLPort.h"
 #include "KZRGeniCam.h"
 #include "RecordCameraInfo.h"
 
@@ -22,17 +22,20 @@ using CGenTLCameraInfo = CRecordCameraInfo<SGenTLDeviceRecord>;
 /// are kept (detached) until the camera goes, so they never dangle.
 class CGenTLModule final : public IModule {
 public:
+    explicit CGenTLModule(std::shared_ptr<std::atomic<bool>> lost) : m_lost(std::move(lost)) {}
     ~CGenTLModule() override = default;
-    GenApi::INodeMap* getNodeMap() override { return m_current.load(); }
-    CArvNodeMap* Current() const { return m_current.load(); }
-    void Attach(GObjectPtr<ArvDevice> device, std::unique_ptr<CArvNodeMap> map);
+    /// Once the camera is lost the map is cut off its port: every feature is then
+    /// unavailable (NA) instead of failing in the producer.
+    GenApi::INodeMap* getNodeMap() override;
+    GenApi::CEngineNodeMap* Current() const { return m_current.load(); }
+    void Attach(std::unique_ptr<GenApi::CEngineNodeMap> map);
     void Detach();
-    ArvDevice* Device() const { return m_device.get(); }
 
 private:
-    GObjectPtr<ArvDevice> m_device;
-    std::vector<std::unique_ptr<CArvNodeMap>> m_maps;  // guarded by the camera's mutex
-    std::atomic<CArvNodeMap*> m_current{nullptr};
+    std::shared_ptr<std::atomic<bool>> m_lost;
+    std::vector<std::unique_ptr<GenApi::CEngineNodeMap>> m_maps;  // guarded by the camera's mutex
+    std::atomic<GenApi::CEngineNodeMap*> m_current{nullptr};
+    std::atomic<bool> m_cutOff{false};  // the current map was detached for a loss
 };
 
 class CGenTLSession;
@@ -65,10 +68,10 @@ private:
     std::mutex m_mutex;  // open, close, start, stop
     std::shared_ptr<CGenTLProducer> m_producer;
     CGenTLCameraInfo m_info;
-    CGenTLModule m_device;
-    CGenTLModule m_grabber;
-    std::shared_ptr<CGenTLDeviceHandle> m_handle;
     std::shared_ptr<std::atomic<bool>> m_lost = std::make_shared<std::atomic<bool>>(false);
+    CGenTLModule m_device{m_lost};
+    CGenTLModule m_grabber{m_lost};
+    std::shared_ptr<CGenTLDeviceHandle> m_handle;
     std::shared_ptr<CGenTLSession> m_session;
     std::atomic<bool> m_open{false};
 };

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ByteChunk.h"
-#include "GenTLPortDevice.h"
+#include "GenTLPort.h"
 #include "KZRGeniCam.h"
 
 namespace KZRGENICAM::detail {

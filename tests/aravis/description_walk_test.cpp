@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <sstream>
@@ -75,7 +76,16 @@ std::vector<SAravisReading> ReadWithAravis(const std::string& deviceId, std::str
     arv_gc_set_access_check_policy(gc, ARV_ACCESS_CHECK_POLICY_ENABLE);
     std::vector<ArvGcNode*> nodes;
     Collect(ARV_DOM_NODE(gc), nodes);
+    // Aravis adds GigE Vision features of its own to the tree it builds (ArvGev*,
+    // DeviceID, ...); they are not the camera's, and the plug-in serves only what
+    // the camera's description holds.
+    std::ifstream file(Fixture("kzr_test_camera.xml"));
+    const std::string description((std::istreambuf_iterator<char>(file)),
+                                  std::istreambuf_iterator<char>());
     for (ArvGcNode* node : nodes) {
+        const char* nodeName = arv_gc_feature_node_get_name(ARV_GC_FEATURE_NODE(node));
+        if (description.find(std::string("Name=\"") + nodeName + "\"") == std::string::npos)
+            continue;
         // Aravis reads nodes it calls unimplemented or unavailable; GenApi does not.
         auto* feature = ARV_GC_FEATURE_NODE(node);
         const bool usable = arv_gc_feature_node_is_implemented(feature, nullptr) &&

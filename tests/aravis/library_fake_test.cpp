@@ -159,7 +159,9 @@ TEST_F(LibraryOverFake, NodesOutliveCloseButRefuseCalls) {
     EXPECT_EQ(camera->getDeviceModule()->getNodeMap(), nullptr);
     EXPECT_EQ(width->GetAccessMode(), NA);
     EXPECT_THROW(width->GetValue(), GenICam::AccessException);
-    EXPECT_EQ(map->GetNode("Width"), nullptr);
+    CIntegerPtr later = map->GetNode("Width");
+    ASSERT_TRUE(later.IsValid());
+    EXPECT_THROW(later->GetValue(), GenICam::AccessException);
     // Reopening gives a fresh map.
     ASSERT_EQ(camera->open(1), 0);
     INodeMap* again = camera->getDeviceModule()->getNodeMap();

@@ -374,7 +374,7 @@ struct SOpenCase {
     const char* name;
     const char* variable;
     const char* value;
-    int opens;             // open's result
+    int opens;              // open's result
     const char* complaint;  // in the line "device KZR-DEV-AREA refused: ..."; null: it opens
 };
 
@@ -431,10 +431,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "malformed description URL"},
         SOpenCase{"AddressOutsidePort", kUrl, "Local:a.xml;FFFF0000;{len}", 1,
                   "reading the description failed"},
-        SOpenCase{"FileEscapedWithQuery", kUrl, "File://{tmp}/area%20camera.xml?SchemaVersion=1.0.0",
-                  0, nullptr},
+        SOpenCase{"FileEscapedWithQuery", kUrl,
+                  "File://{tmp}/area%20camera.xml?SchemaVersion=1.0.0", 0, nullptr},
         SOpenCase{"FileLocalhost", kUrl, "file://localhost{tmp}/area%20camera.xml", 0, nullptr},
-        SOpenCase{"FileDevZero", kUrl, "File:///dev/zero", 1, "description file \"/dev/zero\" is not a regular file"},
+        SOpenCase{"FileDevZero", kUrl, "File:///dev/zero", 1,
+                  "description file \"/dev/zero\" is not a regular file"},
         SOpenCase{"FileFifo", kUrl, "File://{tmp}/fifo", 1, "is not a regular file"},
         SOpenCase{"FileOverLimit", kUrl, "File://{tmp}/big.xml", 1, "is larger than the limit"},
         SOpenCase{"FileEmpty", kUrl, "File://{tmp}/empty.xml", 1, "is empty"},
@@ -448,12 +449,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The producer's error code made positive; one that has no positive counterpart is
 // a plain failure.
-INSTANTIATE_TEST_SUITE_P(
-    OpenErrors, GenTLOpenTest,
-    testing::Values(SOpenCase{"InUse", kOpenError, "-1004", 1004, ""},
-                    SOpenCase{"Int32Min", kOpenError, "-2147483648", 1, ""},
-                    SOpenCase{"Positive", kOpenError, "7", 1, ""}),
-    CaseName<SOpenCase>);
+INSTANTIATE_TEST_SUITE_P(OpenErrors, GenTLOpenTest,
+                         testing::Values(SOpenCase{"InUse", kOpenError, "-1004", 1004, ""},
+                                         SOpenCase{"Int32Min", kOpenError, "-2147483648", 1, ""},
+                                         SOpenCase{"Positive", kOpenError, "7", 1, ""}),
+                         CaseName<SOpenCase>);
 
 namespace {
 
@@ -494,15 +494,15 @@ TEST_P(GenTLPathTest, ProducerPath) {
     EXPECT_EQ(messages.find("GCInitLib"), std::string::npos) << messages;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, GenTLPathTest,
-    testing::Values(SPathCase{"SameFolderTwice", "{dir}:{dir}/:{dir}//.", 1},
-                    SPathCase{"EmptyEntries", "::{dir}:", 1},
-                    SPathCase{"FolderAlias", "{dir}:{tmp}/alias", 1},
-                    SPathCase{"FileAlias", "{tmp}/linked:{dir}", 1},
-                    SPathCase{"RelativeEntriesIgnored", "producer:./producer:.", 0},
-                    SPathCase{"RelativeBesideAbsolute", "producer:{dir}", 1}),
-    CaseName<SPathCase>);
+INSTANTIATE_TEST_SUITE_P(Paths, GenTLPathTest,
+                         testing::Values(SPathCase{"SameFolderTwice", "{dir}:{dir}/:{dir}//.", 1},
+                                         SPathCase{"EmptyEntries", "::{dir}:", 1},
+                                         SPathCase{"FolderAlias", "{dir}:{tmp}/alias", 1},
+                                         SPathCase{"FileAlias", "{tmp}/linked:{dir}", 1},
+                                         SPathCase{"RelativeEntriesIgnored",
+                                                   "producer:./producer:.", 0},
+                                         SPathCase{"RelativeBesideAbsolute", "producer:{dir}", 1}),
+                         CaseName<SPathCase>);
 
 namespace {
 

@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -35,8 +34,7 @@ struct Pipe {
     }
 };
 
-ToolResult Run(std::vector<std::string> argvStrings, const std::string& stdinPath,
-               const OutputWatcher& watch, int timeoutMs) {
+ToolResult Run(std::vector<std::string> argvStrings, const OutputWatcher& watch, int timeoutMs) {
     std::vector<char*> argv;
     for (std::string& arg : argvStrings) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -44,8 +42,7 @@ ToolResult Run(std::vector<std::string> argvStrings, const std::string& stdinPat
     Pipe out, err;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(
-        &actions, 0, stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out.fd[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err.fd[1], 2);
     pid_t pid = 0;
@@ -92,26 +89,11 @@ ToolResult Run(std::vector<std::string> argvStrings, const std::string& stdinPat
 
 }  // namespace
 
-ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdinPath,
-                   const OutputWatcher& watch, int timeoutMs) {
-    std::vector<std::string> argv = {QRVACQ_EXE};
+ToolResult RunSim(const std::vector<std::string>& args, const OutputWatcher& watch, int timeoutMs,
+                  const std::string& scenario) {
+    std::vector<std::string> argv = {QRVACQ_EXE, "--plugin", QRVACQ_PLUGIN, "--sim", scenario};
     argv.insert(argv.end(), args.begin(), args.end());
-    return Run(argv, stdinPath, watch, timeoutMs);
-}
-
-ToolResult RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
-    return Run(argv, "", {}, timeoutMs);
-}
-
-ToolResult RunSim(const std::vector<std::string>& args, const std::string& scenario) {
-    std::vector<std::string> all = {"--plugin", QRVACQ_PLUGIN, "--sim", scenario};
-    all.insert(all.end(), args.begin(), args.end());
-    return RunTool(all);
-}
-
-ToolResult RunShellScript(const std::string& script) {
-    TempDir dir;
-    return RunSim({"shell", dir.Write("script.txt", script)});
+    return Run(argv, watch, timeoutMs);
 }
 
 TempDir::TempDir() {
@@ -125,12 +107,6 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ec);
 }
 
-std::string TempDir::Write(const std::string& name, const std::string& text) const {
-    const std::filesystem::path path = m_path / name;
-    std::ofstream(path) << text;
-    return path.string();
-}
-
 std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& prefix) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -138,22 +114,6 @@ std::vector<std::string> LinesStartingWith(const std::string& text, const std::s
         if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line);
     }
     return lines;
-}
-
-const nlohmann::json* FindNode(const nlohmann::json& tree, const std::string& name) {
-    if (tree.value("name", "") == name) return &tree;
-    if (!tree.contains("features")) return nullptr;
-    for (const nlohmann::json& child : tree["features"]) {
-        if (const nlohmann::json* found = FindNode(child, name)) return found;
-    }
-    return nullptr;
-}
-
-std::vector<nlohmann::json> JsonLines(const std::string& text) {
-    std::vector<nlohmann::json> objects;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) objects.push_back(nlohmann::json::parse(line));
-    return objects;
 }
 
 }  // namespace tooltest

@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -22,20 +21,10 @@ struct ToolResult {
 /// Called whenever stdout grew; may signal the child.
 using OutputWatcher = std::function<void(pid_t pid, const std::string& out)>;
 
-/// Runs qrvacq with args (no plug-in or scenario options added). stdinPath: a
-/// file for standard input, empty for /dev/null. The child is killed after
-/// timeoutMs.
-ToolResult RunTool(const std::vector<std::string>& args, const std::string& stdinPath = "",
-                   const OutputWatcher& watch = {}, int timeoutMs = 120000);
-
-/// Runs any program (argv[0] a path) the same way.
-ToolResult RunProgram(const std::vector<std::string>& argv, int timeoutMs = 120000);
-
-/// qrvacq --plugin <built plug-in> --sim <scenario> args...
-ToolResult RunSim(const std::vector<std::string>& args, const std::string& scenario = "demo");
-
-/// Runs script through the shell command on the demo set, from a file.
-ToolResult RunShellScript(const std::string& script);
+/// Runs qrvacq --plugin <built plug-in> --sim scenario args..., standard input
+/// /dev/null; watch sees stdout as it grows. The child is killed after timeoutMs.
+ToolResult RunSim(const std::vector<std::string>& args, const OutputWatcher& watch = {},
+                  int timeoutMs = 120000, const std::string& scenario = "demo");
 
 /// A fresh directory, removed with its content at the end of the scope.
 class TempDir {
@@ -45,8 +34,6 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& Path() const { return m_path; }
-    /// Writes text to a file in the directory and returns its path.
-    std::string Write(const std::string& name, const std::string& text) const;
 
 private:
     std::filesystem::path m_path;
@@ -54,11 +41,5 @@ private:
 
 /// The lines of text that start with prefix.
 std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& prefix);
-
-/// The node called name in a features --json tree, or null.
-const nlohmann::json* FindNode(const nlohmann::json& tree, const std::string& name);
-
-/// One JSON object per line of text (grab --json).
-std::vector<nlohmann::json> JsonLines(const std::string& text);
 
 }  // namespace tooltest

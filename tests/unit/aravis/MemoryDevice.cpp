@@ -1,5 +1,6 @@
 #include "MemoryDevice.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -132,6 +133,16 @@ ArvDevice* KzrMemoryDeviceNew(const std::string& xml, std::size_t size) {
 
 void KzrMemoryDevicePoke(ArvDevice* device, uint64_t address, uint32_t value) {
     WriteRegister(device, address, value, nullptr);
+}
+
+void KzrMemoryDeviceLoad(ArvDevice* device, const std::vector<uint8_t>& image) {
+    std::vector<uint8_t>& memory = State(device)->memory;
+    if (memory.size() < image.size()) memory.resize(image.size());
+    std::copy(image.begin(), image.end(), memory.begin());
+}
+
+const std::vector<uint8_t>& KzrMemoryDeviceBytes(ArvDevice* device) {
+    return State(device)->memory;
 }
 
 void KzrMemoryDeviceSetGone(ArvDevice* device, bool gone) {

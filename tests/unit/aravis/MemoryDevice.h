@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 /// A new device serving the description; its memory is size bytes of zeros.
 /// The caller owns the returned reference (g_object_unref).
@@ -13,6 +14,12 @@ ArvDevice* KzrMemoryDeviceNew(const std::string& xml, std::size_t size);
 
 /// Writes a 32-bit value big-endian, as a GigE Vision register holds it.
 void KzrMemoryDevicePoke(ArvDevice* device, uint64_t address, uint32_t value);
+
+/// Replaces the start of the memory with image (the rest keeps its bytes).
+void KzrMemoryDeviceLoad(ArvDevice* device, const std::vector<uint8_t>& image);
+
+/// The memory as it is now.
+const std::vector<uint8_t>& KzrMemoryDeviceBytes(ArvDevice* device);
 
 /// Reads and writes from now on fail with a time-out, as from a camera that is gone.
 void KzrMemoryDeviceSetGone(ArvDevice* device, bool gone);

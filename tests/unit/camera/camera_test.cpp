@@ -1,7 +1,7 @@
 // Camera objects: open/close state, modules and node maps, injected faults.
 #include <stdexcept>
 
-#include "SimFixture.h"
+#include "SimScenario.h"
 
 using namespace KZRGENICAM;
 

@@ -2,7 +2,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "SimFixture.h"
+#include "SimScenario.h"
 
 using namespace KZRGENICAM;
 

@@ -2,7 +2,7 @@
 // behind the simulated one.
 #include <cstdlib>
 
-#include "SimFixture.h"
+#include "SimScenario.h"
 #include "Transport.h"
 
 using namespace KZRGENICAM;

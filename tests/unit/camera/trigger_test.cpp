@@ -2,7 +2,7 @@
 // for Camera Link.
 #include <functional>
 
-#include "SimFixture.h"
+#include "SimScenario.h"
 
 using namespace KZRGENICAM;
 

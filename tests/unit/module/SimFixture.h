@@ -1,5 +1,5 @@
-// Shared fixture of the module tests: a fresh simulated scenario per test and an
-// enabled error log in a private folder, so that log lines can be read back.
+// Fixture of the module tests: the shared simulated transport plus an enabled
+// error log in a private folder, so that log lines can be read back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "KZRSim.h"
 #include "MemoryNodeMap.h"
+#include "SimScenario.h"
 #include "log/ErrorLog.h"
 #include "session/GenICamCamera.h"
 
@@ -54,10 +54,10 @@ inline KZRSIM::CameraSpec Camera(const std::string& serial, NodeBuilder device =
     return desc;
 }
 
-class SimFixture : public ::testing::Test {
+class SimFixture : public SimTest {
 protected:
     void SetUp() override {
-        KZRSIM::Reset();
+        SimTest::SetUp();
         m_dir = MakeTempDir();
         m_logPath = m_dir / "log.txt";
         m_log = std::make_unique<CErrorLog>(m_logPath.string().c_str(), true);
@@ -67,19 +67,9 @@ protected:
     void TearDown() override {
         SetModuleLogForTesting(nullptr);
         m_log.reset();
-        KZRSIM::Reset();
         std::error_code ignored;
         std::filesystem::remove_all(m_dir, ignored);
-    }
-
-    static void Use(std::vector<KZRSIM::CameraSpec> cameras,
-                    std::vector<std::string> clSerials = {},
-                    std::vector<std::string> clProtocols = {}) {
-        KZRSIM::Scenario scenario;
-        scenario.cameras = std::move(cameras);
-        scenario.clSerials = std::move(clSerials);
-        scenario.clProtocols = std::move(clProtocols);
-        KZRSIM::SetScenario(scenario);
+        SimTest::TearDown();
     }
 
     /// A session opened on the camera; fails the test when Open does not return 0.

@@ -14,7 +14,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
-#include "../hostdata/Latin1Locale.h"
+#include "Latin1Locale.h"
 #endif
 
 namespace {
