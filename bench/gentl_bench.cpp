@@ -3,14 +3,12 @@
 // client that copies each frame out of the buffer and queues it again. Both read a
 // private instance of the same producer (the reference loads a copy of the .cti),
 // in alternating rounds of the same run. Prints figures; not a test.
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -120,32 +118,29 @@ double PluginRound(const SPluginApi& api) {
 }  // namespace
 
 int main() {
-    const std::string folder = KZR_TEST_PRODUCER_DIR "/producer";
-    setenv("KZR_ARAVIS", "off", 1);
-    setenv("GENICAM_GENTL64_PATH", folder.c_str(), 1);
+    namespace fs = std::filesystem;
+    const std::string folder = ProducerFolder("producer");
+    SetTestEnv("KZR_ARAVIS", "off");
+    SetTestEnv("GENICAM_GENTL64_PATH", folder.c_str());
 
     // A private copy, so that the reference has its own producer instance.
-    char copyPath[] = "/tmp/kzr_gentl_bench_XXXXXX.cti";
-    const int fd = mkstemps(copyPath, 4);
-    FILE* in = std::fopen((folder + "/KZRTestTL.cti").c_str(), "rb");
-    if (fd < 0 || !in) {
-        std::fprintf(stderr, "cannot copy the test producer\n");
+    std::error_code ec;
+    const fs::path copy = fs::temp_directory_path(ec) /
+                          ("kzr_gentl_bench_" + std::to_string(Clock::now().time_since_epoch().count()) + ".cti");
+    if (ec || !fs::copy_file(fs::u8path(folder) / "KZRTestTL.cti", copy, ec)) {
+        std::fprintf(stderr, "cannot copy the test producer: %s\n", ec.message().c_str());
         return 1;
     }
-    std::vector<char> bytes(1 << 16);
-    for (size_t n; (n = std::fread(bytes.data(), 1, bytes.size(), in)) > 0;)
-        if (write(fd, bytes.data(), n) != static_cast<ssize_t>(n)) return 1;
-    std::fclose(in);
-    close(fd);
-    void* library = dlopen(copyPath, RTLD_NOW | RTLD_LOCAL);
-    std::remove(copyPath);
+    std::string loadError;
+    void* library = qrvtest::OpenLibrary(copy.u8string(), loadError);
     if (!library) {
-        std::fprintf(stderr, "%s\n", dlerror());
+        fs::remove(copy, ec);
+        std::fprintf(stderr, "%s\n", loadError.c_str());
         return 1;
     }
     SReference reference;
 #define KZR_BENCH_RESOLVE(name, params) \
-    reference.name = reinterpret_cast<P##name>(dlsym(library, #name));
+    reference.name = reinterpret_cast<P##name>(qrvtest::FindSymbol(library, #name));
     KZR_GENTL_FUNCTIONS(KZR_BENCH_RESOLVE)
 #undef KZR_BENCH_RESOLVE
 
@@ -185,5 +180,8 @@ int main() {
     std::printf(
         "ratio ours/reference throughput (median of the rounds): %.3f (1.0 = at the reference)\n",
         median(ratios));
+    // Windows keeps a loaded file; it goes once the copy is unloaded.
+    qrvtest::CloseLibrary(library);
+    fs::remove(copy, ec);
     return 0;
 }

@@ -18,9 +18,9 @@ constexpr const char* kLineSerial = "KZRCL0042";
 class PluginGenTLTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("KZR_ARAVIS", "off", 1);
-        setenv("KZR_GENTL", "on", 1);
-        setenv("GENICAM_GENTL64_PATH", KZR_TEST_PRODUCER_DIR "/producer", 1);
+        SetTestEnv("KZR_ARAVIS", "off");
+        SetTestEnv("KZR_GENTL", "on");
+        SetTestEnv("GENICAM_GENTL64_PATH", ProducerFolder("producer").c_str());
         std::string error;
         api = Plugin(error);
         ASSERT_NE(api, nullptr) << error;
