@@ -164,3 +164,61 @@ TEST_F(PluginGenTLTest, CameraLinkOpenWritesTheCamFileIntoTheGrabber) {
     EXPECT_EQ(api->Open(QRVString(kLineSerial), &refused, QRVString(""), QRVString("")),
               QRV_ERR_CAMERA_CONFIG_FILE);
 }
+
+namespace {
+
+/// A producer that is hard to tear down, and whether a camera of it is open (and
+/// acquiring) when the host unloads the plug-in.
+struct SUnloadCase {
+    const char* name;
+    const char* folder;
+    bool cameraOpen;
+};
+
+void PrintTo(const SUnloadCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PluginUnloadTest : public testing::TestWithParam<SUnloadCase> {};
+
+}  // namespace
+
+// In a child process of its own: the plug-in is loaded, used and unloaded there.
+// On Windows the unload runs the plug-in's teardown inside DllMain; a producer
+// whose TLClose joins its thread would never return there. Codes 3 to 5 tell a
+// failed step from a crash.
+TEST_P(PluginUnloadTest, UnloadingWithTheProducerLoadedReturns) {
+    const SUnloadCase& c = GetParam();
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            SetTestEnv("KZR_ARAVIS", "off");
+            SetTestEnv("KZR_GENTL", "on");
+            SetTestEnv("GENICAM_GENTL64_PATH", ProducerFolder(c.folder).c_str());
+            std::string error;
+            void* library = qrvtest::OpenLibrary(QRV_PLUGIN_PATH, error);
+            if (!library) std::_Exit(3);
+            auto list = reinterpret_cast<PFN_GetCameraList>(qrvtest::FindSymbol(library, "GetCameraList"));
+            auto open = reinterpret_cast<PFN_Open>(qrvtest::FindSymbol(library, "Open"));
+            auto start = reinterpret_cast<PFN_StartAcquire>(qrvtest::FindSymbol(library, "StartAcquire"));
+            {
+                QRVCameraInfoArray cameras;
+                if (!list || list(&cameras) != 1) std::_Exit(4);
+            }
+            QRVCameraHandle handle = nullptr;
+            if (c.cameraOpen &&
+                (open(QRVString(kAreaSerial), &handle, QRVString(""), QRVString("")) != QRV_OK ||
+                 start(handle, 4, 0) != QRV_OK))
+                std::_Exit(5);
+            qrvtest::CloseLibrary(library);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Teardown, PluginUnloadTest,
+    testing::Values(SUnloadCase{"JoinsListed", "teardown-joins", false},
+                    SUnloadCase{"JoinsAcquiring", "teardown-joins", true},
+                    SUnloadCase{"StaticsListed", "teardown-statics", false}),
+    [](const testing::TestParamInfo<SUnloadCase>& row) { return std::string(row.param.name); });

@@ -1,7 +1,9 @@
 # One run of qrvacq.exe under the emulator: exit status 0, every pattern found in
 # its output (stdout and stderr) and, with PNG, that file a PNG of that size.
 #   cmake -DEMULATOR=wine -DEXE=qrvacq.exe -DARGS="a;b" -DPATTERNS="re;re"
-#         [-DPNG=file -DPNG_SIZE=WxH] -P windows_case.cmake
+#         [-DPNG=file -DPNG_SIZE=WxH] [-DPRODUCERS=folder] -P windows_case.cmake
+# PRODUCERS: a folder of GenTL producers, named to the Windows program on
+# Wine's drive Z: (the root of the build machine).
 cmake_minimum_required(VERSION 3.25)
 foreach(var EMULATOR EXE ARGS)
   if(NOT ${var})
@@ -10,6 +12,9 @@ foreach(var EMULATOR EXE ARGS)
 endforeach()
 if(PNG)
   file(REMOVE ${PNG})
+endif()
+if(PRODUCERS)
+  set(ENV{GENICAM_GENTL64_PATH} "Z:${PRODUCERS}")
 endif()
 execute_process(COMMAND ${EMULATOR} ${EXE} ${ARGS} OUTPUT_VARIABLE out ERROR_VARIABLE err
   RESULT_VARIABLE rc TIMEOUT 120)
