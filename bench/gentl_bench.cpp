@@ -125,8 +125,9 @@ int main() {
 
     // A private copy, so that the reference has its own producer instance.
     std::error_code ec;
-    const fs::path copy = fs::temp_directory_path(ec) /
-                          ("kzr_gentl_bench_" + std::to_string(Clock::now().time_since_epoch().count()) + ".cti");
+    const fs::path copy =
+        fs::temp_directory_path(ec) /
+        ("kzr_gentl_bench_" + std::to_string(Clock::now().time_since_epoch().count()) + ".cti");
     if (ec || !fs::copy_file(fs::u8path(folder) / "KZRTestTL.cti", copy, ec)) {
         std::fprintf(stderr, "cannot copy the test producer: %s\n", ec.message().c_str());
         return 1;

@@ -67,7 +67,7 @@ std::shared_ptr<CGenTLProducer> CGenTLProducer::Load(const std::string& path) {
         return nullptr;
     }
     std::string missing;
-#define KZR_GENTL_RESOLVE(name, params)                                    \
+#define KZR_GENTL_RESOLVE(name, params)                                             \
     p->m_api.name = reinterpret_cast<P##name>(ProducerSymbol(p->m_library, #name)); \
     if (!p->m_api.name) missing += std::string(missing.empty() ? "" : ", ") + #name;
     KZR_GENTL_FUNCTIONS(KZR_GENTL_RESOLVE)
@@ -82,8 +82,8 @@ std::shared_ptr<CGenTLProducer> CGenTLProducer::Load(const std::string& path) {
     }
     GC_ERROR rc = p->m_api.GCInitLib();
     if (rc != GC_ERR_SUCCESS) {
-        GenTLMessage(path, "skipped: GCInitLib failed (" + std::to_string(rc) + ")" +
-                               p->LastError());
+        GenTLMessage(path,
+                     "skipped: GCInitLib failed (" + std::to_string(rc) + ")" + p->LastError());
         return nullptr;
     }
     p->m_initialised = true;

@@ -36,8 +36,8 @@ std::string SystemMessage(DWORD code) {
                                           nullptr, nullptr);
         std::string message(static_cast<size_t>(n > 0 ? n : 0), '\0');
         if (n > 0)
-            WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &message[0], n,
-                                nullptr, nullptr);
+            WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &message[0], n, nullptr,
+                                nullptr);
         while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
             message.pop_back();
         out += ": " + message;
@@ -76,7 +76,8 @@ const unsigned char* ProcessBlock() {
                              GetProcAddress(ntdll, "NtQueryInformationProcess")))
                        : nullptr;
     PROCESS_BASIC_INFORMATION info{};
-    if (!query || query(GetCurrentProcess(), ProcessBasicInformation, &info, sizeof info, nullptr) != 0)
+    if (!query ||
+        query(GetCurrentProcess(), ProcessBasicInformation, &info, sizeof info, nullptr) != 0)
         return nullptr;
     return reinterpret_cast<const unsigned char*>(info.PebBaseAddress);
 }

@@ -20,7 +20,8 @@ inline void SetTestEnv(const char* name, const char* value) {
 /// A folder of the build as GENICAM_GENTL64_PATH takes it: absolute on this
 /// system (on Windows with its drive).
 inline std::string ProducerFolder(const char* folder) {
-    return std::filesystem::absolute(std::filesystem::u8path(std::string(KZR_TEST_PRODUCER_DIR) + "/" + folder))
+    return std::filesystem::absolute(
+               std::filesystem::u8path(std::string(KZR_TEST_PRODUCER_DIR) + "/" + folder))
         .u8string();
 }
 
@@ -46,7 +47,7 @@ inline const SPluginApi* Plugin(std::string& error) {
     static const bool loaded = [] {
         void* handle = qrvtest::OpenLibrary(QRV_PLUGIN_PATH, loadError);
         if (!handle) return false;
-#define KZR_GENTL_RESOLVE(name)                                                      \
+#define KZR_GENTL_RESOLVE(name)                                                  \
     api.name = reinterpret_cast<PFN_##name>(qrvtest::FindSymbol(handle, #name)); \
     if (!api.name) loadError += "no " #name " ";
         KZR_GENTL_ENTRY_POINTS(KZR_GENTL_RESOLVE)

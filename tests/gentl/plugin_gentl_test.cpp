@@ -198,9 +198,11 @@ TEST_P(PluginUnloadTest, UnloadingWithTheProducerLoadedReturns) {
             std::string error;
             void* library = qrvtest::OpenLibrary(QRV_PLUGIN_PATH, error);
             if (!library) std::_Exit(3);
-            auto list = reinterpret_cast<PFN_GetCameraList>(qrvtest::FindSymbol(library, "GetCameraList"));
+            auto list =
+                reinterpret_cast<PFN_GetCameraList>(qrvtest::FindSymbol(library, "GetCameraList"));
             auto open = reinterpret_cast<PFN_Open>(qrvtest::FindSymbol(library, "Open"));
-            auto start = reinterpret_cast<PFN_StartAcquire>(qrvtest::FindSymbol(library, "StartAcquire"));
+            auto start =
+                reinterpret_cast<PFN_StartAcquire>(qrvtest::FindSymbol(library, "StartAcquire"));
             {
                 QRVCameraInfoArray cameras;
                 if (!list || list(&cameras) != 1) std::_Exit(4);
@@ -216,9 +218,10 @@ TEST_P(PluginUnloadTest, UnloadingWithTheProducerLoadedReturns) {
         testing::ExitedWithCode(0), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Teardown, PluginUnloadTest,
-    testing::Values(SUnloadCase{"JoinsListed", "teardown-joins", false},
-                    SUnloadCase{"JoinsAcquiring", "teardown-joins", true},
-                    SUnloadCase{"StaticsListed", "teardown-statics", false}),
-    [](const testing::TestParamInfo<SUnloadCase>& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Teardown, PluginUnloadTest,
+                         testing::Values(SUnloadCase{"JoinsListed", "teardown-joins", false},
+                                         SUnloadCase{"JoinsAcquiring", "teardown-joins", true},
+                                         SUnloadCase{"StaticsListed", "teardown-statics", false}),
+                         [](const testing::TestParamInfo<SUnloadCase>& row) {
+                             return std::string(row.param.name);
+                         });

@@ -51,8 +51,10 @@ TEST_P(ProducerLibraryTest, LoadsByUtf8PathAndCallsTheProducer) {
     void* library = detail::OpenProducerLibrary(file.u8string(), error);
     EXPECT_EQ(library != nullptr, c.loads) << error;
     if (library) {
-        auto init = reinterpret_cast<gentl::PGCInitLib>(detail::ProducerSymbol(library, "GCInitLib"));
-        auto close = reinterpret_cast<gentl::PGCCloseLib>(detail::ProducerSymbol(library, "GCCloseLib"));
+        auto init =
+            reinterpret_cast<gentl::PGCInitLib>(detail::ProducerSymbol(library, "GCInitLib"));
+        auto close =
+            reinterpret_cast<gentl::PGCCloseLib>(detail::ProducerSymbol(library, "GCCloseLib"));
         ASSERT_NE(init, nullptr);
         ASSERT_NE(close, nullptr);
         EXPECT_EQ(detail::ProducerSymbol(library, "NoSuchFunction"), nullptr);
@@ -69,7 +71,8 @@ TEST_P(ProducerLibraryTest, LoadsByUtf8PathAndCallsTheProducer) {
 INSTANTIATE_TEST_SUITE_P(
     Paths, ProducerLibraryTest,
     testing::Values(SLoadCase{"Ascii", "kzr-cti-plain", SLoadCase::Producer, true},
-                    SLoadCase{"NonAscii", "kzr-cti-Kamera \xC3\x84\xC3\xB6\xC3\x9F-\xCE\xB4", SLoadCase::Producer, true},
+                    SLoadCase{"NonAscii", "kzr-cti-Kamera \xC3\x84\xC3\xB6\xC3\x9F-\xCE\xB4",
+                              SLoadCase::Producer, true},
                     SLoadCase{"NotALibrary", "kzr-cti-text \xC3\xBC", SLoadCase::Text, false},
                     SLoadCase{"Missing", "kzr-cti-empty", SLoadCase::Nothing, false}),
     [](const testing::TestParamInfo<SLoadCase>& row) { return std::string(row.param.name); });
@@ -81,9 +84,10 @@ TEST(ProducerLibraryTest, NoProducerCallWhileThisThreadHoldsTheLoaderLock) {
     using PUnlock = LONG(NTAPI*)(ULONG, ULONG_PTR);
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     ASSERT_NE(ntdll, nullptr);
-    auto lock = reinterpret_cast<PLock>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
-    auto unlock =
-        reinterpret_cast<PUnlock>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
+    auto lock = reinterpret_cast<PLock>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
+    auto unlock = reinterpret_cast<PUnlock>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
     ASSERT_TRUE(lock && unlock);
     EXPECT_TRUE(detail::MayCallProducers());
     ULONG_PTR cookie = 0;

@@ -41,8 +41,8 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 void* OpenLibrary(const std::string& path, std::string& error) {
     // The plug-in's DLLs (QRVData, KZRGeniCam, GenApi) are found beside it.
-    HMODULE module = LoadLibraryExW(std::filesystem::path(path).c_str(), nullptr,
-                                    LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE module =
+        LoadLibraryExW(std::filesystem::path(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!module) error = "error " + std::to_string(GetLastError());
     return reinterpret_cast<void*>(module);
 }

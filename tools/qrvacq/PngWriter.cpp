@@ -36,7 +36,8 @@ bool WriteChunk(std::FILE* file, const char type[4], const unsigned char* data, 
     if (size) crc = crc32(crc, data, static_cast<uInt>(size));
     unsigned char tail[4];
     PutBigEndian(tail, static_cast<std::uint32_t>(crc));
-    return std::fwrite(head, 1, 8, file) == 8 && (!size || std::fwrite(data, 1, size, file) == size) &&
+    return std::fwrite(head, 1, 8, file) == 8 &&
+           (!size || std::fwrite(data, 1, size, file) == size) &&
            std::fwrite(tail, 1, 4, file) == 4;
 }
 
@@ -67,7 +68,8 @@ private:
             const int rc = deflate(&m_zs, flush);
             if (rc == Z_STREAM_ERROR) return m_ok = false;
             const std::size_t produced = m_out.size() - m_zs.avail_out;
-            if (produced && !WriteChunk(m_file, "IDAT", m_out.data(), produced)) return m_ok = false;
+            if (produced && !WriteChunk(m_file, "IDAT", m_out.data(), produced))
+                return m_ok = false;
             if (flush == Z_FINISH ? rc == Z_STREAM_END : m_zs.avail_in == 0 && m_zs.avail_out != 0)
                 return true;
         }
@@ -96,7 +98,8 @@ bool WriteImage(std::FILE* file, const QRVImage& image, int colorType, int bits)
     std::vector<unsigned char> row(rowBytes + 1, 0);  // filter type 0, then the samples
     IdatWriter idat(file);
     for (int y = 0; y < image.Height(); ++y) {
-        const unsigned char* source = image.Data() + static_cast<std::size_t>(y) * image.BytesPerLine();
+        const unsigned char* source =
+            image.Data() + static_cast<std::size_t>(y) * image.BytesPerLine();
         std::memcpy(row.data() + 1, source, rowBytes);
         if (bits == 16) {
             // PNG samples are big-endian; the image's are in host order.
@@ -141,7 +144,8 @@ bool WritePng(const QRVImage& image, const std::string& path, std::string& error
     }
     errno = 0;
     bool ok = WriteImage(file.get(), image, colorTypes[channels - 1], bits);
-    if (!ok) error = "cannot write " + path + (errno ? std::string(": ") + std::strerror(errno) : "");
+    if (!ok)
+        error = "cannot write " + path + (errno ? std::string(": ") + std::strerror(errno) : "");
     if (std::fclose(file.release()) != 0 && ok) {
         error = "cannot write " + path + ": " + std::strerror(errno);
         ok = false;
