@@ -2,10 +2,13 @@
 // a .cam file for the Camera Link camera), parameters and both grabs.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "GenTLPluginApi.h"
 #include "KZRGeniCam.h"
@@ -130,6 +133,28 @@ TEST_F(PluginGenTLTest, GrabImageAndGrabImageExDeliverThePatternAndChunks) {
     QRVImage triggered;
     EXPECT_EQ(api->GrabImage(handle, &triggered, 2000), QRV_OK);
     EXPECT_EQ(api->StopAcquire(handle), QRV_OK);
+}
+
+// A hardware trigger source: the plug-in fires nothing, the grab waits until
+// StopAcquire from another thread ends it.
+TEST_F(PluginGenTLTest, StopAcquireFromAnotherThreadEndsAWaitingGrab) {
+    OpenArea();
+    ASSERT_EQ(api->SetParamStr(handle, QRVString("TriggerMode"), QRVString("On")), QRV_OK);
+    ASSERT_EQ(api->SetParamStr(handle, QRVString("TriggerSource"), QRVString("Line1")), QRV_OK);
+    ASSERT_EQ(api->StartAcquire(handle, 2, 0), QRV_OK);
+    std::atomic<int> result{1};
+    const auto begin = std::chrono::steady_clock::now();
+    std::thread grab([&] {
+        QRVImage image;
+        result = api->GrabImage(handle, &image, 20000);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(result.load(), 1);  // still waiting
+    EXPECT_EQ(api->StopAcquire(handle), QRV_OK);
+    grab.join();
+    EXPECT_EQ(result.load(), QRV_ERR_GRAB_ABORTED);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
+    ASSERT_EQ(api->SetParamStr(handle, QRVString("TriggerSource"), QRVString("Software")), QRV_OK);
 }
 
 TEST_F(PluginGenTLTest, CameraLinkOpenWritesTheCamFileIntoTheGrabber) {
