@@ -157,6 +157,21 @@ TEST_F(PluginGenTLTest, StopAcquireFromAnotherThreadEndsAWaitingGrab) {
     ASSERT_EQ(api->SetParamStr(handle, QRVString("TriggerSource"), QRVString("Software")), QRV_OK);
 }
 
+TEST_F(PluginGenTLTest, ALostDeviceFailsTheGrabAndIsNoLongerOpen) {
+    OpenArea();
+    ASSERT_EQ(api->StartAcquire(handle, 2, 0), QRV_OK);
+    QRVImage before;
+    ASSERT_EQ(api->GrabImage(handle, &before, 2000), QRV_OK);
+    SetTestEnv("KZR_TL_TEST_LOST", "1");
+    QRVImage image;
+    const int grabbed = api->GrabImage(handle, &image, 500);
+    const bool open = api->IsOpen(handle);
+    SetTestEnv("KZR_TL_TEST_LOST", "");
+    EXPECT_NE(grabbed, QRV_OK);
+    EXPECT_FALSE(open);
+    EXPECT_EQ(api->StopAcquire(handle), QRV_OK);
+}
+
 TEST_F(PluginGenTLTest, CameraLinkOpenWritesTheCamFileIntoTheGrabber) {
     const std::string cam = ::testing::TempDir() + "gentl_grabber.cam";
     {

@@ -22,6 +22,8 @@
 //                            {addr} and {len} stand for where its description lies
 //                            (lower-case hexadecimal), {LEN} for the length in upper case
 //   KZR_TL_TEST_OPEN_ERROR   IFOpenDevice fails with this code
+//   KZR_TL_TEST_LOST         while set (not empty), the cameras are gone: remote port access and
+//                            new-buffer events time out
 #include <zlib.h>
 
 #include <atomic>
@@ -189,6 +191,12 @@ std::condition_variable& g_cv = Globals().cv;
 bool& g_initialised = Globals().initialised;
 SSystem& g_system = Globals().system;
 std::map<const void*, EKind>& g_handles = Globals().handles;
+
+/// KZR_TL_TEST_LOST set and not empty.
+bool DevicesLost() {
+    const char* value = std::getenv("KZR_TL_TEST_LOST");
+    return value && *value;
+}
 
 /// The lock every entry point takes.
 std::mutex& EntryMutex() {
@@ -860,6 +868,7 @@ KZR_TL_EXPORT GCReadPort(PORT_HANDLE handle, uint64_t address, void* buffer, siz
     SDevice* d = nullptr;
     SPort* port = PortOf(handle, &d);
     if (!port) return GC_ERR_INVALID_HANDLE;
+    if (d && port == &d->remote && DevicesLost()) return GC_ERR_TIMEOUT;
     if (port->memory.empty()) return GC_ERR_NOT_AVAILABLE;
     return ReadPort(*port, d, address, buffer, size);
 }
@@ -869,6 +878,7 @@ KZR_TL_EXPORT GCWritePort(PORT_HANDLE handle, uint64_t address, const void* buff
     SDevice* d = nullptr;
     SPort* port = PortOf(handle, &d);
     if (!port) return GC_ERR_INVALID_HANDLE;
+    if (d && port == &d->remote && DevicesLost()) return GC_ERR_TIMEOUT;
     if (!buffer || !size) return GC_ERR_INVALID_PARAMETER;
     return port == &d->remote ? WriteRemote(*d, address, buffer, *size)
                               : WriteLocal(*port, address, buffer, *size);
@@ -939,6 +949,7 @@ KZR_TL_EXPORT EventGetData(EVENT_HANDLE handle, void* buffer, size_t* size, uint
     if (!e) return GC_ERR_INVALID_HANDLE;
     if (!buffer || !size) return GC_ERR_INVALID_PARAMETER;
     if (*size < sizeof(EVENT_NEW_BUFFER_DATA)) return GC_ERR_BUFFER_TOO_SMALL;
+    if (DevicesLost()) return GC_ERR_TIMEOUT;
     SStream* s = e->stream;
     auto ready = [&] {
         return !Handle<SEvent>(handle, EKind::Event) || e->kills > 0 || !s->output.empty();
