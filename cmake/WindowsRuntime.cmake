@@ -1,12 +1,11 @@
-# MinGW's C++ runtime DLLs beside the programs: without them a test program
-# exits with code 53 before printing anything.
-file(MAKE_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
-foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
-  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
-    OUTPUT_VARIABLE _qrv_dll OUTPUT_STRIP_TRAILING_WHITESPACE)
-  # The compiler echoes the bare name back when it has no such file.
-  if(NOT IS_ABSOLUTE "${_qrv_dll}" OR NOT EXISTS "${_qrv_dll}")
-    message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know ${dll}")
-  endif()
-  file(COPY ${_qrv_dll} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
-endforeach()
+# Drop-in DLLs: the GCC runtime (libgcc, libstdc++ and winpthread) is linked into
+# every DLL and program of this build, so that QRVAcqGenIcam.dll and the
+# libraries beside it import only Windows system DLLs and each other. -static
+# makes the linker take libwinpthread.a (and every other library named with -l)
+# rather than its import library; Windows' own import libraries stay imports.
+# Each DLL then has its own copy of the C++ runtime: what crosses between them
+# (strings, containers, exceptions) is allocated by msvcrt.dll, which all share,
+# and x64 exceptions unwind through the system's table-based handler.
+add_link_options(-static -static-libgcc -static-libstdc++)
+# zlib from libz-mingw-w64-dev, linked in as well.
+set(ZLIB_USE_STATIC_LIBS ON)

@@ -15,6 +15,7 @@ build_dir=${QRV_WIN_BUILD_DIR:-$repo/build-win}
 # loopback up (tests/netns-run), so that nothing they start reaches another machine.
 if [[ -z "${QRV_WIN_TESTS_ONLY:-}" ]]; then
   # The -posix compilers: the win32 thread model has no std::thread.
+  # zlib for MinGW: linked into the test producer and qrvacq.exe.
   packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64)
   missing=()
   for pkg in "${packages[@]}"; do

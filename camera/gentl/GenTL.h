@@ -6,6 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
+// The standard's calling convention: __stdcall on 32-bit Windows; x64 and other
+// systems have a single one.
+#if defined(_WIN32) && !defined(_WIN64)
+#define GC_CALLTYPE __stdcall
+#else
+#define GC_CALLTYPE
+#endif
+
 namespace KZRGENICAM::gentl {
 
 using GC_ERROR = int32_t;
@@ -243,7 +251,7 @@ constexpr const char* TLTypeCL = "CL";
     X(GCGetPortURLInfo, (PORT_HANDLE, uint32_t, URL_INFO_CMD, INFO_DATATYPE*, void*, size_t*))
 // clang-format on
 
-#define KZR_GENTL_TYPEDEF(name, params) using P##name = GC_ERROR(*) params;
+#define KZR_GENTL_TYPEDEF(name, params) using P##name = GC_ERROR(GC_CALLTYPE*) params;
 KZR_GENTL_FUNCTIONS(KZR_GENTL_TYPEDEF)
 KZR_GENTL_OPTIONAL_FUNCTIONS(KZR_GENTL_TYPEDEF)
 #undef KZR_GENTL_TYPEDEF

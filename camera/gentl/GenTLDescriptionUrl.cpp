@@ -1,8 +1,14 @@
 #include "GenTLDescriptionUrl.h"
 
+#ifdef _WIN32
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -157,6 +163,61 @@ std::string PortDescriptionUrl(const SGenTLApi& api, PORT_HANDLE port) {
     return url;
 }
 
+#ifdef _WIN32
+
+bool ReadRegularFile(const std::string& path, uint64_t cap, std::string& data, std::string& why) {
+    namespace fs = std::filesystem;
+    data.clear();
+    // "/C:/dir/file.xml" from File:///C:/dir/file.xml names a drive.
+    std::string local = path;
+    if (local.size() > 2 && local[0] == '/' && std::isalpha(static_cast<unsigned char>(local[1])) &&
+        local[2] == ':')
+        local.erase(0, 1);
+    std::error_code ec;
+    fs::path file;
+    try {
+        file = fs::u8path(local);
+    } catch (const std::exception&) {
+        why = "description file \"" + path + "\" is no UTF-8 path";
+        return false;
+    }
+    if (!fs::is_regular_file(file, ec)) {
+        why = "description file \"" + path + "\" is not a regular file";
+        return false;
+    }
+    const uintmax_t size = fs::file_size(file, ec);
+    if (ec || size > cap) {
+        why = "description file \"" + path + "\" is larger than the limit of " +
+              std::to_string(cap) + " bytes";
+        return false;
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        why = "description file \"" + path + "\" not readable";
+        return false;
+    }
+    try {
+        // The file may grow while it is read: never more than cap + 1 bytes.
+        data.resize(static_cast<size_t>(std::min<uint64_t>(cap + 1, size + 1)));
+        in.read(&data[0], static_cast<std::streamsize>(data.size()));
+        data.resize(static_cast<size_t>(in.gcount()));
+    } catch (const std::bad_alloc&) {
+        why = "no memory to read description file \"" + path + "\"";
+        data.clear();
+        return false;
+    }
+    if (in.bad() || data.size() > cap) {
+        why = data.size() > cap ? "description file \"" + path + "\" is larger than the limit of " +
+                                      std::to_string(cap) + " bytes"
+                                : "reading description file \"" + path + "\" failed";
+        data.clear();
+        return false;
+    }
+    return true;
+}
+
+#else
+
 bool ReadRegularFile(const std::string& path, uint64_t cap, std::string& data, std::string& why) {
     data.clear();
     // Non-blocking, so that opening a FIFO without a writer returns at once.
@@ -208,6 +269,8 @@ bool ReadRegularFile(const std::string& path, uint64_t cap, std::string& data, s
     if (!ok) data.clear();
     return ok;
 }
+
+#endif
 
 std::string FetchDescription(const SGenTLApi& api, PORT_HANDLE port, const SDescriptionUrl& url,
                              std::string& why) {

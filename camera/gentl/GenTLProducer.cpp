@@ -1,8 +1,9 @@
 #include "GenTLProducer.h"
 
-#include <dlfcn.h>
-
+#include <algorithm>
 #include <cstdio>
+
+#include "ProducerLibrary.h"
 
 namespace KZRGENICAM::detail {
 
@@ -14,7 +15,34 @@ constexpr uint32_t kMaxInterfaces = 64;
 constexpr uint32_t kMaxDevices = 256;
 constexpr uint64_t kUpdateTimeoutMs = 1000;
 
+/// Every producer alive in the process. Never destroyed: the exit handler and
+/// static destructors reach it after other statics are gone.
+struct SLiveProducers {
+    std::mutex mutex;
+    std::vector<CGenTLProducer*> producers;
+};
+
+SLiveProducers& Live() {
+    static auto* live = new SLiveProducers();
+    return *live;
+}
+
+/// A producer closed at exit answers every later call with this, for the
+/// cameras and frames that still hold it.
+template <class F>
+struct SClosedCall;
+template <class... A>
+struct SClosedCall<GC_ERROR(GC_CALLTYPE*)(A...)> {
+    static GC_ERROR GC_CALLTYPE Call(A...) { return GC_ERR_NOT_INITIALIZED; }
+};
+
 }  // namespace
+
+void CloseGenTLProducersAtExit() {
+    SLiveProducers& live = Live();
+    std::lock_guard<std::mutex> lock(live.mutex);
+    for (CGenTLProducer* p : live.producers) p->CloseForExit();
+}
 
 void GenTLMessage(const std::string& producer, const std::string& text) {
     std::fprintf(stderr, "KZRGeniCam GenTL %s: %s\n", producer.c_str(), text.c_str());
@@ -30,22 +58,22 @@ int GenTLTransportCode(const std::string& tlType) {
 std::shared_ptr<CGenTLProducer> CGenTLProducer::Load(const std::string& path) {
     std::shared_ptr<CGenTLProducer> p(new CGenTLProducer());
     p->m_path = path;
-    const size_t slash = path.find_last_of('/');
+    const size_t slash = path.find_last_of("/\\");
     p->m_fileName = slash == std::string::npos ? path : path.substr(slash + 1);
-    p->m_library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string error;
+    p->m_library = OpenProducerLibrary(path, error);
     if (!p->m_library) {
-        const char* why = dlerror();
-        GenTLMessage(path, std::string("not loaded: ") + (why ? why : "dlopen failed"));
+        GenTLMessage(path, "not loaded: " + error);
         return nullptr;
     }
     std::string missing;
-#define KZR_GENTL_RESOLVE(name, params)                                    \
-    p->m_api.name = reinterpret_cast<P##name>(dlsym(p->m_library, #name)); \
+#define KZR_GENTL_RESOLVE(name, params)                                             \
+    p->m_api.name = reinterpret_cast<P##name>(ProducerSymbol(p->m_library, #name)); \
     if (!p->m_api.name) missing += std::string(missing.empty() ? "" : ", ") + #name;
     KZR_GENTL_FUNCTIONS(KZR_GENTL_RESOLVE)
 #undef KZR_GENTL_RESOLVE
 #define KZR_GENTL_RESOLVE_OPTIONAL(name, params) \
-    p->m_api.name = reinterpret_cast<P##name>(dlsym(p->m_library, #name));
+    p->m_api.name = reinterpret_cast<P##name>(ProducerSymbol(p->m_library, #name));
     KZR_GENTL_OPTIONAL_FUNCTIONS(KZR_GENTL_RESOLVE_OPTIONAL)
 #undef KZR_GENTL_RESOLVE_OPTIONAL
     if (!missing.empty()) {
@@ -54,7 +82,8 @@ std::shared_ptr<CGenTLProducer> CGenTLProducer::Load(const std::string& path) {
     }
     GC_ERROR rc = p->m_api.GCInitLib();
     if (rc != GC_ERR_SUCCESS) {
-        GenTLMessage(path, "skipped: GCInitLib failed (" + std::to_string(rc) + ")");
+        GenTLMessage(path,
+                     "skipped: GCInitLib failed (" + std::to_string(rc) + ")" + p->LastError());
         return nullptr;
     }
     p->m_initialised = true;
@@ -73,25 +102,65 @@ std::shared_ptr<CGenTLProducer> CGenTLProducer::Load(const std::string& path) {
     rc = p->m_api.TLOpen(&p->m_system);
     if (rc != GC_ERR_SUCCESS || !p->m_system) {
         p->m_system = nullptr;
-        GenTLMessage(path, "skipped: TLOpen failed (" + std::to_string(rc) + ")");
+        GenTLMessage(path, "skipped: TLOpen failed (" + std::to_string(rc) + ")" + p->LastError());
         return nullptr;
     }
+    {
+        SLiveProducers& live = Live();
+        std::lock_guard<std::mutex> lock(live.mutex);
+        live.producers.push_back(p.get());
+    }
+    // Registered after every load: the handler then runs before the static
+    // destructors of the producer just loaded (a second run finds nothing open).
+    RunBeforeEarlierStatics(&CloseGenTLProducersAtExit);
     return p;
 }
 
 CGenTLProducer::~CGenTLProducer() {
+    {
+        SLiveProducers& live = Live();
+        std::lock_guard<std::mutex> lock(live.mutex);
+        live.producers.erase(std::remove(live.producers.begin(), live.producers.end(), this),
+                             live.producers.end());
+    }
     Close();
 }
 
+std::string CGenTLProducer::LastError() const {
+    GC_ERROR code = GC_ERR_SUCCESS;
+    const std::string text = GenTLText([&](char* buffer, size_t* size) {
+        return m_api.GCGetLastError ? m_api.GCGetLastError(&code, buffer, size) : GC_ERR_ERROR;
+    });
+    return text.empty() ? std::string() : ": " + text;
+}
+
 void CGenTLProducer::Close() {
-    for (auto& entry : m_interfaces) m_api.IFClose(entry.second);
-    m_interfaces.clear();
+    // Inside DllMain (process end, or a DLL unloading) the producer is left to
+    // the system: nothing of it may run, and its code stays mapped.
+    if (!MayCallProducers()) return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto& entry : m_interfaces) m_api.IFClose(entry.second);
+        m_interfaces.clear();
+    }
     if (m_system) m_api.TLClose(m_system);
     m_system = nullptr;
     if (m_initialised) m_api.GCCloseLib();
     m_initialised = false;
-    if (m_library) dlclose(m_library);
+    // After an exit-time close the producer's statics may be gone: its code stays.
+    if (m_library && !m_closedAtExit) CloseProducerLibrary(m_library);
     m_library = nullptr;
+}
+
+void CGenTLProducer::CloseForExit() {
+    if (m_closedAtExit) return;
+    Close();
+    m_closedAtExit = true;
+#define KZR_GENTL_CLOSED(name, params) \
+    if (m_api.name) m_api.name = &SClosedCall<P##name>::Call;
+    KZR_GENTL_FUNCTIONS(KZR_GENTL_CLOSED)
+    KZR_GENTL_OPTIONAL_FUNCTIONS(KZR_GENTL_CLOSED)
+#undef KZR_GENTL_CLOSED
 }
 
 IF_HANDLE CGenTLProducer::Interface(const std::string& id) {

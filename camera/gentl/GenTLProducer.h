@@ -65,6 +65,11 @@ public:
     /// The opened interface of that id (opened on first use), or null.
     gentl::IF_HANDLE Interface(const std::string& id);
 
+    /// ": <text>" from GCGetLastError, or empty.
+    std::string LastError() const;
+    /// See CloseGenTLProducersAtExit.
+    void CloseForExit();
+
 private:
     CGenTLProducer() = default;
     void Close();
@@ -74,10 +79,16 @@ private:
     void* m_library = nullptr;
     SGenTLApi m_api;
     bool m_initialised = false;
+    bool m_closedAtExit = false;
     gentl::TL_HANDLE m_system = nullptr;
     std::mutex m_mutex;  // the interface list
     std::vector<std::pair<std::string, gentl::IF_HANDLE>> m_interfaces;
 };
+
+/// Closes every loaded producer (interfaces, system, library) and turns later
+/// calls into GC_ERR_NOT_INITIALIZED: the exit handler, registered at each load
+/// so that it runs before the static destructors of the producers loaded so far.
+void CloseGenTLProducersAtExit();
 
 /// Transport code of a transport-layer type text: GEV 1, U3V 2, CL 4, else 8.
 int GenTLTransportCode(const std::string& tlType);

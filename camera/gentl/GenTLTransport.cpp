@@ -1,6 +1,5 @@
 // The GenTL transport: every producer (.cti) in the folders of GENICAM_GENTL64_PATH,
 // their systems, interfaces and devices.
-#include <dirent.h>
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -11,6 +10,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <set>
@@ -50,9 +50,9 @@ struct SFileId {
 /// False when path is no regular file (or not there).
 bool FileIdentity(const std::string& path, SFileId& out) {
 #ifdef _WIN32
-    const HANDLE file =
-        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(std::filesystem::u8path(path).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info{};
     const bool ok = GetFileInformationByHandle(file, &info) != 0 &&
@@ -75,33 +75,49 @@ struct SProducerFile {
     SFileId id;
 };
 
+#ifdef _WIN32
+constexpr char kPathSeparator = ';';
+#else
+constexpr char kPathSeparator = ':';
+#endif
+
 /// Every .cti file in the path's folders, in path order, each folder sorted by
 /// name, each file once however many paths reach it. Relative folders are
 /// skipped: where code is loaded from must not depend on the current folder.
+/// Paths are UTF-8 (on Windows converted from the wide environment).
 std::vector<SProducerFile> ProducerFiles() {
+    namespace fs = std::filesystem;
     std::vector<SProducerFile> out;
+#ifdef _WIN32
+    const wchar_t* wide = _wgetenv(L"GENICAM_GENTL64_PATH");
+    if (!wide) return out;
+    const std::string path = fs::path(wide).u8string();
+#else
     const char* value = std::getenv("GENICAM_GENTL64_PATH");
     if (!value) return out;
     const std::string path = value;
+#endif
     size_t start = 0;
     while (start <= path.size()) {
-        size_t end = path.find(':', start);
+        size_t end = path.find(kPathSeparator, start);
         if (end == std::string::npos) end = path.size();
         const std::string folder = path.substr(start, end - start);
         start = end + 1;
-        if (folder.empty() || folder[0] != '/') continue;
-        DIR* dir = opendir(folder.c_str());
-        if (!dir) continue;
+        if (folder.empty()) continue;
+        const fs::path dir = fs::u8path(folder);
+        if (!dir.is_absolute()) continue;
+        std::error_code ec;
         std::vector<std::string> names;
-        while (dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
+        for (fs::directory_iterator it(dir, ec), last; !ec && it != last; it.increment(ec)) {
+            const std::string name = it->path().filename().u8string();
             if (name.size() > 4 && EqualNoCase(name.substr(name.size() - 4), ".cti"))
                 names.push_back(name);
         }
-        closedir(dir);
         std::sort(names.begin(), names.end());
+        const char last = folder.back();
+        const bool separated = last == '/' || (kPathSeparator == ';' && last == '\\');
         for (const std::string& name : names) {
-            SProducerFile file{folder + (folder.back() == '/' ? "" : "/") + name, {}};
+            SProducerFile file{folder + (separated ? "" : "/") + name, {}};
             if (!FileIdentity(file.path, file.id)) continue;
             if (std::none_of(out.begin(), out.end(),
                              [&](const SProducerFile& f) { return f.id == file.id; }))

@@ -1,11 +1,29 @@
-// The plug-in's entry points, resolved with dlopen/dlsym as a host resolves them.
+// The plug-in's entry points, resolved as a host resolves them (dlopen/dlsym,
+// LoadLibrary/GetProcAddress), and the environment the producers are found by.
 #pragma once
 
-#include <dlfcn.h>
-
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
+#include "DynamicLibrary.h"
 #include "QRVAcqGenIcam.h"
+
+inline void SetTestEnv(const char* name, const char* value) {
+#if defined(_WIN32)
+    _putenv_s(name, value);
+#else
+    setenv(name, value, 1);
+#endif
+}
+
+/// A folder of the build as GENICAM_GENTL64_PATH takes it: absolute on this
+/// system (on Windows with its drive).
+inline std::string ProducerFolder(const char* folder) {
+    return std::filesystem::absolute(
+               std::filesystem::u8path(std::string(KZR_TEST_PRODUCER_DIR) + "/" + folder))
+        .u8string();
+}
 
 // clang-format off
 #define KZR_GENTL_ENTRY_POINTS(X)                                                     \
@@ -27,13 +45,10 @@ inline const SPluginApi* Plugin(std::string& error) {
     static SPluginApi api;
     static std::string loadError;
     static const bool loaded = [] {
-        void* handle = dlopen(QRV_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (!handle) {
-            loadError = dlerror();
-            return false;
-        }
-#define KZR_GENTL_RESOLVE(name)                                    \
-    api.name = reinterpret_cast<PFN_##name>(dlsym(handle, #name)); \
+        void* handle = qrvtest::OpenLibrary(QRV_PLUGIN_PATH, loadError);
+        if (!handle) return false;
+#define KZR_GENTL_RESOLVE(name)                                                  \
+    api.name = reinterpret_cast<PFN_##name>(qrvtest::FindSymbol(handle, #name)); \
     if (!api.name) loadError += "no " #name " ";
         KZR_GENTL_ENTRY_POINTS(KZR_GENTL_RESOLVE)
 #undef KZR_GENTL_RESOLVE

@@ -503,3 +503,56 @@ INSTANTIATE_TEST_SUITE_P(Paths, GenTLPathTest,
                                                    "producer:./producer:.", 0},
                                          SPathCase{"RelativeBesideAbsolute", "producer:{dir}", 1}),
                          CaseName<SPathCase>);
+
+namespace {
+
+/// A producer that is hard to tear down, and what the process did with the
+/// library before exit().
+struct STeardownCase {
+    const char* name;
+    const char* folder;
+    bool openCamera;  // left open (a host that exits without closing)
+    bool unInit;
+};
+
+void PrintTo(const STeardownCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class GenTLTeardownTest : public GenTLTest, public testing::WithParamInterface<STeardownCase> {
+protected:
+    void SetUp() override {}
+};
+
+}  // namespace
+
+// Exit codes 3 and 4 tell a child that found no camera from one that crashed.
+TEST_P(GenTLTeardownTest, ProcessExitsCleanlyWithTheProducerLoaded) {
+    const STeardownCase& c = GetParam();
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Start(ProducerDir(c.folder));
+            {
+                CListing all(nullptr);
+                if (!all.Find(kAreaSerial)) std::_Exit(3);
+            }
+            if (c.openCamera) {
+                CameraPtr camera = OpenCamera(kAreaSerial);
+                if (!camera) std::_Exit(4);
+                camera.release();
+            }
+            if (c.unInit) KZRGENICAM::UnInit();
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Teardown, GenTLTeardownTest,
+    testing::Values(STeardownCase{"StaticsListed", "teardown-statics", false, false},
+                    STeardownCase{"StaticsCameraOpen", "teardown-statics", true, false},
+                    STeardownCase{"StaticsUnInit", "teardown-statics", false, true},
+                    STeardownCase{"JoinsListed", "teardown-joins", false, false},
+                    STeardownCase{"JoinsCameraOpen", "teardown-joins", true, false}),
+    CaseName<STeardownCase>);

@@ -2,10 +2,13 @@
 // a .cam file for the Camera Link camera), parameters and both grabs.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "GenTLPluginApi.h"
 #include "KZRGeniCam.h"
@@ -18,9 +21,9 @@ constexpr const char* kLineSerial = "KZRCL0042";
 class PluginGenTLTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("KZR_ARAVIS", "off", 1);
-        setenv("KZR_GENTL", "on", 1);
-        setenv("GENICAM_GENTL64_PATH", KZR_TEST_PRODUCER_DIR "/producer", 1);
+        SetTestEnv("KZR_ARAVIS", "off");
+        SetTestEnv("KZR_GENTL", "on");
+        SetTestEnv("GENICAM_GENTL64_PATH", ProducerFolder("producer").c_str());
         std::string error;
         api = Plugin(error);
         ASSERT_NE(api, nullptr) << error;
@@ -132,6 +135,43 @@ TEST_F(PluginGenTLTest, GrabImageAndGrabImageExDeliverThePatternAndChunks) {
     EXPECT_EQ(api->StopAcquire(handle), QRV_OK);
 }
 
+// A hardware trigger source: the plug-in fires nothing, the grab waits until
+// StopAcquire from another thread ends it.
+TEST_F(PluginGenTLTest, StopAcquireFromAnotherThreadEndsAWaitingGrab) {
+    OpenArea();
+    ASSERT_EQ(api->SetParamStr(handle, QRVString("TriggerMode"), QRVString("On")), QRV_OK);
+    ASSERT_EQ(api->SetParamStr(handle, QRVString("TriggerSource"), QRVString("Line1")), QRV_OK);
+    ASSERT_EQ(api->StartAcquire(handle, 2, 0), QRV_OK);
+    std::atomic<int> result{1};
+    const auto begin = std::chrono::steady_clock::now();
+    std::thread grab([&] {
+        QRVImage image;
+        result = api->GrabImage(handle, &image, 20000);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(result.load(), 1);  // still waiting
+    EXPECT_EQ(api->StopAcquire(handle), QRV_OK);
+    grab.join();
+    EXPECT_EQ(result.load(), QRV_ERR_GRAB_ABORTED);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
+    ASSERT_EQ(api->SetParamStr(handle, QRVString("TriggerSource"), QRVString("Software")), QRV_OK);
+}
+
+TEST_F(PluginGenTLTest, ALostDeviceFailsTheGrabAndIsNoLongerOpen) {
+    OpenArea();
+    ASSERT_EQ(api->StartAcquire(handle, 2, 0), QRV_OK);
+    QRVImage before;
+    ASSERT_EQ(api->GrabImage(handle, &before, 2000), QRV_OK);
+    SetTestEnv("KZR_TL_TEST_LOST", "1");
+    QRVImage image;
+    const int grabbed = api->GrabImage(handle, &image, 500);
+    const bool open = api->IsOpen(handle);
+    SetTestEnv("KZR_TL_TEST_LOST", "");
+    EXPECT_NE(grabbed, QRV_OK);
+    EXPECT_FALSE(open);
+    EXPECT_EQ(api->StopAcquire(handle), QRV_OK);
+}
+
 TEST_F(PluginGenTLTest, CameraLinkOpenWritesTheCamFileIntoTheGrabber) {
     const std::string cam = ::testing::TempDir() + "gentl_grabber.cam";
     {
@@ -164,3 +204,64 @@ TEST_F(PluginGenTLTest, CameraLinkOpenWritesTheCamFileIntoTheGrabber) {
     EXPECT_EQ(api->Open(QRVString(kLineSerial), &refused, QRVString(""), QRVString("")),
               QRV_ERR_CAMERA_CONFIG_FILE);
 }
+
+namespace {
+
+/// A producer that is hard to tear down, and whether a camera of it is open (and
+/// acquiring) when the host unloads the plug-in.
+struct SUnloadCase {
+    const char* name;
+    const char* folder;
+    bool cameraOpen;
+};
+
+void PrintTo(const SUnloadCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PluginUnloadTest : public testing::TestWithParam<SUnloadCase> {};
+
+}  // namespace
+
+// In a child process of its own: the plug-in is loaded, used and unloaded there.
+// On Windows the unload runs the plug-in's teardown inside DllMain; a producer
+// whose TLClose joins its thread would never return there. Codes 3 to 5 tell a
+// failed step from a crash.
+TEST_P(PluginUnloadTest, UnloadingWithTheProducerLoadedReturns) {
+    const SUnloadCase& c = GetParam();
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            SetTestEnv("KZR_ARAVIS", "off");
+            SetTestEnv("KZR_GENTL", "on");
+            SetTestEnv("GENICAM_GENTL64_PATH", ProducerFolder(c.folder).c_str());
+            std::string error;
+            void* library = qrvtest::OpenLibrary(QRV_PLUGIN_PATH, error);
+            if (!library) std::_Exit(3);
+            auto list =
+                reinterpret_cast<PFN_GetCameraList>(qrvtest::FindSymbol(library, "GetCameraList"));
+            auto open = reinterpret_cast<PFN_Open>(qrvtest::FindSymbol(library, "Open"));
+            auto start =
+                reinterpret_cast<PFN_StartAcquire>(qrvtest::FindSymbol(library, "StartAcquire"));
+            {
+                QRVCameraInfoArray cameras;
+                if (!list || list(&cameras) != 1) std::_Exit(4);
+            }
+            QRVCameraHandle handle = nullptr;
+            if (c.cameraOpen &&
+                (open(QRVString(kAreaSerial), &handle, QRVString(""), QRVString("")) != QRV_OK ||
+                 start(handle, 4, 0) != QRV_OK))
+                std::_Exit(5);
+            qrvtest::CloseLibrary(library);
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Teardown, PluginUnloadTest,
+                         testing::Values(SUnloadCase{"JoinsListed", "teardown-joins", false},
+                                         SUnloadCase{"JoinsAcquiring", "teardown-joins", true},
+                                         SUnloadCase{"StaticsListed", "teardown-statics", false}),
+                         [](const testing::TestParamInfo<SUnloadCase>& row) {
+                             return std::string(row.param.name);
+                         });

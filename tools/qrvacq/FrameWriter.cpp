@@ -86,7 +86,7 @@ bool FrameWriter::Write(const GrabbedFrame& frame, std::string& error) const {
     if (!WritePng(frame.image, png.string(), error)) return false;
     if (frame.chunks.empty()) return true;
     const fs::path bin = fs::path(m_directory) / FrameFileName(frame.index, ".chunks.bin");
-    std::FILE* file = std::fopen(bin.c_str(), "wb");
+    std::FILE* file = std::fopen(bin.string().c_str(), "wb");
     if (!file) {
         error = "cannot create " + bin.string() + ": " + std::strerror(errno);
         return false;

@@ -1,14 +1,8 @@
 // grab: StartAcquire, N grabs, StopAcquire. The loop only grabs and copies: PNG
 // encoding runs on the frame writer's thread, so the figures are the camera's.
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -21,6 +15,7 @@
 #include "Commands.h"
 #include "FrameWriter.h"
 #include "JsonOut.h"
+#include "Platform.h"
 #include "Text.h"
 
 namespace qrvacq {
@@ -29,78 +24,40 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-volatile std::sig_atomic_t g_interrupted = 0;
-// The write end of the interrupt pipe while a grab runs, else -1.
-volatile std::sig_atomic_t g_wakeFd = -1;
-
-extern "C" void OnInterrupt(int) {
-    g_interrupted = 1;
-    const int fd = g_wakeFd;
-    if (fd >= 0) {
-        const int saved = errno;
-        const char byte = 'i';
-        (void)!write(fd, &byte, 1);
-        errno = saved;
-    }
-}
-
 // Ctrl-C ends the grab instead of the process, so that StopAcquire and Close
 // still run. A grab may wait without limit (--timeout -1, an external trigger
 // that never comes), so a flag checked between grabs is not enough: a watcher
-// thread wakes on the signal and calls StopAcquire, which ends the wait. The
-// handler only writes one byte into a pipe, the one thing it may do.
+// thread sees the flag the handler sets and calls StopAcquire, which ends the
+// wait.
 class InterruptWatch {
 public:
-    InterruptWatch(const PluginApi& api, QRVCameraHandle handle) : m_api(api), m_handle(handle) {
-        g_interrupted = 0;
-        if (pipe(m_pipe) != 0) {
-            m_pipe[0] = m_pipe[1] = -1;
-        } else {
-            for (const int fd : m_pipe) fcntl(fd, F_SETFD, FD_CLOEXEC);
-            fcntl(m_pipe[1], F_SETFL, O_NONBLOCK);
-            g_wakeFd = m_pipe[1];
-            m_watcher = std::thread([this] { Watch(); });
-        }
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        m_installed = sigaction(SIGINT, &action, &m_previous) == 0;
+    InterruptWatch(const PluginApi& api, QRVCameraHandle handle)
+        : m_api(api), m_handle(handle), m_installed(platform::CatchInterrupt()) {
+        if (m_installed) m_watcher = std::thread([this] { Watch(); });
     }
     ~InterruptWatch() {
-        if (m_installed) sigaction(SIGINT, &m_previous, nullptr);
-        g_wakeFd = -1;
-        if (m_watcher.joinable()) {
-            const char byte = 'q';
-            while (write(m_pipe[1], &byte, 1) < 0 && errno == EINTR) {
-            }
-            m_watcher.join();
-        }
-        for (const int fd : m_pipe)
-            if (fd >= 0) close(fd);
+        m_done = true;
+        if (m_watcher.joinable()) m_watcher.join();
+        if (m_installed) platform::ReleaseInterrupt();
     }
     InterruptWatch(const InterruptWatch&) = delete;
     InterruptWatch& operator=(const InterruptWatch&) = delete;
 
 private:
     void Watch() {
-        bool stopped = false;
-        for (;;) {
-            char byte = 0;
-            const ssize_t got = read(m_pipe[0], &byte, 1);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0 || byte == 'q') return;
-            if (!stopped) {
-                stopped = true;
+        while (!m_done) {
+            if (platform::Interrupted()) {
                 m_api.StopAcquire(m_handle);
+                return;
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
 
     const PluginApi& m_api;
     QRVCameraHandle m_handle;
-    int m_pipe[2] = {-1, -1};
+    std::atomic<bool> m_done{false};
     std::thread m_watcher;
-    struct sigaction m_previous {};
     bool m_installed = false;
 };
 
@@ -187,7 +144,7 @@ struct GrabStats {
 // at the bottom: a frame line erases it, prints above it and draws it again.
 class Progress {
 public:
-    explicit Progress(int total) : m_total(total), m_enabled(isatty(STDERR_FILENO) == 1) {}
+    explicit Progress(int total) : m_total(total), m_enabled(platform::StderrIsTerminal()) {}
     ~Progress() { Erase(); }
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
@@ -321,14 +278,14 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     {
         InterruptWatch interruptWatch(api, handle);
         Progress progress(options.count);
-        for (int index = 1; index <= options.count && !g_interrupted; ++index) {
+        for (int index = 1; index <= options.count && !platform::Interrupted(); ++index) {
             const std::uint64_t updatesBefore = chunks.getUpdateCount();
             const int result = options.chunks
                                    ? api.GrabImageEx(handle, &image, &chunks, options.timeoutMs)
                                    : api.GrabImage(handle, &image, options.timeoutMs);
             const double at = SecondsSince(start);
             // The grab that Ctrl-C's StopAcquire cut short is no failure of the camera.
-            if (result != QRV_OK && g_interrupted) break;
+            if (result != QRV_OK && platform::Interrupted()) break;
             ++stats.attempted;
             const bool chunksArrived = options.chunks && chunks.getUpdateCount() != updatesBefore;
             const std::size_t chunkBytes = chunksArrived ? chunks.getSize() : 0;
@@ -387,7 +344,7 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         }
         elapsed = SecondsSince(start);
     }
-    const bool interrupted = g_interrupted != 0;
+    const bool interrupted = platform::Interrupted();
     if (interrupted)
         std::cerr << "qrvacq: interrupted after " << Counted(stats.attempted, "frame") << "\n";
     cameraLost = lost;

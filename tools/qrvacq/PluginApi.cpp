@@ -1,27 +1,24 @@
 #include "PluginApi.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
+#include "Platform.h"
+
 namespace qrvacq {
 
 namespace {
 
-constexpr const char* kPluginFile = "libQRVAcqGenIcam.so";
-
 template <typename Fn>
 bool Resolve(void* library, const char* name, Fn& slot, std::vector<std::string>& missing) {
-    void* symbol = dlsym(library, name);
+    void* symbol = platform::LibrarySymbol(library, name);
     if (!symbol) {
         missing.emplace_back(name);
         return false;
     }
-    // POSIX guarantees that a data pointer from dlsym converts to a function pointer.
+    // POSIX and Windows both hand out functions as data pointers of the same size.
     static_assert(sizeof(symbol) == sizeof(slot), "function and data pointers differ in size");
     std::memcpy(&slot, &symbol, sizeof(slot));
     return true;
@@ -30,10 +27,10 @@ bool Resolve(void* library, const char* name, Fn& slot, std::vector<std::string>
 }  // namespace
 
 bool Plugin::Load(const std::string& path, std::string& error) {
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    void* library = platform::OpenLibrary(path, why);
     if (!library) {
-        const char* why = dlerror();
-        error = "cannot load plug-in " + path + ": " + (why ? why : "unknown error");
+        error = "cannot load plug-in " + path + ": " + why;
         return false;
     }
     PluginApi api;
@@ -44,7 +41,7 @@ bool Plugin::Load(const std::string& path, std::string& error) {
     if (!missing.empty()) {
         error = "plug-in " + path + " lacks entry point" + (missing.size() > 1 ? "s " : " ");
         for (std::size_t i = 0; i < missing.size(); ++i) error += (i ? ", " : "") + missing[i];
-        dlclose(library);
+        platform::CloseLibrary(library);
         return false;
     }
     m_api = api;
@@ -53,10 +50,11 @@ bool Plugin::Load(const std::string& path, std::string& error) {
 
 std::string DefaultPluginPath() {
     namespace fs = std::filesystem;
+    const char* kPluginFile = platform::PluginFileName();
+    const std::string exe = platform::ExecutablePath();
+    if (exe.empty()) return kPluginFile;  // let the dynamic loader search
+    const fs::path dir = fs::path(exe).parent_path();
     std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) return kPluginFile;  // let the dynamic loader search
-    const fs::path dir = exe.parent_path();
     const fs::path candidates[] = {dir / ".." / "lib" / kPluginFile, dir / kPluginFile};
     for (const fs::path& candidate : candidates) {
         if (fs::exists(candidate, ec)) return candidate.lexically_normal().string();

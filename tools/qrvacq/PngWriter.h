@@ -1,4 +1,4 @@
-// PNG output of grabbed frames through libpng.
+// PNG output of grabbed frames, written with zlib alone.
 #pragma once
 
 #include <string>

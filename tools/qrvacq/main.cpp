@@ -19,6 +19,7 @@
 #endif
 #include "Directory.h"
 #include "KZRSim.h"
+#include "Platform.h"
 #include "PluginApi.h"
 #include "Shell.h"
 #include "Text.h"
@@ -269,11 +270,11 @@ int main(int argc, char** argv) {
     // plug-in: when the plug-in is loaded).
     if (options.scenarioGiven) {
         if (!CheckScenario(options.scenario, simulated)) return kExitUsage;
-        setenv("KZR_SIM", options.scenario.c_str(), 1);
+        platform::SetEnv("KZR_SIM", options.scenario.c_str());
         if (options.real) {
-            unsetenv("KZR_ARAVIS");
+            platform::UnsetEnv("KZR_ARAVIS");
         } else {
-            setenv("KZR_ARAVIS", "off", 1);
+            platform::SetEnv("KZR_ARAVIS", "off");
         }
     }
     const CameraTarget target{options.serial, options.configPath};

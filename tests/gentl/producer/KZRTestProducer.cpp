@@ -12,12 +12,18 @@
 //                            with oversize sizes; a Web: URL for the GigE camera and
 //                            a File: URL for the grabber; device counts beyond its
 //                            devices; buffer facts (width, filled size) beyond the buffer
+//   KZR_TL_STATIC_GLOBALS    keeps its state in ordinary static objects, destroyed at
+//                            exit or unload; a call after that aborts the process
+//                            (where a real producer would crash only sometimes)
+//   KZR_TL_CLOSE_JOINS       TLOpen starts a worker thread that TLClose stops and joins
 //
 // Environment, read at each call, for tests of the consumer's checks:
 //   KZR_TL_TEST_URL          the area camera's description URL instead of its own;
 //                            {addr} and {len} stand for where its description lies
 //                            (lower-case hexadecimal), {LEN} for the length in upper case
 //   KZR_TL_TEST_OPEN_ERROR   IFOpenDevice fails with this code
+//   KZR_TL_TEST_LOST         while set (not empty), the cameras are gone: remote port access and
+//                            new-buffer events time out
 #include <zlib.h>
 
 #include <atomic>
@@ -43,7 +49,11 @@
 
 using namespace KZRGENICAM::gentl;
 
-#define KZR_TL_EXPORT extern "C" __attribute__((visibility("default"))) GC_ERROR
+#if defined(_WIN32)
+#define KZR_TL_EXPORT extern "C" __declspec(dllexport) GC_ERROR GC_CALLTYPE
+#else
+#define KZR_TL_EXPORT extern "C" __attribute__((visibility("default"))) GC_ERROR GC_CALLTYPE
+#endif
 
 namespace {
 
@@ -136,29 +146,63 @@ struct SSystem {
 
 enum class EKind { System, Interface, Device, Remote, Stream, Buffer, Event };
 
-// The producer's state is never destroyed: a consumer may close the library from
-// its own exit handlers, after static destructors of ours would have run. It lives
-// in the library's data, so nothing is left behind at dlclose once GCCloseLib
-// has emptied it.
 struct SGlobals {
     std::mutex mutex;
     std::condition_variable cv;
     bool initialised = false;
     SSystem system;
     std::map<const void*, EKind> handles;  // live handles, for validation
+    std::thread systemWorker;              // KZR_TL_CLOSE_JOINS: TLOpen to TLClose
+    bool systemWorkerStop = false;
 };
 
+#if defined(KZR_TL_STATIC_GLOBALS)
+SGlobals g_globals;
+bool g_globalsDestroyed = false;  // trivial: still readable after destruction
+struct SDestroyedMark {
+    ~SDestroyedMark() { g_globalsDestroyed = true; }
+} g_destroyedMark;
+
+SGlobals& Globals() {
+    return g_globals;
+}
+
+void CheckAlive() {
+    if (!g_globalsDestroyed) return;
+    std::fputs("KZR test producer: called after its static objects were destroyed\n", stderr);
+    std::abort();
+}
+#else
+// The producer's state is never destroyed: a consumer may close the library from
+// its own exit handlers, after static destructors of ours would have run. It lives
+// in the library's data, so nothing is left behind at dlclose once GCCloseLib
+// has emptied it.
 SGlobals& Globals() {
     alignas(SGlobals) static unsigned char storage[sizeof(SGlobals)];
     static SGlobals* globals = new (storage) SGlobals();
     return *globals;
 }
 
+void CheckAlive() {}
+#endif
+
 std::mutex& g_mutex = Globals().mutex;
 std::condition_variable& g_cv = Globals().cv;
 bool& g_initialised = Globals().initialised;
 SSystem& g_system = Globals().system;
 std::map<const void*, EKind>& g_handles = Globals().handles;
+
+/// KZR_TL_TEST_LOST set and not empty.
+bool DevicesLost() {
+    const char* value = std::getenv("KZR_TL_TEST_LOST");
+    return value && *value;
+}
+
+/// The lock every entry point takes.
+std::mutex& EntryMutex() {
+    CheckAlive();
+    return g_mutex;
+}
 
 template <class T>
 T* Handle(const void* h, EKind kind) {
@@ -574,7 +618,7 @@ GC_ERROR DeviceInfo(const SDevice& d, DEVICE_INFO_CMD cmd, INFO_DATATYPE* type, 
 // ---- library and system ----
 
 KZR_TL_EXPORT GCInitLib(void) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     if (g_initialised) return GC_ERR_RESOURCE_IN_USE;
 #if defined(KZR_TL_INIT_FAILS)
     return GC_ERR_IO;
@@ -585,7 +629,7 @@ KZR_TL_EXPORT GCInitLib(void) {
 }
 
 KZR_TL_EXPORT GCCloseLib(void) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     if (!g_initialised) return GC_ERR_NOT_INITIALIZED;
     for (auto& i : g_system.interfaces)
         if (i->device->open) CloseDevice(*i->device);
@@ -621,33 +665,50 @@ KZR_TL_EXPORT GCGetLastError(GC_ERROR* code, char* text, size_t* size) {
 }
 
 KZR_TL_EXPORT TLOpen(TL_HANDLE* handle) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     if (!g_initialised) return GC_ERR_NOT_INITIALIZED;
     if (!handle) return GC_ERR_INVALID_PARAMETER;
     if (g_system.open) return GC_ERR_RESOURCE_IN_USE;
     g_system.open = true;
     g_handles[&g_system] = EKind::System;
     *handle = &g_system;
+#if defined(KZR_TL_CLOSE_JOINS)
+    SGlobals& globals = Globals();
+    globals.systemWorkerStop = false;
+    globals.systemWorker = std::thread([&globals] {
+        std::unique_lock<std::mutex> wait(globals.mutex);
+        globals.cv.wait(wait, [&globals] { return globals.systemWorkerStop; });
+    });
+#endif
     return GC_ERR_SUCCESS;
 }
 
 KZR_TL_EXPORT TLClose(TL_HANDLE handle) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::unique_lock<std::mutex> lock(EntryMutex());
     if (!Handle<SSystem>(handle, EKind::System)) return GC_ERR_INVALID_HANDLE;
     g_handles.erase(handle);
     g_system.open = false;
+#if defined(KZR_TL_CLOSE_JOINS)
+    // Waits for the thread to end: inside DllMain this never returns.
+    SGlobals& globals = Globals();
+    globals.systemWorkerStop = true;
+    std::thread worker = std::move(globals.systemWorker);
+    lock.unlock();
+    g_cv.notify_all();
+    if (worker.joinable()) worker.join();
+#endif
     return GC_ERR_SUCCESS;
 }
 
 KZR_TL_EXPORT TLUpdateInterfaceList(TL_HANDLE handle, bool8_t* changed, uint64_t) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     if (!Handle<SSystem>(handle, EKind::System)) return GC_ERR_INVALID_HANDLE;
     if (changed) *changed = 0;
     return GC_ERR_SUCCESS;
 }
 
 KZR_TL_EXPORT TLGetNumInterfaces(TL_HANDLE handle, uint32_t* count) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     if (!Handle<SSystem>(handle, EKind::System)) return GC_ERR_INVALID_HANDLE;
     if (!count) return GC_ERR_INVALID_PARAMETER;
     *count = static_cast<uint32_t>(g_system.interfaces.size());
@@ -655,7 +716,7 @@ KZR_TL_EXPORT TLGetNumInterfaces(TL_HANDLE handle, uint32_t* count) {
 }
 
 KZR_TL_EXPORT TLGetInterfaceID(TL_HANDLE handle, uint32_t index, char* id, size_t* size) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     if (!Handle<SSystem>(handle, EKind::System)) return GC_ERR_INVALID_HANDLE;
     if (index >= g_system.interfaces.size()) return GC_ERR_INVALID_INDEX;
     return PutString(g_system.interfaces[index]->id, nullptr, id, size);
@@ -663,7 +724,7 @@ KZR_TL_EXPORT TLGetInterfaceID(TL_HANDLE handle, uint32_t index, char* id, size_
 
 KZR_TL_EXPORT TLGetInterfaceInfo(TL_HANDLE handle, const char* ifId, INTERFACE_INFO_CMD cmd,
                                  INFO_DATATYPE* type, void* buffer, size_t* size) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     if (!Handle<SSystem>(handle, EKind::System)) return GC_ERR_INVALID_HANDLE;
     SInterface* i = InterfaceById(ifId);
     if (!i) return GC_ERR_INVALID_ID;
@@ -674,7 +735,7 @@ KZR_TL_EXPORT TLGetInterfaceInfo(TL_HANDLE handle, const char* ifId, INTERFACE_I
 }
 
 KZR_TL_EXPORT TLOpenInterface(TL_HANDLE handle, const char* ifId, IF_HANDLE* out) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     if (!Handle<SSystem>(handle, EKind::System)) return GC_ERR_INVALID_HANDLE;
     if (!out) return GC_ERR_INVALID_PARAMETER;
     SInterface* i = InterfaceById(ifId);
@@ -689,7 +750,7 @@ KZR_TL_EXPORT TLOpenInterface(TL_HANDLE handle, const char* ifId, IF_HANDLE* out
 // ---- interfaces ----
 
 KZR_TL_EXPORT IFClose(IF_HANDLE handle) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* i = Handle<SInterface>(handle, EKind::Interface);
     if (!i) return GC_ERR_INVALID_HANDLE;
     i->open = false;
@@ -698,14 +759,14 @@ KZR_TL_EXPORT IFClose(IF_HANDLE handle) {
 }
 
 KZR_TL_EXPORT IFUpdateDeviceList(IF_HANDLE handle, bool8_t* changed, uint64_t) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     if (!Handle<SInterface>(handle, EKind::Interface)) return GC_ERR_INVALID_HANDLE;
     if (changed) *changed = 0;
     return GC_ERR_SUCCESS;
 }
 
 KZR_TL_EXPORT IFGetNumDevices(IF_HANDLE handle, uint32_t* count) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     if (!Handle<SInterface>(handle, EKind::Interface)) return GC_ERR_INVALID_HANDLE;
     if (!count) return GC_ERR_INVALID_PARAMETER;
 #if defined(KZR_TL_HOSTILE)
@@ -717,7 +778,7 @@ KZR_TL_EXPORT IFGetNumDevices(IF_HANDLE handle, uint32_t* count) {
 }
 
 KZR_TL_EXPORT IFGetDeviceID(IF_HANDLE handle, uint32_t index, char* id, size_t* size) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* i = Handle<SInterface>(handle, EKind::Interface);
     if (!i) return GC_ERR_INVALID_HANDLE;
     if (index != 0) return GC_ERR_INVALID_INDEX;
@@ -726,7 +787,7 @@ KZR_TL_EXPORT IFGetDeviceID(IF_HANDLE handle, uint32_t index, char* id, size_t* 
 
 KZR_TL_EXPORT IFGetDeviceInfo(IF_HANDLE handle, const char* devId, DEVICE_INFO_CMD cmd,
                               INFO_DATATYPE* type, void* buffer, size_t* size) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* i = Handle<SInterface>(handle, EKind::Interface);
     if (!i) return GC_ERR_INVALID_HANDLE;
     if (!devId || i->device->id != devId) return GC_ERR_INVALID_ID;
@@ -735,7 +796,7 @@ KZR_TL_EXPORT IFGetDeviceInfo(IF_HANDLE handle, const char* devId, DEVICE_INFO_C
 
 KZR_TL_EXPORT IFOpenDevice(IF_HANDLE handle, const char* devId, DEVICE_ACCESS_FLAGS,
                            DEV_HANDLE* out) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* i = Handle<SInterface>(handle, EKind::Interface);
     if (!i) return GC_ERR_INVALID_HANDLE;
     if (!out) return GC_ERR_INVALID_PARAMETER;
@@ -755,7 +816,7 @@ KZR_TL_EXPORT IFOpenDevice(IF_HANDLE handle, const char* devId, DEVICE_ACCESS_FL
 // ---- devices ----
 
 KZR_TL_EXPORT DevClose(DEV_HANDLE handle) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* d = Handle<SDevice>(handle, EKind::Device);
     if (!d) return GC_ERR_INVALID_HANDLE;
     CloseDevice(*d);
@@ -763,7 +824,7 @@ KZR_TL_EXPORT DevClose(DEV_HANDLE handle) {
 }
 
 KZR_TL_EXPORT DevGetPort(DEV_HANDLE handle, PORT_HANDLE* port) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* d = Handle<SDevice>(handle, EKind::Device);
     if (!d) return GC_ERR_INVALID_HANDLE;
     if (!port) return GC_ERR_INVALID_PARAMETER;
@@ -772,7 +833,7 @@ KZR_TL_EXPORT DevGetPort(DEV_HANDLE handle, PORT_HANDLE* port) {
 }
 
 KZR_TL_EXPORT DevGetNumDataStreams(DEV_HANDLE handle, uint32_t* count) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     if (!Handle<SDevice>(handle, EKind::Device)) return GC_ERR_INVALID_HANDLE;
     if (!count) return GC_ERR_INVALID_PARAMETER;
     *count = 1;
@@ -780,14 +841,14 @@ KZR_TL_EXPORT DevGetNumDataStreams(DEV_HANDLE handle, uint32_t* count) {
 }
 
 KZR_TL_EXPORT DevGetDataStreamID(DEV_HANDLE handle, uint32_t index, char* id, size_t* size) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     if (!Handle<SDevice>(handle, EKind::Device)) return GC_ERR_INVALID_HANDLE;
     if (index != 0) return GC_ERR_INVALID_INDEX;
     return PutString("Stream0", nullptr, id, size);
 }
 
 KZR_TL_EXPORT DevOpenDataStream(DEV_HANDLE handle, const char* id, DS_HANDLE* out) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* d = Handle<SDevice>(handle, EKind::Device);
     if (!d) return GC_ERR_INVALID_HANDLE;
     if (!out) return GC_ERR_INVALID_PARAMETER;
@@ -803,26 +864,28 @@ KZR_TL_EXPORT DevOpenDataStream(DEV_HANDLE handle, const char* id, DS_HANDLE* ou
 // ---- ports ----
 
 KZR_TL_EXPORT GCReadPort(PORT_HANDLE handle, uint64_t address, void* buffer, size_t* size) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     SDevice* d = nullptr;
     SPort* port = PortOf(handle, &d);
     if (!port) return GC_ERR_INVALID_HANDLE;
+    if (d && port == &d->remote && DevicesLost()) return GC_ERR_TIMEOUT;
     if (port->memory.empty()) return GC_ERR_NOT_AVAILABLE;
     return ReadPort(*port, d, address, buffer, size);
 }
 
 KZR_TL_EXPORT GCWritePort(PORT_HANDLE handle, uint64_t address, const void* buffer, size_t* size) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     SDevice* d = nullptr;
     SPort* port = PortOf(handle, &d);
     if (!port) return GC_ERR_INVALID_HANDLE;
+    if (d && port == &d->remote && DevicesLost()) return GC_ERR_TIMEOUT;
     if (!buffer || !size) return GC_ERR_INVALID_PARAMETER;
     return port == &d->remote ? WriteRemote(*d, address, buffer, *size)
                               : WriteLocal(*port, address, buffer, *size);
 }
 
 KZR_TL_EXPORT GCGetPortURL(PORT_HANDLE handle, char* url, size_t* size) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     SDevice* d = nullptr;
     SPort* port = PortOf(handle, &d);
     if (!port) return GC_ERR_INVALID_HANDLE;
@@ -832,7 +895,7 @@ KZR_TL_EXPORT GCGetPortURL(PORT_HANDLE handle, char* url, size_t* size) {
 
 #if !defined(KZR_TL_HOSTILE)
 KZR_TL_EXPORT GCGetNumPortURLs(PORT_HANDLE handle, uint32_t* count) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     SDevice* d = nullptr;
     SPort* port = PortOf(handle, &d);
     if (!port) return GC_ERR_INVALID_HANDLE;
@@ -843,7 +906,7 @@ KZR_TL_EXPORT GCGetNumPortURLs(PORT_HANDLE handle, uint32_t* count) {
 
 KZR_TL_EXPORT GCGetPortURLInfo(PORT_HANDLE handle, uint32_t index, URL_INFO_CMD cmd,
                                INFO_DATATYPE* type, void* buffer, size_t* size) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     SDevice* d = nullptr;
     SPort* port = PortOf(handle, &d);
     if (!port) return GC_ERR_INVALID_HANDLE;
@@ -856,7 +919,7 @@ KZR_TL_EXPORT GCGetPortURLInfo(PORT_HANDLE handle, uint32_t index, URL_INFO_CMD 
 // ---- events ----
 
 KZR_TL_EXPORT GCRegisterEvent(EVENTSRC_HANDLE source, EVENT_TYPE type, EVENT_HANDLE* out) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* s = Handle<SStream>(source, EKind::Stream);
     if (!s) return GC_ERR_INVALID_HANDLE;
     if (type != EVENT_NEW_BUFFER) return GC_ERR_NOT_IMPLEMENTED;
@@ -870,7 +933,7 @@ KZR_TL_EXPORT GCRegisterEvent(EVENTSRC_HANDLE source, EVENT_TYPE type, EVENT_HAN
 }
 
 KZR_TL_EXPORT GCUnregisterEvent(EVENTSRC_HANDLE source, EVENT_TYPE type) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* s = Handle<SStream>(source, EKind::Stream);
     if (!s) return GC_ERR_INVALID_HANDLE;
     if (type != EVENT_NEW_BUFFER || !s->event) return GC_ERR_NOT_AVAILABLE;
@@ -886,6 +949,7 @@ KZR_TL_EXPORT EventGetData(EVENT_HANDLE handle, void* buffer, size_t* size, uint
     if (!e) return GC_ERR_INVALID_HANDLE;
     if (!buffer || !size) return GC_ERR_INVALID_PARAMETER;
     if (*size < sizeof(EVENT_NEW_BUFFER_DATA)) return GC_ERR_BUFFER_TOO_SMALL;
+    if (DevicesLost()) return GC_ERR_TIMEOUT;
     SStream* s = e->stream;
     auto ready = [&] {
         return !Handle<SEvent>(handle, EKind::Event) || e->kills > 0 || !s->output.empty();
@@ -908,7 +972,7 @@ KZR_TL_EXPORT EventGetData(EVENT_HANDLE handle, void* buffer, size_t* size, uint
 }
 
 KZR_TL_EXPORT EventFlush(EVENT_HANDLE handle) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* e = Handle<SEvent>(handle, EKind::Event);
     if (!e) return GC_ERR_INVALID_HANDLE;
     e->stream->output.clear();
@@ -916,7 +980,7 @@ KZR_TL_EXPORT EventFlush(EVENT_HANDLE handle) {
 }
 
 KZR_TL_EXPORT EventKill(EVENT_HANDLE handle) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* e = Handle<SEvent>(handle, EKind::Event);
     if (!e) return GC_ERR_INVALID_HANDLE;
     ++e->kills;
@@ -928,7 +992,7 @@ KZR_TL_EXPORT EventKill(EVENT_HANDLE handle) {
 
 KZR_TL_EXPORT DSAnnounceBuffer(DS_HANDLE handle, void* base, size_t size, void* user,
                                BUFFER_HANDLE* out) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* s = Handle<SStream>(handle, EKind::Stream);
     if (!s) return GC_ERR_INVALID_HANDLE;
     if (!base || !out || size == 0) return GC_ERR_INVALID_PARAMETER;
@@ -945,7 +1009,7 @@ KZR_TL_EXPORT DSAnnounceBuffer(DS_HANDLE handle, void* base, size_t size, void* 
 
 #if !defined(KZR_TL_NO_QUEUE)
 KZR_TL_EXPORT DSQueueBuffer(DS_HANDLE handle, BUFFER_HANDLE buffer) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* s = Handle<SStream>(handle, EKind::Stream);
     auto* b = Handle<SBuffer>(buffer, EKind::Buffer);
     if (!s) return GC_ERR_INVALID_HANDLE;
@@ -959,7 +1023,7 @@ KZR_TL_EXPORT DSQueueBuffer(DS_HANDLE handle, BUFFER_HANDLE buffer) {
 #endif
 
 KZR_TL_EXPORT DSRevokeBuffer(DS_HANDLE handle, BUFFER_HANDLE buffer, void** base, void** user) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* s = Handle<SStream>(handle, EKind::Stream);
     auto* b = Handle<SBuffer>(buffer, EKind::Buffer);
     if (!s) return GC_ERR_INVALID_HANDLE;
@@ -980,7 +1044,7 @@ KZR_TL_EXPORT DSRevokeBuffer(DS_HANDLE handle, BUFFER_HANDLE buffer, void** base
 }
 
 KZR_TL_EXPORT DSFlushQueue(DS_HANDLE handle, ACQ_QUEUE_TYPE op) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* s = Handle<SStream>(handle, EKind::Stream);
     if (!s) return GC_ERR_INVALID_HANDLE;
     switch (op) {
@@ -1008,7 +1072,7 @@ KZR_TL_EXPORT DSFlushQueue(DS_HANDLE handle, ACQ_QUEUE_TYPE op) {
 }
 
 KZR_TL_EXPORT DSStartAcquisition(DS_HANDLE handle, ACQ_START_FLAGS, uint64_t) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* s = Handle<SStream>(handle, EKind::Stream);
     if (!s) return GC_ERR_INVALID_HANDLE;
     if (s->started) return GC_ERR_RESOURCE_IN_USE;
@@ -1045,7 +1109,7 @@ KZR_TL_EXPORT DSClose(DS_HANDLE handle) {
 
 KZR_TL_EXPORT DSGetInfo(DS_HANDLE handle, STREAM_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
                         size_t* size) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* s = Handle<SStream>(handle, EKind::Stream);
     if (!s) return GC_ERR_INVALID_HANDLE;
     switch (cmd) {
@@ -1073,7 +1137,7 @@ KZR_TL_EXPORT DSGetInfo(DS_HANDLE handle, STREAM_INFO_CMD cmd, INFO_DATATYPE* ty
 
 KZR_TL_EXPORT DSGetBufferInfo(DS_HANDLE handle, BUFFER_HANDLE buffer, BUFFER_INFO_CMD cmd,
                               INFO_DATATYPE* type, void* out, size_t* size) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* s = Handle<SStream>(handle, EKind::Stream);
     auto* b = Handle<SBuffer>(buffer, EKind::Buffer);
     if (!s) return GC_ERR_INVALID_HANDLE;
@@ -1121,7 +1185,7 @@ KZR_TL_EXPORT DSGetBufferInfo(DS_HANDLE handle, BUFFER_HANDLE buffer, BUFFER_INF
 
 KZR_TL_EXPORT DSGetBufferChunkData(DS_HANDLE handle, BUFFER_HANDLE buffer,
                                    SINGLE_CHUNK_DATA* chunks, size_t* count) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(EntryMutex());
     auto* s = Handle<SStream>(handle, EKind::Stream);
     auto* b = Handle<SBuffer>(buffer, EKind::Buffer);
     if (!s) return GC_ERR_INVALID_HANDLE;

@@ -1,0 +1,48 @@
+# One run of qrvacq.exe under the emulator: exit status 0, every pattern found in
+# its output (stdout and stderr) and, with PNG, that file a PNG of that size.
+#   cmake -DEMULATOR=wine -DEXE=qrvacq.exe -DARGS="a;b" -DPATTERNS="re;re"
+#         [-DPNG=file -DPNG_SIZE=WxH] [-DPRODUCERS=folder] -P windows_case.cmake
+# PRODUCERS: a folder of GenTL producers, named to the Windows program on
+# Wine's drive Z: (the root of the build machine).
+cmake_minimum_required(VERSION 3.25)
+foreach(var EMULATOR EXE ARGS)
+  if(NOT ${var})
+    message(FATAL_ERROR "${var} is not set")
+  endif()
+endforeach()
+if(PNG)
+  file(REMOVE ${PNG})
+endif()
+if(PRODUCERS)
+  set(ENV{GENICAM_GENTL64_PATH} "Z:${PRODUCERS}")
+endif()
+execute_process(COMMAND ${EMULATOR} ${EXE} ${ARGS} OUTPUT_VARIABLE out ERROR_VARIABLE err
+  RESULT_VARIABLE rc TIMEOUT 120)
+set(all "${out}${err}")
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "qrvacq ${ARGS}: exit ${rc}\n${all}")
+endif()
+foreach(pattern IN LISTS PATTERNS)
+  if(NOT all MATCHES "${pattern}")
+    message(FATAL_ERROR "qrvacq ${ARGS}: no '${pattern}' in\n${all}")
+  endif()
+endforeach()
+if(PNG)
+  if(NOT EXISTS ${PNG})
+    message(FATAL_ERROR "qrvacq ${ARGS}: no ${PNG}\n${all}")
+  endif()
+  # Signature, IHDR length and type, width and height (big-endian).
+  file(READ ${PNG} head LIMIT 24 HEX)
+  string(SUBSTRING "${head}" 0 32 signature)
+  if(NOT signature STREQUAL "89504e470d0a1a0a0000000d49484452")
+    message(FATAL_ERROR "${PNG} starts with ${head}, not a PNG header")
+  endif()
+  string(SUBSTRING "${head}" 32 8 w)
+  string(SUBSTRING "${head}" 40 8 h)
+  math(EXPR w "0x${w}")
+  math(EXPR h "0x${h}")
+  if(NOT "${w}x${h}" STREQUAL "${PNG_SIZE}")
+    message(FATAL_ERROR "${PNG} is ${w}x${h}, not ${PNG_SIZE}")
+  endif()
+endif()
+message(STATUS "qrvacq ${ARGS}: ok")
