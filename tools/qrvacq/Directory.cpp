@@ -1,10 +1,12 @@
 #include "Directory.h"
 
+#if !defined(_WIN32)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cctype>
 #include <chrono>
@@ -21,6 +23,23 @@ namespace {
 
 CameraDirectory* g_directory = nullptr;
 
+// Four decimal numbers 0-255 joined by dots.
+bool IsIPv4(const std::string& word) {
+    int parts = 0, digits = 0, value = 0;
+    for (const char c : word + ".") {
+        if (c == '.') {
+            if (digits == 0 || value > 255 || ++parts > 4) return false;
+            digits = value = 0;
+        } else if (std::isdigit(static_cast<unsigned char>(c)) && digits < 3) {
+            value = value * 10 + (c - '0');
+            ++digits;
+        } else {
+            return false;
+        }
+    }
+    return parts == 4;
+}
+
 bool IsMac(const std::string& word) {
     if (word.size() != 17) return false;
     for (std::size_t i = 0; i < word.size(); ++i) {
@@ -31,6 +50,7 @@ bool IsMac(const std::string& word) {
     return true;
 }
 
+#if !defined(_WIN32)
 // GVCP (GigE Vision control protocol), UDP port 3956, big-endian.
 constexpr std::uint16_t kGvcpPort = 3956;
 constexpr std::uint16_t kReadRegCmd = 0x0080;
@@ -45,6 +65,7 @@ void Put16(unsigned char* at, std::uint16_t value) {
 std::uint16_t Get16(const unsigned char* at) {
     return static_cast<std::uint16_t>(at[0] << 8 | at[1]);
 }
+#endif
 
 }  // namespace
 
@@ -102,8 +123,7 @@ void SplitLink(const std::string& link, std::string& ip, std::string& mac) {
     std::istringstream words(link);
     std::string word;
     while (words >> word) {
-        in_addr address{};
-        if (ip.empty() && inet_pton(AF_INET, word.c_str(), &address) == 1) {
+        if (ip.empty() && IsIPv4(word)) {
             ip = word;
         } else if (mac.empty() && IsMac(word)) {
             mac = word;
@@ -112,6 +132,13 @@ void SplitLink(const std::string& link, std::string& ip, std::string& mac) {
 }
 
 std::optional<std::uint32_t> ReadControlPrivilege(const std::string& ip, int timeoutMs) {
+#if defined(_WIN32)
+    // The GigE Vision cameras asked are the Aravis transport's, which Windows
+    // builds do not have.
+    (void)ip;
+    (void)timeoutMs;
+    return std::nullopt;
+#else
     sockaddr_in camera{};
     camera.sin_family = AF_INET;
     camera.sin_port = htons(kGvcpPort);
@@ -153,6 +180,7 @@ std::optional<std::uint32_t> ReadControlPrivilege(const std::string& ip, int tim
     }
     close(fd);
     return privilege;
+#endif
 }
 
 std::string ControlledElsewhere(CameraDirectory& directory, const std::string& serial) {
