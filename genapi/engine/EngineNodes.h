@@ -747,6 +747,7 @@ public:
     using CEngNode::CEngNode;
     EInterfaceType GetPrincipalInterfaceType() const override { return intfIPort; }
     bool HasNumber() const override { return false; }
+    using CEngNode::Read;  // the node's own value read stays visible beside IPort's
     void Read(void* pBuffer, int64_t Address, int64_t Length) override;
     void Write(const void* pBuffer, int64_t Address, int64_t Length) override;
 
