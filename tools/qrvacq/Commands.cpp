@@ -34,7 +34,8 @@ double JsonFloat(float value) {
     return std::stod(FormatFloat(value));
 }
 
-// Reads one feature by its node type; "error" is set when it could not be read.
+}  // namespace
+
 json ReadFeature(const PluginApi& api, QRVCameraHandle handle, const std::string& name) {
     json reading = {{"name", name}};
     const QRVString node(name.c_str());
@@ -90,6 +91,8 @@ json ReadFeature(const PluginApi& api, QRVCameraHandle handle, const std::string
     if (result != QRV_OK) reading["error"] = ErrorJson(result);
     return reading;
 }
+
+namespace {
 
 std::string NumberText(const json& value) {
     return value.is_number_float() ? FormatFloat(value.get<float>()) : value.dump();

@@ -30,6 +30,10 @@ int RunSet(const PluginApi& api, const CameraTarget& target,
 /// write failed.
 int WriteSettings(const PluginApi& api, QRVCameraHandle handle,
                   const std::vector<std::string>& assignments, nlohmann::json& readings);
+/// One feature read through the entry points by its node type: name, type and
+/// value (with min, max, inc, or the entries), or "error" {code, name, meaning}
+/// when it could not be read.
+nlohmann::json ReadFeature(const PluginApi& api, QRVCameraHandle handle, const std::string& name);
 /// The readings of WriteSettings as text: values to stdout, failures to stderr.
 void PrintSettings(const nlohmann::json& readings);
 

@@ -278,87 +278,36 @@ private:
     double m_fps = 0, m_mbps = 0;
 };
 
-/// A feature's value as the entry points read it, for the page.
-json ReadFeature(const PluginApi& api, QRVCameraHandle handle, const std::string& name) {
-    const QRVString node(name.c_str());
-    const int type = api.GetNodeType(handle, node);
-    json out = {{"name", name}};
-    int result = QRV_OK;
-    switch (type) {
-        case 1: {
-            bool value = false;
-            if ((result = api.GetParamBool(handle, node, &value)) == QRV_OK) out["value"] = value;
-            break;
-        }
-        case 2: {
-            int value = 0, min = 0, max = 0, inc = 0;
-            if ((result = api.GetParamInt(handle, node, &value, &min, &max, &inc)) == QRV_OK)
-                out.update({{"value", value}, {"min", min}, {"max", max}, {"inc", inc}});
-            break;
-        }
-        case 3: {
-            float value = 0, min = 0, max = 0, inc = 0;
-            if ((result = api.GetParamFloat(handle, node, &value, &min, &max, &inc)) == QRV_OK)
-                out.update({{"value", value}, {"min", min}, {"max", max}});
-            break;
-        }
-        case 4: {
-            QRVString value;
-            QRVStringArray entries;
-            if ((result = api.GetParamStr(handle, node, &value, &entries)) == QRV_OK)
-                out["value"] = ToStd(value);
-            break;
-        }
-        case 5:
-            out["command"] = true;
-            break;
-        default:
-            result = type;
-            break;
-    }
-    if (result != QRV_OK) out["error"] = DescribeResult(result);
-    return out;
-}
-
-/// Writes one feature through the entry points as `set` does; the reason when refused.
+/// Writes one feature through the same path as `set` (WriteSettings), a command
+/// through ExecuteCMD; answers what the feature holds now, or "error".
 json WriteFeature(const PluginApi& api, QRVCameraHandle handle, const std::string& name,
                   const std::string& text) {
     const QRVString node(name.c_str());
-    const int type = api.GetNodeType(handle, node);
-    int result = QRV_OK;
-    bool parsed = true;
-    switch (type) {
-        case 1: {
-            bool value = false;
-            if ((parsed = ParseBool(text, value))) result = api.SetParamBool(handle, node, value);
-            break;
-        }
-        case 2: {
-            int value = 0;
-            if ((parsed = ParseInt(text, value))) result = api.SetParamInt(handle, node, value);
-            break;
-        }
-        case 3: {
-            float value = 0;
-            if ((parsed = ParseFloat(text, value))) result = api.SetParamFloat(handle, node, value);
-            break;
-        }
-        case 4:
-            result = api.SetParamStr(handle, node, QRVString(text.c_str()));
-            break;
-        case 5:
-            result = api.ExecuteCMD(handle, node);
-            break;
-        default:
-            result = type;
-            break;
+    if (api.GetNodeType(handle, node) == 5) {
+        const int result = api.ExecuteCMD(handle, node);
+        if (result == QRV_OK) return {{"name", name}};
+        return {{"name", name}, {"error", DescribeResult(result)}};
     }
-    if (!parsed) {
-        return {{"name", name},
-                {"error", Quote(text) + " is not a valid " + NodeTypeName(type) + " value"}};
+    nlohmann::json readings;
+    WriteSettings(api, handle, {name + "=" + text}, readings);
+    if (readings.empty())
+        return {{"name", name}, {"error", Quote(text) + " is not a valid value for " + name}};
+    json reading = readings.front();
+    if (reading.contains("error")) {
+        std::string why = DescribeResult(reading["error"].value("code", 0));
+        if (reading.contains("reason")) why += ": " + reading["reason"].get<std::string>();
+        reading["error"] = why;
+    } else if (reading.contains("nodeMap")) {
+        reading["error"] = "a 64-bit value: the view writes through the plug-in only; use qrvacq set";
     }
-    if (result != QRV_OK) return {{"name", name}, {"error", DescribeResult(result)}};
-    return ReadFeature(api, handle, name);
+    return reading;
+}
+
+/// ReadFeature with its error as one line of text, for the page.
+json ReadForPage(const PluginApi& api, QRVCameraHandle handle, const std::string& name) {
+    json reading = ReadFeature(api, handle, name);
+    if (reading.contains("error")) reading["error"] = DescribeResult(reading["error"].value("code", 0));
+    return reading;
 }
 
 bool IsLoopback(const std::string& address) {
@@ -450,7 +399,7 @@ int RunView(const PluginApi& api, const CameraTarget& target, const ViewOptions&
     });
     server.Get("/api/value", [&](const httplib::Request& req, httplib::Response& res) {
         std::lock_guard<std::mutex> lock(apiMutex);
-        res.set_content(ReadFeature(api, handle, req.get_param_value("name")).dump(),
+        res.set_content(ReadForPage(api, handle, req.get_param_value("name")).dump(),
                         "application/json");
     });
     server.Post("/api/set", [&](const httplib::Request& req, httplib::Response& res) {
