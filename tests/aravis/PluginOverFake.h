@@ -29,7 +29,6 @@ protected:
                 const QRVCameraInfo& info = list.At(i);
                 if (info.GetManufacturerInfo() == QRVString("Aravis")) {
                     serial = info.GetSerialNumber();
-                    interfaceType = info.GetInterface();
                     id = info.GetID();
                     return;
                 }
@@ -55,6 +54,5 @@ protected:
     CFakeGvCamera fake;
     QRVString serial;
     QRVString id;
-    int interfaceType = -1;
     QRVCameraHandle handle = nullptr;
 };
