@@ -1,7 +1,7 @@
 // The camera library's Aravis transport against the fake GigE Vision camera:
-// nodes and frames past close or loss, and getFrame's codes. The record, node
-// types and refusals show through the plug-in in the tool's case file
-// tests/tool/cases/aravis/entry-points.test.
+// the GenICam exceptions of refused values, nodes and frames past close or loss,
+// and getFrame's codes. The record, node types and result codes show through the
+// plug-in in the tool's case file tests/tool/cases/aravis/entry-points.test.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -73,6 +73,21 @@ protected:
     KZRGENICAM::ICamera* camera = nullptr;
     INodeMap* map = nullptr;
 };
+
+TEST_F(LibraryOverFake, RefusedValuesBecomeGenICamExceptions) {
+    CFloatPtr exposure = map->GetNode("ExposureTimeAbs");
+    EXPECT_THROW(exposure->SetValue(exposure->GetMax() * 10.0), GenICam::OutOfRangeException);
+    CIntegerPtr width = map->GetNode("Width");
+    EXPECT_THROW(width->SetValue(width->GetMax() + 1), GenICam::OutOfRangeException);
+    CIntegerPtr sensorWidth = map->GetNode("SensorWidth");
+    EXPECT_THROW(sensorWidth->SetValue(16), GenICam::AccessException);
+    CRegisterPtr reg = map->GetNode("TestRegister");
+    const uint8_t two[2] = {1, 2};
+    // A buffer of another length, as the in-memory node map refuses it too.
+    EXPECT_THROW(reg->Set(two, 2), GenICam::InvalidArgumentException);
+    CEnumerationPtr mode = map->GetNode("TriggerMode");
+    EXPECT_THROW(mode->FromString("NoSuchEntry"), GenICam::GenericException);
+}
 
 TEST_F(LibraryOverFake, NodesOutliveCloseButRefuseCalls) {
     CIntegerPtr width = map->GetNode("Width");

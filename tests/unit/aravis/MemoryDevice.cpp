@@ -13,7 +13,6 @@ struct SMemoryState {
     std::vector<uint8_t> memory;
     std::string xml;
     ArvGc* gc = nullptr;
-    std::atomic<bool> gone{false};
     std::atomic<int> delayMs{0};
 };
 
@@ -41,9 +40,9 @@ SMemoryState* State(ArvDevice* device) {
 }
 
 bool Check(SMemoryState* s, guint64 address, guint32 size, GError** error) {
-    if (const int delay = s->delayMs.load())
-        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-    if (s->gone) {
+    const int delay = s->delayMs.load();
+    if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    if (delay < 0) {
         g_set_error(error, ARV_DEVICE_ERROR, ARV_DEVICE_ERROR_TIMEOUT, "device gone");
         return false;
     }
@@ -131,10 +130,6 @@ ArvDevice* KzrMemoryDeviceNew(const std::string& xml, std::size_t size) {
     return device;
 }
 
-void KzrMemoryDevicePoke(ArvDevice* device, uint64_t address, uint32_t value) {
-    WriteRegister(device, address, value, nullptr);
-}
-
 void KzrMemoryDeviceLoad(ArvDevice* device, const std::vector<uint8_t>& image) {
     std::vector<uint8_t>& memory = State(device)->memory;
     if (memory.size() < image.size()) memory.resize(image.size());
@@ -143,10 +138,6 @@ void KzrMemoryDeviceLoad(ArvDevice* device, const std::vector<uint8_t>& image) {
 
 const std::vector<uint8_t>& KzrMemoryDeviceBytes(ArvDevice* device) {
     return State(device)->memory;
-}
-
-void KzrMemoryDeviceSetGone(ArvDevice* device, bool gone) {
-    State(device)->gone = gone;
 }
 
 void KzrMemoryDeviceSetDelay(ArvDevice* device, int milliseconds) {

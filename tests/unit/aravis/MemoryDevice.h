@@ -12,20 +12,15 @@
 /// The caller owns the returned reference (g_object_unref).
 ArvDevice* KzrMemoryDeviceNew(const std::string& xml, std::size_t size);
 
-/// Writes a 32-bit value big-endian, as a GigE Vision register holds it.
-void KzrMemoryDevicePoke(ArvDevice* device, uint64_t address, uint32_t value);
-
 /// Replaces the start of the memory with image (the rest keeps its bytes).
 void KzrMemoryDeviceLoad(ArvDevice* device, const std::vector<uint8_t>& image);
 
 /// The memory as it is now.
 const std::vector<uint8_t>& KzrMemoryDeviceBytes(ArvDevice* device);
 
-/// Reads and writes from now on fail with a time-out, as from a camera that is gone.
-void KzrMemoryDeviceSetGone(ArvDevice* device, bool gone);
-
-/// Every read and write from now on takes this long first, as over a network
-/// that no longer answers.
+/// Every read and write from now on takes this long first, as over a network that
+/// no longer answers; below 0, each fails at once with a time-out, as from a camera
+/// that is gone.
 void KzrMemoryDeviceSetDelay(ArvDevice* device, int milliseconds);
 
 /// The device's GType, for routing its class.

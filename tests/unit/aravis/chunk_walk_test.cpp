@@ -1,97 +1,79 @@
+// The chunk trailer walk, one row per payload shape: each row builds a payload of
+// filler bytes and blocks (data, then an id and a length, which may lie) in one
+// byte order, walks it in a byte order, and names the blocks it must find.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "ChunkWalk.h"
 
 namespace {
 
-using KZRGENICAM::detail::SChunkBlock;
 using KZRGENICAM::detail::WalkChunkTrailers;
 
-void PutU32(std::vector<uint8_t>& out, uint32_t v, bool bigEndian) {
-    for (int i = 0; i < 4; ++i) {
-        const int shift = bigEndian ? 24 - 8 * i : 8 * i;
-        out.push_back(static_cast<uint8_t>(v >> shift));
+struct SChunkCase {
+    const char* name;
+    bool written;  // byte order of the trailers: big-endian (GigE Vision) when true
+    bool read;     // byte order the walk is told
+    std::size_t lead;                             // filler bytes before the first block
+    std::vector<std::array<uint32_t, 3>> blocks;  // id, data bytes, length in the trailer
+    const char* found;  // "id@offset+size" of each block found, in frame order
+    bool null = false;  // the walk is given no payload pointer
+};
+
+class ChunkWalk : public ::testing::TestWithParam<SChunkCase> {};
+
+TEST_P(ChunkWalk, FindsTheBlocksTheTrailersDescribe) {
+    const SChunkCase& c = GetParam();
+    std::vector<uint8_t> payload(c.lead, 0xAA);
+    auto put = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            payload.push_back(static_cast<uint8_t>(v >> (c.written ? 24 - 8 * i : 8 * i)));
+    };
+    for (const auto& [id, bytes, length] : c.blocks) {
+        payload.insert(payload.end(), bytes, static_cast<uint8_t>(id));
+        put(id);
+        put(length);
     }
+    std::string found;
+    for (const auto& block :
+         WalkChunkTrailers(c.null ? nullptr : payload.data(), payload.size(), c.read)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%s%x@%zu+%zu", found.empty() ? "" : " ", block.id,
+                      block.offset, block.size);
+        found += text;
+        // The block's data is where the walk says.
+        if (block.size) {
+            EXPECT_EQ(payload[block.offset + block.size - 1], block.id & 0xFF);
+        }
+    }
+    EXPECT_EQ(found, c.found);
 }
 
-/// Appends one block: data, then its trailer.
-void AddBlock(std::vector<uint8_t>& out, uint32_t id, const std::vector<uint8_t>& data,
-              bool bigEndian) {
-    out.insert(out.end(), data.begin(), data.end());
-    PutU32(out, id, bigEndian);
-    PutU32(out, static_cast<uint32_t>(data.size()), bigEndian);
-}
+const std::vector<std::array<uint32_t, 3>> kFrame = {
+    {0xA5A5A5A5, 16, 16}, {0x11, 4, 4}, {0x22, 0, 0}, {0x33, 8, 8}};
 
-class ChunkWalkByteOrder : public ::testing::TestWithParam<bool> {};
-
-TEST_P(ChunkWalkByteOrder, FindsEveryBlockInFrameOrder) {
-    const bool be = GetParam();
-    std::vector<uint8_t> payload;
-    AddBlock(payload, 0xA5A5A5A5, std::vector<uint8_t>(16, 7), be);  // image block
-    AddBlock(payload, 0x11, {1, 2, 3, 4}, be);
-    AddBlock(payload, 0x22, {}, be);  // zero-length block
-    AddBlock(payload, 0x33, {9, 9, 9, 9, 9, 9, 9, 9}, be);
-    const std::vector<SChunkBlock> blocks = WalkChunkTrailers(payload.data(), payload.size(), be);
-    ASSERT_EQ(blocks.size(), 4u);
-    EXPECT_EQ(blocks[0].id, 0xA5A5A5A5u);
-    EXPECT_EQ(blocks[0].offset, 0u);
-    EXPECT_EQ(blocks[0].size, 16u);
-    EXPECT_EQ(blocks[1].id, 0x11u);
-    EXPECT_EQ(blocks[1].offset, 24u);
-    EXPECT_EQ(payload[blocks[1].offset + 3], 4);
-    EXPECT_EQ(blocks[2].id, 0x22u);
-    EXPECT_EQ(blocks[2].size, 0u);
-    EXPECT_EQ(blocks[3].id, 0x33u);
-    EXPECT_EQ(blocks[3].size, 8u);
-    EXPECT_EQ(blocks[3].offset + blocks[3].size + 8, payload.size());
-}
-
-TEST_P(ChunkWalkByteOrder, WrongByteOrderFindsNoBogusBlocks) {
-    const bool be = GetParam();
-    std::vector<uint8_t> payload;
-    AddBlock(payload, 0x11, {1, 2, 3, 4}, be);
-    // Read the other way the length is 0x04000000: larger than the payload.
-    EXPECT_TRUE(WalkChunkTrailers(payload.data(), payload.size(), !be).empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(ByteOrders, ChunkWalkByteOrder, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& p) {
-                             return p.param ? "GigEBigEndian" : "USB3LittleEndian";
-                         });
-
-TEST(ChunkWalk, LengthBeyondThePayloadEndsTheWalkKeepingWhatWasFound) {
-    std::vector<uint8_t> payload;
-    PutU32(payload, 0x01, true);
-    PutU32(payload, 1000, true);  // claims more than precedes it
-    AddBlock(payload, 0x02, {5, 6}, true);
-    const std::vector<SChunkBlock> blocks = WalkChunkTrailers(payload.data(), payload.size(), true);
-    ASSERT_EQ(blocks.size(), 1u);
-    EXPECT_EQ(blocks[0].id, 0x02u);
-    EXPECT_EQ(blocks[0].offset, 8u);
-}
-
-TEST(ChunkWalk, TruncatedTrailerEndsTheWalk) {
-    std::vector<uint8_t> payload = {0xAA, 0xBB, 0xCC};  // less than a trailer in front
-    AddBlock(payload, 0x05, {1}, false);
-    const std::vector<SChunkBlock> blocks =
-        WalkChunkTrailers(payload.data(), payload.size(), false);
-    ASSERT_EQ(blocks.size(), 1u);
-    EXPECT_EQ(blocks[0].offset, 3u);
-
-    const uint8_t shortPayload[5] = {1, 2, 3, 4, 5};
-    EXPECT_TRUE(WalkChunkTrailers(shortPayload, sizeof shortPayload, true).empty());
-    EXPECT_TRUE(WalkChunkTrailers(nullptr, 64, true).empty());
-}
-
-TEST(ChunkWalk, MaximalLengthDoesNotWrapAround) {
-    std::vector<uint8_t> payload(8, 0);
-    AddBlock(payload, 0x07, {}, true);
-    payload[payload.size() - 4] = 0xFF;  // length 0xFF0000FF
-    payload[payload.size() - 1] = 0xFF;
-    EXPECT_TRUE(WalkChunkTrailers(payload.data(), payload.size(), true).empty());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Payloads, ChunkWalk,
+    ::testing::Values(
+        SChunkCase{"GigEBigEndian", true, true, 0, kFrame, "a5a5a5a5@0+16 11@24+4 22@36+0 33@44+8"},
+        SChunkCase{"USB3LittleEndian", false, false, 0, kFrame,
+                   "a5a5a5a5@0+16 11@24+4 22@36+0 33@44+8"},
+        // Read the other way the length is 0x04000000: larger than the payload.
+        SChunkCase{"BigEndianReadLittle", true, false, 0, {{0x11, 4, 4}}, ""},
+        SChunkCase{"LittleEndianReadBig", false, true, 0, {{0x11, 4, 4}}, ""},
+        // A length beyond the payload ends the walk, keeping what was found.
+        SChunkCase{"LengthBeyondPayload", true, true, 0, {{0x01, 0, 1000}, {0x02, 2, 2}},
+                   "2@8+2"},
+        SChunkCase{"LessThanATrailerInFront", false, false, 3, {{0x05, 1, 1}}, "5@3+1"},
+        SChunkCase{"LessThanATrailer", true, true, 5, {}, ""},
+        SChunkCase{"NoPayload", true, true, 64, {}, "", true},
+        // 0xFF0000FF bytes: must not wrap around the payload's start.
+        SChunkCase{"MaximalLength", true, true, 8, {{0x07, 0, 0xFF0000FF}}, ""}),
+    [](const ::testing::TestParamInfo<SChunkCase>& p) { return std::string(p.param.name); });
 
 }  // namespace

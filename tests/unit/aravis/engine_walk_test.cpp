@@ -34,12 +34,6 @@ namespace {
 
 using namespace GenApi;
 
-std::shared_ptr<CMemoryPort> MakePort(const std::vector<uint8_t>& image) {
-    auto port = std::make_shared<CMemoryPort>(image.size());
-    port->memory = image;
-    return port;
-}
-
 // ---------------------------------------------------------------------------
 // One node as one engine sees it.
 struct SView {
@@ -76,24 +70,12 @@ std::string Num(double v) {
 // Our engine, through the GenApi interfaces only.
 
 const char* KindOf(INode* node) {
-    switch (node->GetPrincipalInterfaceType()) {
-        case intfIInteger:
-            return "int";
-        case intfIFloat:
-            return "float";
-        case intfIBoolean:
-            return "bool";
-        case intfIEnumeration:
-            return "enum";
-        case intfIString:
-            return "string";
-        case intfICommand:
-            return "command";
-        case intfIRegister:
-            return "register";
-        default:
-            return nullptr;
-    }
+    static const std::map<EInterfaceType, const char*> kinds = {
+        {intfIInteger, "int"},   {intfIFloat, "float"},     {intfIBoolean, "bool"},
+        {intfIEnumeration, "enum"}, {intfIString, "string"}, {intfICommand, "command"},
+        {intfIRegister, "register"}};
+    const auto kind = kinds.find(node->GetPrincipalInterfaceType());
+    return kind == kinds.end() ? nullptr : kind->second;
 }
 
 SView OurView(INode* node) {
@@ -194,12 +176,11 @@ SView ArvView(ArvGcNode* node, const std::string& kind) {
                  (mode == ARV_GC_ACCESS_MODE_RO || mode == ARV_GC_ACCESS_MODE_RW);
     v.writable = implemented && available && !locked &&
                  (mode == ARV_GC_ACCESS_MODE_WO || mode == ARV_GC_ACCESS_MODE_RW);
-    if (kind == "command") return v;
-    // Aravis reads whatever it is asked to, readable or not: the walk asks it
-    // exactly when our engine says the node is readable (see the rules).
     return v;
 }
 
+// Aravis reads whatever it is asked to, readable or not: the walk asks it exactly
+// when both engines call the node readable.
 void ArvRead(ArvGcNode* node, SView& v) {
     SArvError err;
     const std::string& kind = v.kind;
@@ -511,7 +492,8 @@ TEST_P(EngineWalk, AgreesWithAravisOnEveryNode) {
     const std::vector<uint8_t> image(memText.begin(), memText.end());
     const std::string xml = UnpackDescription(raw.data(), raw.size());
 
-    auto port = MakePort(image);
+    auto port = std::make_shared<CMemoryPort>(image.size());
+    port->memory = image;
     std::unique_ptr<CEngineNodeMap> ours = CEngineNodeMap::Load(xml, port, d.name);
     ASSERT_TRUE(ours);
 
@@ -613,8 +595,8 @@ class AravisPortCases : public ::testing::TestWithParam<SPortCase> {};
 TEST_P(AravisPortCases, MapsErrorsAndLoss) {
     const SPortCase& c = GetParam();
     ArvDevice* device = KzrMemoryDeviceNew("<RegisterDescription/>", 0x100);
-    KzrMemoryDevicePoke(device, 0x10, 0x01020304);
-    KzrMemoryDeviceSetGone(device, c.gone);
+    KzrMemoryDeviceLoad(device, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4});
+    KzrMemoryDeviceSetDelay(device, c.gone ? -1 : 0);
     auto lost = std::make_shared<std::atomic<bool>>(c.lostBefore);
     KZRGENICAM::detail::CAravisPort port(device, lost);
     uint8_t bytes[4] = {9, 9, 9, 9};
