@@ -10,8 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "AravisControl.h"
@@ -22,79 +23,10 @@ namespace {
 using KZRGENICAM::detail::CControlChannel;
 using KZRGENICAM::detail::GObjectPtr;
 using KZRGENICAM::detail::SControlSettings;
-using Clock = std::chrono::steady_clock;
 
 const char* const kXml =
     "<?xml version=\"1.0\"?><RegisterDescription ModelName=\"M\" VendorName=\"V\">"
     "<Port Name=\"Device\"/></RegisterDescription>";
-
-class ControlChannelTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        CControlChannel::Route(KzrMemoryDeviceType());
-        device.reset(KzrMemoryDeviceNew(kXml, 0x100));
-        settings.timeoutMs = 50;
-        settings.retries = 1;
-        channel = std::make_unique<CControlChannel>(device.get(), lost, settings);
-    }
-
-    GObjectPtr<ArvDevice> device;
-    std::shared_ptr<std::atomic<bool>> lost = std::make_shared<std::atomic<bool>>(false);
-    SControlSettings settings;
-    std::unique_ptr<CControlChannel> channel;
-};
-
-TEST_F(ControlChannelTest, AnsweredTransactionsPassThrough) {
-    guint32 value = 0x12345678;
-    ASSERT_TRUE(arv_device_write_register(device.get(), 0x10, value, nullptr));
-    guint32 back = 0;
-    ASSERT_TRUE(arv_device_read_register(device.get(), 0x10, &back, nullptr));
-    EXPECT_EQ(back, value);
-    uint8_t bytes[4] = {};
-    ASSERT_TRUE(arv_device_read_memory(device.get(), 0x10, 4, bytes, nullptr));
-    EXPECT_EQ(bytes[0], 0x12);
-    // Aravis's own errors come through unchanged.
-    GError* error = nullptr;
-    EXPECT_FALSE(arv_device_read_memory(device.get(), 0x1000, 4, bytes, &error));
-    ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->code, ARV_DEVICE_ERROR_PROTOCOL_ERROR_INVALID_ADDRESS);
-    g_clear_error(&error);
-    EXPECT_FALSE(lost->load());
-}
-
-TEST_F(ControlChannelTest, SilenceMarksTheCameraLostAndLaterCallsFailAtOnce) {
-    KzrMemoryDeviceSetDelay(device.get(), 400);
-    guint32 value = 0;
-    GError* error = nullptr;
-    EXPECT_FALSE(arv_device_read_register(device.get(), 0x10, &value, &error));
-    ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->code, ARV_DEVICE_ERROR_TIMEOUT);
-    g_clear_error(&error);
-    EXPECT_TRUE(lost->load());
-
-    uint8_t bytes[4] = {1, 2, 3, 4};
-    EXPECT_FALSE(arv_device_write_memory(device.get(), 0x10, 4, bytes, &error));
-    ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->code, ARV_DEVICE_ERROR_NOT_CONNECTED);
-    g_clear_error(&error);
-
-    // The worker still holds the first transaction; neither the channel nor the
-    // device waits for it here.
-    channel.reset();
-    device.reset();
-    CControlChannel::JoinRetired();
-}
-
-TEST_F(ControlChannelTest, AnAbandonedTransactionGivesItsDeviceBack) {
-    KzrMemoryDeviceSetDelay(device.get(), 200);
-    guint32 value = 0;
-    EXPECT_FALSE(arv_device_read_register(device.get(), 0x10, &value, nullptr));
-    ASSERT_TRUE(lost->load());
-    channel.reset();
-    CControlChannel::JoinRetired();
-    // The device outlived the abandoned transaction and is ours alone again.
-    EXPECT_EQ(G_OBJECT(device.get())->ref_count, 1u);
-}
 
 /// A GigE Vision control port on 127.0.0.1 that acknowledges every read.
 class CGvcpResponder {
@@ -137,35 +69,80 @@ private:
     std::thread m_thread;
 };
 
-TEST_F(ControlChannelTest, ASlowButAnsweringCameraIsNotLost) {
-    CGvcpResponder responder;
-    channel.reset();
-    channel = std::make_unique<CControlChannel>(device.get(), lost, settings, responder.address);
-    KzrMemoryDeviceSetDelay(device.get(), 300);  // six time-outs of 50 ms
+enum class EProbe { None, Answering, Closed };
+
+struct SChannelCase {
+    const char* name;
+    EProbe probe;      // the control port the channel asks while a transaction waits
+    int delayMs;       // how long the device takes for each transaction (time-out: 50 ms)
+    bool lost;         // the transaction fails with a time-out and the camera is lost
+    bool dropDevice;   // the device is dropped before the abandoned transaction ends
+};
+
+class ControlChannel : public ::testing::TestWithParam<SChannelCase> {};
+
+TEST_P(ControlChannel, BoundsATransactionAndMarksTheCameraLostOnlyWhenSilent) {
+    const SChannelCase& c = GetParam();
+    CControlChannel::Route(KzrMemoryDeviceType());
+    GObjectPtr<ArvDevice> device(KzrMemoryDeviceNew(kXml, 0x100));
+    auto lost = std::make_shared<std::atomic<bool>>(false);
+    SControlSettings settings;
+    settings.timeoutMs = 50;
+    settings.retries = 1;
+    std::optional<CGvcpResponder> responder;
+    std::optional<sockaddr_in> probe;
+    if (c.probe != EProbe::None) probe = responder.emplace().address;
+    if (c.probe == EProbe::Closed) responder.reset();  // a port just in use, closed now
+    auto channel = std::make_unique<CControlChannel>(device.get(), lost, settings, probe);
+    ASSERT_TRUE(arv_device_write_register(device.get(), 0x10, 0x12345678, nullptr));
+    KzrMemoryDeviceSetDelay(device.get(), c.delayMs);
+
     guint32 value = 0;
     GError* error = nullptr;
-    EXPECT_TRUE(arv_device_read_register(device.get(), 0x10, &value, &error));
-    EXPECT_EQ(error, nullptr);
+    EXPECT_EQ(arv_device_read_register(device.get(), 0x10, &value, &error), !c.lost);
+    EXPECT_EQ(lost->load(), c.lost);
+    if (!c.lost) {
+        EXPECT_EQ(error, nullptr);
+        EXPECT_EQ(value, 0x12345678u);
+        if (c.probe == EProbe::Answering) {
+            EXPECT_GT(responder->answered.load(), 0);
+        }
+        // Aravis's own errors come through unchanged.
+        uint8_t bytes[4] = {};
+        EXPECT_FALSE(arv_device_read_memory(device.get(), 0x1000, 4, bytes, &error));
+        ASSERT_NE(error, nullptr);
+        EXPECT_EQ(error->code, ARV_DEVICE_ERROR_PROTOCOL_ERROR_INVALID_ADDRESS);
+        g_clear_error(&error);
+        EXPECT_FALSE(lost->load());
+        return;
+    }
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code, ARV_DEVICE_ERROR_TIMEOUT);
     g_clear_error(&error);
-    EXPECT_FALSE(lost->load());
-    EXPECT_GT(responder.answered.load(), 0);
+    // Every later transaction fails at once.
+    uint8_t bytes[4] = {1, 2, 3, 4};
+    EXPECT_FALSE(arv_device_write_memory(device.get(), 0x10, 4, bytes, &error));
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code, ARV_DEVICE_ERROR_NOT_CONNECTED);
+    g_clear_error(&error);
+    // The worker still holds the first transaction; neither the channel nor the
+    // device waits for it here, and the device outlives it.
+    channel.reset();
+    if (c.dropDevice) device.reset();
+    CControlChannel::JoinRetired();
+    if (!c.dropDevice) {
+        EXPECT_EQ(G_OBJECT(device.get())->ref_count, 1u);
+    }
 }
 
-TEST_F(ControlChannelTest, AClosedControlPortMeansTheCameraIsGone) {
-    sockaddr_in closed{};
-    {
-        CGvcpResponder gone;  // a port that was just in use and is closed now
-        closed = gone.address;
-    }
-    channel.reset();
-    channel = std::make_unique<CControlChannel>(device.get(), lost, settings, closed);
-    KzrMemoryDeviceSetDelay(device.get(), 300);
-    guint32 value = 0;
-    EXPECT_FALSE(arv_device_read_register(device.get(), 0x10, &value, nullptr));
-    EXPECT_TRUE(lost->load());
-    channel.reset();
-    device.reset();
-    CControlChannel::JoinRetired();
-}
+INSTANTIATE_TEST_SUITE_P(
+    Transactions, ControlChannel,
+    ::testing::Values(SChannelCase{"Answered", EProbe::None, 0, false, false},
+                      SChannelCase{"SilenceDeviceDroppedFirst", EProbe::None, 400, true, true},
+                      SChannelCase{"SilenceDeviceKept", EProbe::None, 200, true, false},
+                      // Six time-outs, but the control port answers: only slow.
+                      SChannelCase{"SlowButAnswering", EProbe::Answering, 300, false, false},
+                      SChannelCase{"ControlPortClosed", EProbe::Closed, 300, true, true}),
+    [](const ::testing::TestParamInfo<SChannelCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
