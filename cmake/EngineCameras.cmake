@@ -7,7 +7,7 @@ set(_kzr_generator ${PROJECT_SOURCE_DIR}/tests/fixtures/genicam/make_engine_came
 if(Python3_Interpreter_FOUND AND NOT TARGET kzr_engine_cameras)
   add_custom_command(OUTPUT ${KZR_ENGINE_CAMERAS}/index.txt ${KZR_ENGINE_CAMERAS}/bench.xml
     COMMAND Python3::Interpreter ${_kzr_generator} ${KZR_ENGINE_CAMERAS}
-    DEPENDS ${_kzr_generator}
+    DEPENDS ${_kzr_generator} ${PROJECT_SOURCE_DIR}/tests/fixtures/genicam/engine_formulas.txt
     COMMENT "Generating the engine's test descriptions")
   add_custom_target(kzr_engine_cameras DEPENDS ${KZR_ENGINE_CAMERAS}/index.txt)
 endif()

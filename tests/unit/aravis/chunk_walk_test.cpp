@@ -17,9 +17,9 @@ using KZRGENICAM::detail::WalkChunkTrailers;
 
 struct SChunkCase {
     const char* name;
-    bool written;  // byte order of the trailers: big-endian (GigE Vision) when true
-    bool read;     // byte order the walk is told
-    std::size_t lead;                             // filler bytes before the first block
+    bool written;      // byte order of the trailers: big-endian (GigE Vision) when true
+    bool read;         // byte order the walk is told
+    std::size_t lead;  // filler bytes before the first block
     std::vector<std::array<uint32_t, 3>> blocks;  // id, data bytes, length in the trailer
     const char* found;  // "id@offset+size" of each block found, in frame order
     bool null = false;  // the walk is given no payload pointer
@@ -67,8 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
         SChunkCase{"BigEndianReadLittle", true, false, 0, {{0x11, 4, 4}}, ""},
         SChunkCase{"LittleEndianReadBig", false, true, 0, {{0x11, 4, 4}}, ""},
         // A length beyond the payload ends the walk, keeping what was found.
-        SChunkCase{"LengthBeyondPayload", true, true, 0, {{0x01, 0, 1000}, {0x02, 2, 2}},
-                   "2@8+2"},
+        SChunkCase{"LengthBeyondPayload", true, true, 0, {{0x01, 0, 1000}, {0x02, 2, 2}}, "2@8+2"},
         SChunkCase{"LessThanATrailerInFront", false, false, 3, {{0x05, 1, 1}}, "5@3+1"},
         SChunkCase{"LessThanATrailer", true, true, 5, {}, ""},
         SChunkCase{"NoPayload", true, true, 64, {}, "", true},

@@ -73,10 +73,10 @@ enum class EProbe { None, Answering, Closed };
 
 struct SChannelCase {
     const char* name;
-    EProbe probe;      // the control port the channel asks while a transaction waits
-    int delayMs;       // how long the device takes for each transaction (time-out: 50 ms)
-    bool lost;         // the transaction fails with a time-out and the camera is lost
-    bool dropDevice;   // the device is dropped before the abandoned transaction ends
+    EProbe probe;     // the control port the channel asks while a transaction waits
+    int delayMs;      // how long the device takes for each transaction (time-out: 50 ms)
+    bool lost;        // the transaction fails with a time-out and the camera is lost
+    bool dropDevice;  // the device is dropped before the abandoned transaction ends
 };
 
 class ControlChannel : public ::testing::TestWithParam<SChannelCase> {};

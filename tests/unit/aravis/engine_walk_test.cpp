@@ -51,12 +51,9 @@ struct SView {
 };
 
 std::string Hex(const uint8_t* p, size_t n) {
+    static const char digits[] = "0123456789abcdef";
     std::string out;
-    char b[4];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", p[i]);
-        out += b;
-    }
+    for (size_t i = 0; i < n; ++i) out += {digits[p[i] >> 4], digits[p[i] & 15]};
     return out;
 }
 
@@ -71,7 +68,7 @@ std::string Num(double v) {
 
 const char* KindOf(INode* node) {
     static const std::map<EInterfaceType, const char*> kinds = {
-        {intfIInteger, "int"},   {intfIFloat, "float"},     {intfIBoolean, "bool"},
+        {intfIInteger, "int"},      {intfIFloat, "float"},   {intfIBoolean, "bool"},
         {intfIEnumeration, "enum"}, {intfIString, "string"}, {intfICommand, "command"},
         {intfIRegister, "register"}};
     const auto kind = kinds.find(node->GetPrincipalInterfaceType());
@@ -247,21 +244,17 @@ bool ArvWriteBack(ArvGcNode* node, const std::string& kind, std::string& why) {
     if (kind == "command" && ARV_IS_GC_COMMAND(node)) {
         arv_gc_command_execute(ARV_GC_COMMAND(node), err.Out());
     } else if (kind == "int" && ARV_IS_GC_INTEGER(node)) {
-        auto* i = ARV_GC_INTEGER(node);
-        const gint64 value = arv_gc_integer_get_value(i, err.Out());
-        if (!err) arv_gc_integer_set_value(i, value, err.Out());
+        const gint64 value = arv_gc_integer_get_value(ARV_GC_INTEGER(node), err.Out());
+        if (!err) arv_gc_integer_set_value(ARV_GC_INTEGER(node), value, err.Out());
     } else if (kind == "float" && ARV_IS_GC_FLOAT(node)) {
-        auto* f = ARV_GC_FLOAT(node);
-        const double value = arv_gc_float_get_value(f, err.Out());
-        if (!err) arv_gc_float_set_value(f, value, err.Out());
+        const double value = arv_gc_float_get_value(ARV_GC_FLOAT(node), err.Out());
+        if (!err) arv_gc_float_set_value(ARV_GC_FLOAT(node), value, err.Out());
     } else if (kind == "bool" && ARV_IS_GC_BOOLEAN(node)) {
-        auto* b = ARV_GC_BOOLEAN(node);
-        const gboolean value = arv_gc_boolean_get_value(b, err.Out());
-        if (!err) arv_gc_boolean_set_value(b, value, err.Out());
+        const gboolean value = arv_gc_boolean_get_value(ARV_GC_BOOLEAN(node), err.Out());
+        if (!err) arv_gc_boolean_set_value(ARV_GC_BOOLEAN(node), value, err.Out());
     } else if (kind == "enum" && ARV_IS_GC_ENUMERATION(node)) {
-        auto* e = ARV_GC_ENUMERATION(node);
-        const gint64 value = arv_gc_enumeration_get_int_value(e, err.Out());
-        if (!err) arv_gc_enumeration_set_int_value(e, value, err.Out());
+        const gint64 value = arv_gc_enumeration_get_int_value(ARV_GC_ENUMERATION(node), err.Out());
+        if (!err) arv_gc_enumeration_set_int_value(ARV_GC_ENUMERATION(node), value, err.Out());
     } else if (kind == "string" && ARV_IS_GC_STRING(node)) {
         auto* s = ARV_GC_STRING(node);
         const char* value = arv_gc_string_get_value(s, err.Out());
@@ -532,16 +525,13 @@ TEST_P(EngineWalk, AgreesWithAravisOnEveryNode) {
         const std::string kind = KindOf(node);
         if (!IsWritable(node->GetAccessMode())) continue;
         const std::string name = node->GetName().str();
-        std::string ourWhy, arvWhy;
-        const bool ok = OurWriteBack(node, ourWhy);
-        const bool arvOk = ArvWriteBack(theirs, kind, arvWhy);
+        SView ourWrite, arvWrite;  // their errors, for the rules
+        const bool ok = OurWriteBack(node, ourWrite.error);
+        const bool arvOk = ArvWriteBack(theirs, kind, arvWrite.error);
         ++report.writes;
-        SView ourWrite, arvWrite;
-        ourWrite.error = ourWhy;
-        arvWrite.error = arvWhy;
         if (ok != arvOk)
             report.Note({name, "write", ourWrite, arvWrite, theirs, xml},
-                        "ours '" + ourWhy + "', Aravis '" + arvWhy + "'");
+                        "ours '" + ourWrite.error + "', Aravis '" + arvWrite.error + "'");
         const std::vector<uint8_t>& theirMemory = KzrMemoryDeviceBytes(device);
         if (theirMemory != port->memory) {
             size_t at = 0;
