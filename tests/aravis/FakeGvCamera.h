@@ -56,8 +56,6 @@ public:
         return true;
     }
 
-    bool Running() const { return m_pid > 0; }
-
     void Stop() {
         if (m_pid <= 0) return;
         kill(m_pid, SIGKILL);

@@ -47,10 +47,9 @@ bool LoseCamera(CFakeGvCamera& fake, KZRGENICAM::ICamera& camera) {
 class LibraryOverFake : public ::testing::Test {
 protected:
     void SetUp() override {
+        KZRGENICAM::Init();
         std::string why;
         if (!fake.Start(why)) GTEST_SKIP() << why;
-        KZRGENICAM::Init();
-        initialised = true;
         serial = FakeSerial();
         if (serial.empty())
             GTEST_SKIP() << "the fake camera did not appear on 127.0.0.1 within 5 s";
@@ -63,12 +62,11 @@ protected:
 
     void TearDown() override {
         if (camera) camera->release();
-        if (initialised) KZRGENICAM::UnInit();
+        KZRGENICAM::UnInit();
         fake.Stop();
     }
 
     CFakeGvCamera fake;
-    bool initialised = false;
     std::string serial;
     KZRGENICAM::ICamera* camera = nullptr;
     INodeMap* map = nullptr;

@@ -70,17 +70,16 @@ gboolean WriteMemory(ArvDevice* device, guint64 address, guint32 size, void* buf
     return TRUE;
 }
 
+// Registers are big-endian, as GigE Vision's.
 gboolean ReadRegister(ArvDevice* device, guint64 address, guint32* value, GError** error) {
-    guint8 bytes[4];
-    if (!ReadMemory(device, address, 4, bytes, error)) return FALSE;
-    *value =
-        (guint32(bytes[0]) << 24) | (guint32(bytes[1]) << 16) | (guint32(bytes[2]) << 8) | bytes[3];
+    if (!ReadMemory(device, address, 4, value, error)) return FALSE;
+    *value = GUINT32_FROM_BE(*value);
     return TRUE;
 }
 
 gboolean WriteRegister(ArvDevice* device, guint64 address, guint32 value, GError** error) {
-    guint8 bytes[4] = {guint8(value >> 24), guint8(value >> 16), guint8(value >> 8), guint8(value)};
-    return WriteMemory(device, address, 4, bytes, error);
+    value = GUINT32_TO_BE(value);
+    return WriteMemory(device, address, 4, &value, error);
 }
 
 const char* GetXml(ArvDevice* device, size_t* size) {
