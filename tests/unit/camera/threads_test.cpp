@@ -3,13 +3,11 @@
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <memory>
 #include <thread>
 
 #include "SimScenario.h"
 
 using namespace KZRGENICAM;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -17,90 +15,72 @@ namespace {
 /// loaded machine or under ThreadSanitizer, far below a polling waiter's second.
 constexpr std::chrono::milliseconds kPrompt(500);
 
-struct Waiter {
-    std::future<int> result;
-    Clock::time_point started;
+struct WakeCase {
+    const char* name;
+    const char* waitsFor;  ///< "rate" (nothing due for 100 s), "script" (a 20 s step), "trigger"
+    const char* wake;      ///< "stop", "close" or "trigger"
+    int64_t timeoutMs;
+    int expected;
 };
 
-Waiter WaitForFrame(ICamera* camera, int64_t timeoutMs) {
-    Waiter w;
-    auto entered = std::make_shared<std::promise<void>>();
-    auto enteredFuture = entered->get_future();
-    w.result = std::async(std::launch::async, [camera, timeoutMs, entered] {
-        entered->set_value();
-        IFrame* frame = nullptr;
-        int rc = camera->getFrame(&frame, timeoutMs);
-        if (frame) frame->release();
-        return rc;
-    });
-    enteredFuture.wait();
-    w.started = Clock::now();
-    // Give the waiter time to block inside getFrame.
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    return w;
+void PrintTo(const WakeCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
-}  // namespace
+class ThreadsWakeTest : public SimTest, public ::testing::WithParamInterface<WakeCase> {};
 
-class ThreadsStreamTest : public SimTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(ThreadsStreamTest, StopOrCloseWakesAnUnlimitedWaiter) {
-    const bool useClose = GetParam();
+TEST_P(ThreadsWakeTest, AnotherThreadWakesTheWaiter) {
+    const WakeCase& c = GetParam();
+    const std::string waitsFor = c.waitsFor, wake = c.wake;
     auto desc = Cam("A");
-    desc.frameRate = 0.01;  // nothing due for 100 s
+    desc.frameRate = waitsFor == "rate" ? 0.01 : 0;
+    if (waitsFor == "script") {
+        desc.script.resize(1);
+        desc.script[0].delayMs = 20000;
+    }
+    if (waitsFor == "trigger") {
+        desc.buildDevice = [](GenApi::CMemoryNodeMap& m) {
+            m.AddEnumeration("TriggerMode", {{"Off", 0}, {"On", 1}}, "On");
+            m.AddEnumeration("TriggerSource", {{"Software", 0}}, "Software");
+            m.AddCommand("TriggerSoftware");
+        };
+    }
     Use({desc});
     CameraGuard camera(CreateCameraBySN("A"));
     ASSERT_EQ(camera->open(0), 0);
     ASSERT_EQ(camera->startGrabbing(0, -1), 0);
-    Waiter w = WaitForFrame(camera.camera, -1);
-    if (useClose)
-        camera->close();
-    else
-        camera->stopGrabbing();
-    ASSERT_EQ(w.result.wait_for(kPrompt), std::future_status::ready);
-    EXPECT_EQ(w.result.get(), FrameNotRunning);
+    std::promise<void> entered;
+    std::future<int> result = std::async(std::launch::async, [&] {
+        entered.set_value();
+        IFrame* frame = nullptr;
+        int rc = camera->getFrame(&frame, c.timeoutMs);
+        if (frame) frame->release();
+        return rc;
+    });
+    entered.get_future().wait();
+    // Give the waiter time to block inside getFrame.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    if (wake == "stop") camera->stopGrabbing();
+    if (wake == "close") camera->close();
+    if (wake == "trigger") {
+        GenApi::CCommandPtr(camera->getDeviceModule()->getNodeMap()->GetNode("TriggerSoftware"))
+            ->Execute();
+    }
+    ASSERT_EQ(result.wait_for(kPrompt), std::future_status::ready);
+    EXPECT_EQ(result.get(), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(ThreadsStopOrClose, ThreadsStreamTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& param) {
-                             return std::string(param.param ? "Close" : "StopGrabbing");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Threads, ThreadsWakeTest,
+    ::testing::Values(WakeCase{"StopUnlimited", "rate", "stop", -1, FrameNotRunning},
+                      WakeCase{"CloseUnlimited", "rate", "close", -1, FrameNotRunning},
+                      WakeCase{"StopCutsAScriptDelay", "script", "stop", 1000, FrameNotRunning},
+                      WakeCase{"Trigger", "trigger", "trigger", 10000, FrameOk}),
+    [](const auto& p) { return std::string(p.param.name); });
 
-class ThreadsScriptTest : public SimTest {};
+class ThreadsGrabTest : public SimTest {};
 
-TEST_F(ThreadsScriptTest, StopCutsAScriptDelayShort) {
-    auto desc = Cam("A");
-    KZRSIM::FrameStep step;
-    step.delayMs = 20000;
-    desc.script = {step};
-    Use({desc});
-    CameraGuard camera(CreateCameraBySN("A"));
-    ASSERT_EQ(camera->startGrabbing(0, -1), 0);
-    Waiter w = WaitForFrame(camera.camera, 1000);
-    camera->stopGrabbing();
-    ASSERT_EQ(w.result.wait_for(kPrompt), std::future_status::ready);
-    EXPECT_EQ(w.result.get(), FrameNotRunning);
-}
-
-TEST_F(ThreadsScriptTest, TriggerFromAnotherThreadWakesTheWaiter) {
-    auto desc = Cam("T");
-    desc.frameRate = 0;
-    desc.buildDevice = [](GenApi::CMemoryNodeMap& m) {
-        m.AddEnumeration("TriggerMode", {{"Off", 0}, {"On", 1}}, "On");
-        m.AddEnumeration("TriggerSource", {{"Software", 0}}, "Software");
-        m.AddCommand("TriggerSoftware");
-    };
-    Use({desc});
-    CameraGuard camera(CreateCameraBySN("T"));
-    ASSERT_EQ(camera->startGrabbing(0, -1), 0);
-    Waiter w = WaitForFrame(camera.camera, 10000);
-    GenApi::CCommandPtr cmd = camera->getDeviceModule()->getNodeMap()->GetNode("TriggerSoftware");
-    cmd->Execute();
-    ASSERT_EQ(w.result.wait_for(kPrompt), std::future_status::ready);
-    EXPECT_EQ(w.result.get(), FrameOk);
-}
-
-TEST_F(ThreadsScriptTest, ConcurrentGrabAndReleaseKeepCountsExact) {
+TEST_F(ThreadsGrabTest, ConcurrentGrabAndReleaseKeepCountsExact) {
     auto desc = Cam("A");
     desc.frameRate = 0;
     Use({desc});
@@ -124,3 +104,5 @@ TEST_F(ThreadsScriptTest, ConcurrentGrabAndReleaseKeepCountsExact) {
     EXPECT_EQ(KZRSIM::Counters("A").framesDelivered, 2 * kPerThread);
     EXPECT_EQ(KZRSIM::Library().framesOut, 0);
 }
+
+}  // namespace

@@ -1,116 +1,84 @@
 // Software triggers read from the device map, or from the frame grabber's map
 // for Camera Link.
-#include <functional>
-
 #include "SimScenario.h"
 
 using namespace KZRGENICAM;
 
 namespace {
 
-void AddDeviceTrigger(GenApi::CMemoryNodeMap& m, const std::string& mode,
-                      const std::string& source) {
-    m.AddEnumeration("TriggerMode", {{"Off", 0}, {"On", 1}}, mode);
-    m.AddEnumeration("TriggerSource", {{"Software", 0}, {"Line1", 1}}, source);
-    m.AddCommand("TriggerSoftware");
-}
-
-}  // namespace
-
-class TriggerTest : public SimTest {
-protected:
-    void TearDown() override {
-        if (camera) camera->release();
-        SimTest::TearDown();
-    }
-    // beforeStart runs on the opened camera before its stream starts.
-    void Start(KZRSIM::CameraSpec desc, const std::function<void()>& beforeStart = {}) {
-        desc.frameRate = 0;  // untriggered frames would be ready at once
-        Use({desc});
-        camera = CreateCameraBySN(desc.serial.c_str());
-        ASSERT_EQ(camera->open(0), 0);
-        if (beforeStart) beforeStart();
-        ASSERT_EQ(camera->startGrabbing(0, -1), 0);
-    }
-    int Grab(int64_t timeoutMs = 0) {
-        IFrame* frame = nullptr;
-        int rc = camera->getFrame(&frame, timeoutMs);
-        if (frame) frame->release();
-        return rc;
-    }
-    void Execute(GenApi::INodeMap* map) {
-        GenApi::CCommandPtr cmd = map->GetNode("TriggerSoftware");
-        cmd->Execute();
-    }
-    ICamera* camera = nullptr;
+// Steps, before and after the '|' that starts the stream: d / g execute
+// TriggerSoftware on the device / grabber map, + is a grab that returns a frame,
+// - one that times out, o switches the trigger off in the map that decides.
+struct TriggerCase {
+    const char* name;
+    const char* mode;  ///< device TriggerMode; nullptr: no trigger nodes at all
+    const char* source;
+    int lineStartHeight;  ///< > 0: TriggerSelector LineStart and this Height
+    bool cameraLink;      ///< the grabber's FrameTrigger nodes, enabled for Software
+    const char* steps;
 };
 
-TEST_F(TriggerTest, SoftwareTriggerReleasesOneFramePerExecution) {
+void PrintTo(const TriggerCase& c, std::ostream* os) {
+    *os << c.steps;
+}
+
+class TriggerTest : public SimTest, public ::testing::WithParamInterface<TriggerCase> {};
+
+TEST_P(TriggerTest, FramesFollowTheTriggers) {
+    const TriggerCase& c = GetParam();
     auto desc = Cam("T");
-    desc.buildDevice = [](GenApi::CMemoryNodeMap& m) { AddDeviceTrigger(m, "On", "Software"); };
-    Start(desc, [this] { Execute(camera->getDeviceModule()->getNodeMap()); });
-    GenApi::INodeMap* map = camera->getDeviceModule()->getNodeMap();
-    EXPECT_EQ(Grab(30), FrameTimeout) << "a trigger before the start is dropped";
-    Execute(map);
-    EXPECT_EQ(Grab(), FrameOk);
-    EXPECT_EQ(Grab(), FrameTimeout);
-    Execute(map);
-    Execute(map);
-    EXPECT_EQ(Grab(), FrameOk);
-    EXPECT_EQ(Grab(), FrameOk);
-    EXPECT_EQ(Grab(), FrameTimeout);
-
-    // Trigger mode is read at each call: switching it off frees the stream.
-    KZRSIM::DeviceNodeMap("T")->PokeString("TriggerMode", "Off");
-    EXPECT_EQ(Grab(), FrameOk);
-}
-
-TEST_F(TriggerTest, LineStartNeedsHeightExecutions) {
-    auto desc = Cam("L");
-    desc.buildDevice = [](GenApi::CMemoryNodeMap& m) {
-        AddDeviceTrigger(m, "On", "Software");
-        m.AddEnumeration("TriggerSelector", {{"FrameStart", 0}, {"LineStart", 1}}, "LineStart");
-        m.AddInteger("Height", 3, 1, 100);
-    };
-    Start(desc);
-    GenApi::INodeMap* map = camera->getDeviceModule()->getNodeMap();
-    Execute(map);
-    Execute(map);
-    EXPECT_EQ(Grab(), FrameTimeout);
-    Execute(map);
-    EXPECT_EQ(Grab(), FrameOk);
-    EXPECT_EQ(Grab(), FrameTimeout);
-}
-
-TEST_F(TriggerTest, ExternalSourceOrMissingNodesRunFree) {
-    auto line = Cam("X");
-    line.buildDevice = [](GenApi::CMemoryNodeMap& m) { AddDeviceTrigger(m, "On", "Line1"); };
-    Start(line);
-    EXPECT_EQ(Grab(), FrameOk);
-    camera->release();
-    camera = nullptr;
-    Start(Cam("Bare"));
-    EXPECT_EQ(Grab(), FrameOk);
-}
-
-TEST_F(TriggerTest, CameraLinkReadsTheGrabberMap) {
-    auto desc = Cam("CL");
-    desc.transport = TransportCameraLink;
-    desc.grabberModule = true;
-    // The device says free run; the grabber decides for Camera Link.
-    desc.buildDevice = [](GenApi::CMemoryNodeMap& m) { AddDeviceTrigger(m, "Off", "Software"); };
-    desc.buildGrabber = [](GenApi::CMemoryNodeMap& m) {
-        m.AddEnumeration("FrameTriggerCtrl", {{"Disable", 0}, {"Enable", 1}}, "Enable");
-        m.AddEnumeration("FrameTriggerSource", {{"Software", 0}, {"CC1", 1}}, "Software");
+    desc.frameRate = 0;  // untriggered frames are ready at once
+    desc.buildDevice = [c](GenApi::CMemoryNodeMap& m) {
+        if (!c.mode) return;
+        m.AddEnumeration("TriggerMode", {{"Off", 0}, {"On", 1}}, c.mode);
+        m.AddEnumeration("TriggerSource", {{"Software", 0}, {"Line1", 1}}, c.source);
         m.AddCommand("TriggerSoftware");
+        if (c.lineStartHeight == 0) return;
+        m.AddEnumeration("TriggerSelector", {{"FrameStart", 0}, {"LineStart", 1}}, "LineStart");
+        m.AddInteger("Height", c.lineStartHeight, 1, 100);
     };
-    Start(desc);
-    GenApi::INodeMap* grabber = camera->getGrabberModule()->getNodeMap();
-    EXPECT_EQ(Grab(), FrameTimeout);
-    Execute(camera->getDeviceModule()->getNodeMap());
-    EXPECT_EQ(Grab(), FrameTimeout);
-    Execute(grabber);
-    EXPECT_EQ(Grab(), FrameOk);
-    KZRSIM::GrabberNodeMap("CL")->PokeString("FrameTriggerCtrl", "Disable");
-    EXPECT_EQ(Grab(), FrameOk);
+    if (c.cameraLink) {
+        desc.transport = TransportCameraLink;
+        desc.grabberModule = true;
+        desc.buildGrabber = [](GenApi::CMemoryNodeMap& m) {
+            m.AddEnumeration("FrameTriggerCtrl", {{"Disable", 0}, {"Enable", 1}}, "Enable");
+            m.AddEnumeration("FrameTriggerSource", {{"Software", 0}, {"CC1", 1}}, "Software");
+            m.AddCommand("TriggerSoftware");
+        };
+    }
+    Use({desc});
+    CameraGuard camera(CreateCameraBySN("T"));
+    ASSERT_EQ(camera->open(0), 0);
+    int step = 0;
+    for (const char* s = c.steps; *s; ++s, ++step) {
+        IFrame* frame = nullptr;
+        if (*s == '|') {
+            ASSERT_EQ(camera->startGrabbing(0, -1), 0);
+        } else if (*s == 'd' || *s == 'g') {
+            IModule* module = *s == 'g' ? camera->getGrabberModule() : camera->getDeviceModule();
+            GenApi::CCommandPtr(module->getNodeMap()->GetNode("TriggerSoftware"))->Execute();
+        } else if (*s == 'o' && c.cameraLink) {
+            KZRSIM::GrabberNodeMap("T")->PokeString("FrameTriggerCtrl", "Disable");
+        } else if (*s == 'o') {
+            KZRSIM::DeviceNodeMap("T")->PokeString("TriggerMode", "Off");
+        } else {
+            EXPECT_EQ(camera->getFrame(&frame, 20), *s == '+' ? FrameOk : FrameTimeout)
+                << "step " << step << " of " << c.steps;
+            if (frame) frame->release();
+        }
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, TriggerTest,
+    ::testing::Values(
+        // A trigger before the start is dropped; the mode is read at each call.
+        TriggerCase{"DeviceSoftware", "On", "Software", 0, false, "d|-d+-dd++-o+"},
+        TriggerCase{"LineStartNeedsHeightExecutions", "On", "Software", 3, false, "|dd-d+-"},
+        TriggerCase{"ExternalSourceRunsFree", "On", "Line1", 0, false, "|+"},
+        TriggerCase{"NoTriggerNodesRunFree", nullptr, nullptr, 0, false, "|+"},
+        // The device says free run; the grabber decides for Camera Link.
+        TriggerCase{"CameraLinkReadsTheGrabberMap", "Off", "Software", 0, true, "|-d-g+o+"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
