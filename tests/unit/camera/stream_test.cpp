@@ -60,6 +60,7 @@ protected:
 TEST_F(StreamTest, NotRunningUntilStartedAfterStopAndAfterAFailedStart) {
     KZRSIM::LoadScenarioJson(R"({"cameras": [{"serial": "A"}, {"serial": "F", "startError": 5}]})");
     camera = CreateCameraBySN("A");
+    ASSERT_NE(camera, nullptr);
     auto t0 = Clock::now();
     EXPECT_EQ(Grab(5000), FrameNotRunning);
     ASSERT_EQ(camera->startGrabbing(3, -1), 0);
