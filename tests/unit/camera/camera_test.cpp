@@ -5,14 +5,20 @@
 
 using namespace KZRGENICAM;
 
+namespace {
+
+/// Activates the cameras of a JSON camera list.
+void UseJson(const std::string& cameras) {
+    KZRSIM::LoadScenarioJson("{\"cameras\": [" + cameras + "]}");
+}
+
+}  // namespace
+
 class CameraTest : public SimTest {};
 
 TEST_F(CameraTest, OpenCloseAndConnection) {
-    auto offline = Cam("OFF");
-    offline.connected = false;
-    auto refusing = Cam("ERR");
-    refusing.openError = 7;
-    Use({Cam("A"), offline, refusing});
+    UseJson(R"({"serial": "A"}, {"serial": "OFF", "connected": false},
+        {"serial": "ERR", "openError": 7})");
 
     CameraGuard a(CreateCameraBySN("A"));
     EXPECT_FALSE(a->isOpen());
@@ -48,16 +54,10 @@ TEST_F(CameraTest, ReleaseClosesWithoutCountingAClose) {
 }
 
 TEST_F(CameraTest, ModulesFollowTheCameraDescription) {
-    auto full = Cam("F");
-    full.transport = TransportCameraLink;
-    full.grabberModule = true;
-    full.buildDevice = [](GenApi::CMemoryNodeMap& m) { m.AddInteger("Width", 64, 1, 4096); };
-    full.buildGrabber = [](GenApi::CMemoryNodeMap& m) { m.AddString("Port", "p0"); };
-    auto bare = Cam("B");
-    bare.deviceNodeMap = false;
-    auto none = Cam("N");
-    none.deviceModule = false;
-    Use({full, bare, none});
+    UseJson(R"({"serial": "F", "transport": 4, "grabberModule": true,
+        "device": {"nodes": [{"name": "Width", "type": "Integer", "value": 64, "max": 4096}]},
+        "grabber": {"nodes": [{"name": "Port", "type": "String", "value": "p0"}]}},
+        {"serial": "B", "deviceNodeMap": false}, {"serial": "N", "deviceModule": false})");
 
     CameraGuard f(CreateCameraBySN("F"));
     ASSERT_NE(f->getDeviceModule(), nullptr);
@@ -101,11 +101,9 @@ TEST_P(CameraFaultTest, NamedOperationRaisesEachKind) {
         if (op == "getGrabberModule") c->getGrabberModule();
         if (op == "setSerialPort") c->setSerialPort("p", "q");
     };
-    auto genicam = Cam("G");
-    genicam.faults = {{op, "genicam"}};
-    auto plain = Cam("S");
-    plain.faults = {{op, "std"}};
-    Use({genicam, plain, Cam("OK")});
+    UseJson(R"({"serial": "G", "faults": {")" + op + R"(": "genicam"}},
+        {"serial": "S", "faults": {")" +
+            op + R"(": "std"}}, {"serial": "OK"})");
 
     CameraGuard g(CreateCameraBySN("G"));
     CameraGuard s(CreateCameraBySN("S"));

@@ -30,26 +30,23 @@ private:
     int* m_stops;
 };
 
+/// Sets an environment variable for the scope.
 class ScopedEnv {
 public:
-#if defined(_WIN32)
-    // An empty value removes the variable.
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        _putenv_s(name, value);
-    }
-    ~ScopedEnv() {
-        _putenv_s(m_name, "");
-    }
-#else
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        setenv(name, value, 1);
-    }
-    ~ScopedEnv() {
-        unsetenv(m_name);
-    }
-#endif
+    ScopedEnv(const char* name, const char* value) : m_name(name) { Put(name, value); }
+    ~ScopedEnv() { Put(m_name, nullptr); }
 
 private:
+    static void Put(const char* name, const char* value) {
+#if defined(_WIN32)
+        _putenv_s(name, value ? value : "");  // an empty value removes the variable
+#else
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+#endif
+    }
     const char* m_name;
 };
 
