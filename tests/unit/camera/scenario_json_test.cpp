@@ -8,11 +8,9 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
-#include <limits>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "GenApi.h"
@@ -27,25 +25,11 @@ using KZRSIM::CameraSpec;
 using KZRSIM::ParseScenarioJson;
 using KZRSIM::Scenario;
 
-std::string ExamplePath(const std::string& name) {
-    return std::string(QRV_SOURCE_DIR) + "/examples/" + name;
-}
-
 std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-// The message of the std::runtime_error that parsing raises ("" when none).
-std::string ParseError(const std::string& json, const std::string& source = "test.json") {
-    try {
-        ParseScenarioJson(json, source);
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "";
 }
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
@@ -235,7 +219,7 @@ TEST(ScenarioJson, CommandsCompleteAndFaultsRaiseAsDescribed) {
 // The full example parses and builds its node maps; every cut of it is an error
 // in the same format: no crash and no other exception type.
 TEST(ScenarioJson, FullExampleParsesAndItsCutsFailCleanly) {
-    const std::string text = ReadText(ExamplePath("scenario-full.json"));
+    const std::string text = ReadText(QRV_SOURCE_DIR "/examples/scenario-full.json");
     const Scenario s = ParseScenarioJson(text, "full.json");
     ASSERT_FALSE(s.cameras.empty());
     for (const CameraSpec& c : s.cameras) {
@@ -243,15 +227,20 @@ TEST(ScenarioJson, FullExampleParsesAndItsCutsFailCleanly) {
         EXPECT_NO_THROW(DescribeBuilt(c.buildGrabber)) << c.serial;
     }
     for (size_t n = 0; n < text.size(); n += 7) {
-        std::string message = ParseError(text.substr(0, n), "cut.json");
-        EXPECT_EQ(message.rfind("cut.json:", 0), 0u) << "at " << n << ": " << message;
+        try {
+            ParseScenarioJson(text.substr(0, n), "cut.json");
+            ADD_FAILURE() << "a cut at " << n << " parses";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("cut.json:", 0), 0u)
+                << "at " << n << ": " << e.what();
+        }
     }
 }
 
 // ---- Demo set -------------------------------------------------------------------
 
 TEST(DemoScenario, ExampleFileHoldsTheSameCameras) {
-    const std::string path = ExamplePath("demo-scenario.json");
+    const std::string path = QRV_SOURCE_DIR "/examples/demo-scenario.json";
     Scenario file = ParseScenarioJson(ReadText(path), path);
     Scenario demo = KZRSIM::DemoScenario();
     EXPECT_EQ(file.clSerials, demo.clSerials);
@@ -290,19 +279,15 @@ TEST(DemoScenario, OffersWhatThePluginPathsNeed) {
     EXPECT_EQ(lineMap.PeekString("TriggerSelector"), "LineStart");
     EXPECT_EQ(lineMap.PeekInt("Height"), line.height);
 
-    size_t chunkBytes = 0;
-    for (const auto& block : find("SIM-CHUNK-003").chunks) chunkBytes += block.size();
-    EXPECT_EQ(chunkBytes, 64u);
-
     // Camera Link: the serial's last three characters and the link name's characters
     // 30..32 each select exactly one ZOZIR port.
     for (const char* serial : {"SIM-KZRCL-P01", "SIM-CL-005"}) {
         const CameraSpec& cl = find(serial);
         ASSERT_GE(cl.link.size(), 33u) << serial;
-        std::string key = cl.serial.find("KZRCL") != std::string::npos
-                              ? cl.serial.substr(cl.serial.size() - 3)
-                              : cl.link.substr(30, 3);
-        EXPECT_EQ(cl.link.substr(30, 3), key) << serial;
+        const std::string key = cl.link.substr(30, 3);
+        if (cl.serial.find("KZRCL") != std::string::npos) {
+            EXPECT_EQ(cl.serial.substr(cl.serial.size() - 3), key) << serial;
+        }
         EXPECT_EQ(std::count_if(demo.clSerials.begin(), demo.clSerials.end(),
                                 [&](const std::string& port) {
                                     return port.find("ZOZIR") != std::string::npos &&
