@@ -17,6 +17,7 @@
 #include "KZRGeniCam.h"
 #include "KZRSim.h"
 #include "MemoryNodeMap.h"
+#include "Rows.h"
 
 namespace {
 
@@ -118,22 +119,6 @@ std::string Fields(const CameraSpec& c) {
           << Blocks(st.chunks) << "," << st.fault << "]";
     }
     return s.str();
-}
-
-// The rows of a table beside this file: "<input> => <expected>" per line, after
-// a header line; lines starting with '#' are comments.
-std::vector<std::pair<std::string, std::string>> Rows(const std::string& name) {
-    std::istringstream in(ReadText(std::string(QRV_SOURCE_DIR) + "/tests/unit/camera/" + name));
-    std::vector<std::pair<std::string, std::string>> rows;
-    for (std::string line; std::getline(in, line);) {
-        const size_t arrow = line.find(" => ");
-        if (line.empty() || line[0] == '#') continue;
-        EXPECT_NE(arrow, std::string::npos) << name << ": " << line;
-        if (arrow != std::string::npos)
-            rows.emplace_back(line.substr(0, arrow), line.substr(arrow + 4));
-    }
-    EXPECT_FALSE(rows.empty()) << name;
-    return rows;
 }
 
 std::vector<std::string> DescribeBuilt(const std::function<void(CMemoryNodeMap&)>& build) {

@@ -2,8 +2,10 @@
 // pattern and frame accounting.
 #include <chrono>
 #include <cstring>
+#include <sstream>
 #include <vector>
 
+#include "Rows.h"
 #include "SimScenario.h"
 
 using namespace KZRGENICAM;
@@ -181,31 +183,24 @@ TEST_F(StreamTest, StopErrorIsReturnedAndTheStreamKeepsRunning) {
     EXPECT_EQ(KZRSIM::Counters("A").stopGrabbing, 1);
 }
 
-struct FormatCase {
-    const char* name;
-    int channels;
-    int bits;
-    uint32_t pfnc;
-};
-
-void PrintTo(const FormatCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class PatternTest : public StreamTest, public ::testing::WithParamInterface<FormatCase> {};
+// Rows of sim_formats.txt: a camera's pixel format => channels, bits, PFNC value.
+class PatternTest : public StreamTest, public ::testing::WithParamInterface<Row> {};
 
 TEST_P(PatternTest, PixelsMatchPatternByteAndShiftPerFrame) {
-    const FormatCase& fc = GetParam();
-    Start(std::string(R"("width": 37, "height": 5, "frameRate": 0, "pixelFormat": ")") + fc.name +
+    int channels = 0, bits = 0;
+    uint32_t pfnc = 0;
+    std::istringstream(GetParam().second) >> channels >> bits >> std::hex >> pfnc;
+    ASSERT_GT(channels * bits, 0) << GetParam().second;
+    Start(R"("width": 37, "height": 5, "frameRate": 0, "pixelFormat": ")" + GetParam().first +
           "\"");
     std::vector<std::vector<uint8_t>> images;
     for (uint64_t id = 1; id <= 6; ++id) {
         ASSERT_EQ(Grab(), FrameOk);
         EXPECT_EQ(frame->getFrameId(), id);
-        EXPECT_EQ(frame->getChannels(), fc.channels);
-        EXPECT_EQ(frame->getBitsPerChannel(), fc.bits);
-        EXPECT_EQ(frame->getPixelFormat(), fc.pfnc);
-        const uint64_t size = 37u * 5u * fc.channels * fc.bits / 8;
+        EXPECT_EQ(frame->getChannels(), channels);
+        EXPECT_EQ(frame->getBitsPerChannel(), bits);
+        EXPECT_EQ(frame->getPixelFormat(), pfnc);
+        const uint64_t size = 37u * 5u * channels * bits / 8;
         ASSERT_EQ(frame->getImageSize(), size);
         auto* p = static_cast<const uint8_t*>(frame->getImageData());
         int mismatches = 0;
@@ -219,12 +214,5 @@ TEST_P(PatternTest, PixelsMatchPatternByteAndShiftPerFrame) {
     EXPECT_EQ(images[0], images[4]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, PatternTest,
-                         ::testing::Values(FormatCase{"Mono8", 1, 8, 0x01080001u},
-                                           FormatCase{"Mono16", 1, 16, 0x01100007u},
-                                           FormatCase{"RGB8", 3, 8, 0x02180014u},
-                                           FormatCase{"BayerRG8", 1, 8, 0x01080009u},
-                                           FormatCase{"BayerGB8", 1, 8, 0x0108000Au},
-                                           FormatCase{"BayerGR8", 1, 8, 0x01080008u},
-                                           FormatCase{"BayerBG8", 1, 8, 0x0108000Bu}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Formats, PatternTest, ::testing::ValuesIn(Rows("sim_formats.txt")),
+                         [](const auto& p) { return p.param.first; });

@@ -1,0 +1,24 @@
+// Tables of cases beside the tests: one "<input> => <expected>" row per line;
+// lines starting with '#' (the header naming the columns among them) are comments.
+#pragma once
+
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+using Row = std::pair<std::string, std::string>;
+
+inline std::vector<Row> Rows(const std::string& name) {
+    std::ifstream in(std::string(QRV_SOURCE_DIR) + "/tests/unit/camera/" + name);
+    std::vector<Row> rows;
+    for (std::string line; std::getline(in, line);) {
+        const size_t arrow = line.find(" => ");
+        if (line.empty() || line[0] == '#') continue;
+        if (arrow == std::string::npos) throw std::runtime_error(name + ": no \" => \" in " + line);
+        rows.emplace_back(line.substr(0, arrow), line.substr(arrow + 4));
+    }
+    if (rows.empty()) throw std::runtime_error(name + ": no rows");
+    return rows;
+}
