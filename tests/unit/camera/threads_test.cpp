@@ -3,8 +3,10 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <sstream>
 #include <thread>
 
+#include "Rows.h"
 #include "SimScenario.h"
 
 using namespace KZRGENICAM;
@@ -15,23 +17,13 @@ namespace {
 /// loaded machine or under ThreadSanitizer, far below a polling waiter's second.
 constexpr std::chrono::milliseconds kPrompt(500);
 
-struct WakeCase {
-    const char* name;
-    const char* waitsFor;  ///< "rate" (nothing due for 100 s), "script" (a 20 s step), "trigger"
-    const char* wake;      ///< "stop", "close" or "trigger"
-    int64_t timeoutMs;
-    int expected;
-};
-
-void PrintTo(const WakeCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class ThreadsWakeTest : public SimTest, public ::testing::WithParamInterface<WakeCase> {};
+// Rows of thread_wakes.txt: what a waiter in getFrame waits for and what wakes it.
+class ThreadsWakeTest : public SimTest, public ::testing::WithParamInterface<Row> {};
 
 TEST_P(ThreadsWakeTest, AnotherThreadWakesTheWaiter) {
-    const WakeCase& c = GetParam();
-    const std::string waitsFor = c.waitsFor, wake = c.wake;
+    std::string name, waitsFor, wake;
+    int64_t timeoutMs = 0;
+    std::istringstream(GetParam().first) >> name >> waitsFor >> wake >> timeoutMs;
     auto desc = Cam("A");
     desc.frameRate = waitsFor == "rate" ? 0.01 : 0;
     if (waitsFor == "script") {
@@ -53,7 +45,7 @@ TEST_P(ThreadsWakeTest, AnotherThreadWakesTheWaiter) {
     std::future<int> result = std::async(std::launch::async, [&] {
         entered.set_value();
         IFrame* frame = nullptr;
-        int rc = camera->getFrame(&frame, c.timeoutMs);
+        int rc = camera->getFrame(&frame, timeoutMs);
         if (frame) frame->release();
         return rc;
     });
@@ -67,16 +59,13 @@ TEST_P(ThreadsWakeTest, AnotherThreadWakesTheWaiter) {
             ->Execute();
     }
     ASSERT_EQ(result.wait_for(kPrompt), std::future_status::ready);
-    EXPECT_EQ(result.get(), c.expected);
+    EXPECT_EQ(FrameResultName(result.get()), GetParam().second);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Threads, ThreadsWakeTest,
-    ::testing::Values(WakeCase{"StopUnlimited", "rate", "stop", -1, FrameNotRunning},
-                      WakeCase{"CloseUnlimited", "rate", "close", -1, FrameNotRunning},
-                      WakeCase{"StopCutsAScriptDelay", "script", "stop", 1000, FrameNotRunning},
-                      WakeCase{"Trigger", "trigger", "trigger", 10000, FrameOk}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Threads, ThreadsWakeTest, ::testing::ValuesIn(Rows("thread_wakes.txt")),
+                         [](const auto& p) {
+                             return p.param.first.substr(0, p.param.first.find(' '));
+                         });
 
 class ThreadsGrabTest : public SimTest {};
 
