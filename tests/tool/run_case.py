@@ -139,10 +139,9 @@ def run_block(block, subst, path):
         os.killpg(child.pid, signal.SIGKILL)
     except ProcessLookupError:
         pass
-    if failure:
-        out, err = child.communicate()
+    out, err = (text.decode("utf-8", "replace") for text in
+                (child.communicate() if failure else (out, err)))
     code = child.returncode
-    out, err = out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
     if failure is None and code != block["exit"]:
         failure = f"exit status {code}, expected {block['exit']}"
     for stream, text in (("stdout", out), ("stderr", err)):
@@ -162,10 +161,9 @@ def main():
     parser.add_argument("--subst", action="append", default=[], metavar="NAME=VALUE")
     args = parser.parse_args()
     path = os.path.abspath(args.case)
-    subst = dict(item.partition("=")[::2] for item in args.subst)
-    subst.setdefault("qrvacq", "qrvacq")
-    fixtures = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "fixtures")
-    subst.setdefault("fixtures", fixtures)
+    tests = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    subst = {"qrvacq": "qrvacq", "fixtures": os.path.join(tests, "fixtures"),
+             **dict(item.partition("=")[::2] for item in args.subst)}
     subst.setdefault("sim", os.path.join(subst["fixtures"], "sim"))
     subst.update(S=os.path.dirname(path), s=path)
     try:

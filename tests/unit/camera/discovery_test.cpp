@@ -18,6 +18,12 @@ void ReleaseAll(const std::vector<ICameraInfo*>& records) {
         if (r) r->release();
 }
 
+/// A record's serial, id, vendor, model, link name and transport.
+std::string Text(ICameraInfo* r) {
+    return std::string(r->getSerialNumber()) + " " + r->getId() + " " + r->getManufacturer() + " " +
+           r->getModelName() + " " + r->getLinkName() + " " + std::to_string(r->getInterfaceType());
+}
+
 /// Activates the cameras of a JSON camera list.
 void UseJson(const std::string& cameras) {
     KZRSIM::LoadScenarioJson("{\"cameras\": [" + cameras + "]}");
@@ -33,17 +39,10 @@ TEST_F(DiscoveryTest, NullFilterListsCamerasInOrderWithNullRecordsInPlace) {
         {"serial": "B", "id": "custom", "transport": 2})");
     auto records = Find(nullptr);
     ASSERT_EQ(records.size(), 3u);
-    ASSERT_NE(records[0], nullptr);
-    EXPECT_STREQ(records[0]->getSerialNumber(), "A");
-    EXPECT_STREQ(records[0]->getId(), "DEV-A");
-    EXPECT_STREQ(records[0]->getManufacturer(), "V");
-    EXPECT_STREQ(records[0]->getModelName(), "M");
-    EXPECT_STREQ(records[0]->getLinkName(), "port0");
-    EXPECT_EQ(records[0]->getInterfaceType(), TransportGigE);
+    ASSERT_TRUE(records[0] && records[2]);
+    EXPECT_EQ(Text(records[0]), "A DEV-A V M port0 " + std::to_string(TransportGigE));
     EXPECT_EQ(records[1], nullptr);
-    ASSERT_NE(records[2], nullptr);
-    EXPECT_STREQ(records[2]->getId(), "custom");
-    EXPECT_EQ(records[2]->getInterfaceType(), TransportUSB3);
+    EXPECT_EQ(Text(records[2]), "B custom KZR Sim SimCam  " + std::to_string(TransportUSB3));
     EXPECT_EQ(KZRSIM::Library().recordsOut, 2);
     ReleaseAll(records);
     records[0]->release();  // a second release is counted, not freed again
