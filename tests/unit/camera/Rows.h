@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -10,8 +11,14 @@
 
 using Row = std::pair<std::string, std::string>;
 
+inline std::string ReadText(const std::string& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
 inline std::vector<Row> Rows(const std::string& name) {
-    std::ifstream in(std::string(QRV_SOURCE_DIR) + "/tests/unit/camera/" + name);
+    std::istringstream in(ReadText(std::string(QRV_SOURCE_DIR) + "/tests/unit/camera/" + name));
     std::vector<Row> rows;
     for (std::string line; std::getline(in, line);) {
         const size_t arrow = line.find(" => ");

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <sstream>
 #include <stdexcept>
@@ -14,7 +13,6 @@
 #include <vector>
 
 #include "GenApi.h"
-#include "KZRGeniCam.h"
 #include "KZRSim.h"
 #include "MemoryNodeMap.h"
 #include "Rows.h"
@@ -25,13 +23,6 @@ using namespace GenApi;
 using KZRSIM::CameraSpec;
 using KZRSIM::ParseScenarioJson;
 using KZRSIM::Scenario;
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
     std::string out;
@@ -137,14 +128,11 @@ TEST(ScenarioJson, EveryCameraKeyReachesItsField) {
         EXPECT_NE((" " + Fields(s.cameras[0]) + " ").find(" " + words + " "), std::string::npos)
             << keys << "\n  => " << Fields(s.cameras[0]);
     }
-    // Omitted keys keep CameraSpec's defaults; cameras keep their order.
-    const Scenario s = ParseScenarioJson(R"({"cameras": [{"serial": "A"}, {"serial": "B"}]})");
-    CameraSpec a, b;
-    a.serial = "A";
-    b.serial = "B";
-    ASSERT_EQ(s.cameras.size(), 2u);
-    EXPECT_EQ(Fields(s.cameras[0]), Fields(a));
-    EXPECT_EQ(Fields(s.cameras[1]), Fields(b));
+    // Omitted keys keep CameraSpec's defaults.
+    CameraSpec defaults;
+    defaults.serial = "A";
+    EXPECT_EQ(Fields(ParseScenarioJson(R"({"cameras": [{"serial": "A"}]})").cameras.at(0)),
+              Fields(defaults));
 }
 
 // Each row: a node list => Describe() of the nodes it builds, sorted, joined by " ; ".
