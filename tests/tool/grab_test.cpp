@@ -1,5 +1,6 @@
 // grab's PNG frames decode to the simulated camera's test pattern: what a
-// transcript case cannot compare. The rest of grab is in cases/grab/.
+// transcript case cannot compare. The rest of grab, the frame lines among it, is
+// in cases/grab/.
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -7,8 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,15 +44,8 @@ TEST_P(GrabPattern, PngPixelsAreTheCameraPattern) {
     const fs::path dir = fs::path(::testing::TempDir()) / ("qrvacq-grab-" + desc.serial);
     fs::remove_all(dir);
     const std::string command = std::string(QRVACQ_EXE) + " --plugin " + QRVACQ_PLUGIN +
-                                " --sim demo grab " + desc.serial + " -n 3 -o " + dir.string() +
-                                " >" + dir.string() + ".out 2>&1";
+                                " --sim demo grab " + desc.serial + " -n 3 -o " + dir.string();
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    std::ostringstream out;
-    out << std::ifstream(dir.string() + ".out").rdbuf();
-    const std::string layout = std::to_string(desc.width) + "x" + std::to_string(desc.height) +
-                               "x" + std::to_string(param.channels) + "x" +
-                               std::to_string(param.bits);
-    EXPECT_NE(out.str().find("\nframe 3: 0 QRV_OK " + layout), std::string::npos) << out.str();
 
     std::uint64_t previousId = 0;
     for (const char* name : {"frame_0001.png", "frame_0002.png", "frame_0003.png"}) {
@@ -77,7 +69,6 @@ TEST_P(GrabPattern, PngPixelsAreTheCameraPattern) {
     EXPECT_FALSE(fs::exists(dir / "frame_0004.png"));
     EXPECT_FALSE(fs::exists(dir / "frame_0001.chunks.bin")) << "no --chunks, no chunk files";
     fs::remove_all(dir);
-    fs::remove(dir.string() + ".out");
 }
 
 INSTANTIATE_TEST_SUITE_P(DemoCameras, GrabPattern,
