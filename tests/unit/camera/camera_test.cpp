@@ -2,17 +2,9 @@
 #include <stdexcept>
 
 #include "SimScenario.h"
+#include "TestData.h"
 
 using namespace KZRGENICAM;
-
-namespace {
-
-/// Activates the cameras of a JSON camera list.
-void UseJson(const std::string& cameras) {
-    KZRSIM::LoadScenarioJson("{\"cameras\": [" + cameras + "]}");
-}
-
-}  // namespace
 
 class CameraTest : public SimTest {};
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "SimScenario.h"
+#include "TestData.h"
 
 using namespace KZRGENICAM;
 
@@ -23,12 +24,6 @@ std::string Text(ICameraInfo* r) {
     return std::string(r->getSerialNumber()) + " " + r->getId() + " " + r->getManufacturer() + " " +
            r->getModelName() + " " + r->getLinkName() + " " + std::to_string(r->getInterfaceType());
 }
-
-/// Activates the cameras of a JSON camera list.
-void UseJson(const std::string& cameras) {
-    KZRSIM::LoadScenarioJson("{\"cameras\": [" + cameras + "]}");
-}
-
 }  // namespace
 
 class DiscoveryTest : public SimTest {};

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "PixelLayout.h"
-#include "Rows.h"
+#include "TestData.h"
 
 TEST(PixelLayout, MatchesWhatTheHostStores) {
     for (const auto& [format, expected] : Rows("pixel_layouts.txt")) {

@@ -15,7 +15,7 @@
 #include "GenApi.h"
 #include "KZRSim.h"
 #include "MemoryNodeMap.h"
-#include "Rows.h"
+#include "TestData.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <sstream>
 #include <vector>
 
-#include "Rows.h"
 #include "SimScenario.h"
+#include "TestData.h"
 
 using namespace KZRGENICAM;
 using Clock = std::chrono::steady_clock;

@@ -6,8 +6,8 @@
 #include <sstream>
 #include <thread>
 
-#include "Rows.h"
 #include "SimScenario.h"
+#include "TestData.h"
 
 using namespace KZRGENICAM;
 
@@ -17,27 +17,16 @@ namespace {
 /// loaded machine or under ThreadSanitizer, far below a polling waiter's second.
 constexpr std::chrono::milliseconds kPrompt(500);
 
-// Rows of thread_wakes.txt: what a waiter in getFrame waits for and what wakes it.
+// Rows of thread_wakes.txt: what a waiter in getFrame waits on and what wakes it.
 class ThreadsWakeTest : public SimTest, public ::testing::WithParamInterface<Row> {};
 
 TEST_P(ThreadsWakeTest, AnotherThreadWakesTheWaiter) {
-    std::string name, waitsFor, wake;
+    std::string name, wake, keys;
     int64_t timeoutMs = 0;
-    std::istringstream(GetParam().first) >> name >> waitsFor >> wake >> timeoutMs;
-    auto desc = Cam("A");
-    desc.frameRate = waitsFor == "rate" ? 0.01 : 0;
-    if (waitsFor == "script") {
-        desc.script.resize(1);
-        desc.script[0].delayMs = 20000;
-    }
-    if (waitsFor == "trigger") {
-        desc.buildDevice = [](GenApi::CMemoryNodeMap& m) {
-            m.AddEnumeration("TriggerMode", {{"Off", 0}, {"On", 1}}, "On");
-            m.AddEnumeration("TriggerSource", {{"Software", 0}}, "Software");
-            m.AddCommand("TriggerSoftware");
-        };
-    }
-    Use({desc});
+    std::istringstream row(GetParam().first);
+    row >> name >> wake >> timeoutMs;
+    std::getline(row, keys);
+    UseJson(R"({"serial": "A", )" + keys + "}");
     CameraGuard camera(CreateCameraBySN("A"));
     ASSERT_EQ(camera->open(0), 0);
     ASSERT_EQ(camera->startGrabbing(0, -1), 0);
@@ -52,6 +41,7 @@ TEST_P(ThreadsWakeTest, AnotherThreadWakesTheWaiter) {
     entered.get_future().wait();
     // Give the waiter time to block inside getFrame.
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "no wait";
     if (wake == "stop") camera->stopGrabbing();
     if (wake == "close") camera->close();
     if (wake == "trigger") {

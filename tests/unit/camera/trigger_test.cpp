@@ -2,8 +2,8 @@
 // for Camera Link.
 #include <sstream>
 
-#include "Rows.h"
 #include "SimScenario.h"
+#include "TestData.h"
 
 using namespace KZRGENICAM;
 

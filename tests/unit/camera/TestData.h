@@ -1,5 +1,6 @@
-// Tables of cases beside the tests: one "<input> => <expected>" row per line;
-// lines starting with '#' (the header naming the columns among them) are comments.
+// Test data as text: tables of cases beside the tests, one "<input> => <expected>"
+// row per line (lines starting with '#', the header naming the columns among them,
+// are comments), and simulated cameras described in JSON.
 #pragma once
 
 #include <fstream>
@@ -8,6 +9,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "KZRSim.h"
 
 using Row = std::pair<std::string, std::string>;
 
@@ -28,4 +31,9 @@ inline std::vector<Row> Rows(const std::string& name) {
     }
     if (rows.empty()) throw std::runtime_error(name + ": no rows");
     return rows;
+}
+
+/// Activates the cameras of a JSON camera list.
+inline void UseJson(const std::string& cameras) {
+    KZRSIM::LoadScenarioJson("{\"cameras\": [" + cameras + "]}");
 }
