@@ -4,15 +4,23 @@
 #pragma once
 
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "KZRSim.h"
 
-using Row = std::pair<std::string, std::string>;
+struct Row {
+    std::string input, expected;
+    /// The input's first word: the row's name in test names.
+    std::string Name() const { return input.substr(0, input.find(' ')); }
+};
+
+inline void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.Name();
+}
 
 inline std::string ReadText(const std::string& path) {
     std::ostringstream text;
@@ -27,7 +35,7 @@ inline std::vector<Row> Rows(const std::string& name) {
         const size_t arrow = line.find(" => ");
         if (line.empty() || line[0] == '#') continue;
         if (arrow == std::string::npos) throw std::runtime_error(name + ": no \" => \" in " + line);
-        rows.emplace_back(line.substr(0, arrow), line.substr(arrow + 4));
+        rows.push_back({line.substr(0, arrow), line.substr(arrow + 4)});
     }
     if (rows.empty()) throw std::runtime_error(name + ": no rows");
     return rows;

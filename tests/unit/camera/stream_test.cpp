@@ -36,7 +36,7 @@ protected:
     void Start(const std::string& keys, int maxFrames = -1) {
         KZRSIM::Scenario s =
             KZRSIM::ParseScenarioJson(R"({"cameras": [{"serial": "A", )" + keys + "}]}");
-        spec = s.cameras.at(0);
+        desc = s.cameras.at(0);
         KZRSIM::SetScenario(s);
         camera = CreateCameraBySN("A");
         ASSERT_NE(camera, nullptr);
@@ -54,7 +54,7 @@ protected:
         if (camera) camera->release();
         SimTest::TearDown();
     }
-    KZRSIM::CameraSpec spec;
+    KZRSIM::CameraSpec desc;
     ICamera* camera = nullptr;
     IFrame* frame = nullptr;
 };
@@ -189,9 +189,9 @@ class PatternTest : public StreamTest, public ::testing::WithParamInterface<Row>
 TEST_P(PatternTest, PixelsMatchPatternByteAndShiftPerFrame) {
     int channels = 0, bits = 0;
     uint32_t pfnc = 0;
-    std::istringstream(GetParam().second) >> channels >> bits >> std::hex >> pfnc;
-    ASSERT_GT(channels * bits, 0) << GetParam().second;
-    Start(R"("width": 37, "height": 5, "frameRate": 0, "pixelFormat": ")" + GetParam().first +
+    std::istringstream(GetParam().expected) >> channels >> bits >> std::hex >> pfnc;
+    ASSERT_GT(channels * bits, 0) << GetParam().expected;
+    Start(R"("width": 37, "height": 5, "frameRate": 0, "pixelFormat": ")" + GetParam().input +
           "\"");
     std::vector<std::vector<uint8_t>> images;
     for (uint64_t id = 1; id <= 6; ++id) {
@@ -204,7 +204,7 @@ TEST_P(PatternTest, PixelsMatchPatternByteAndShiftPerFrame) {
         ASSERT_EQ(frame->getImageSize(), size);
         auto* p = static_cast<const uint8_t*>(frame->getImageData());
         int mismatches = 0;
-        for (uint64_t i = 0; i < size; ++i) mismatches += p[i] != KZRSIM::PatternByte(spec, id, i);
+        for (uint64_t i = 0; i < size; ++i) mismatches += p[i] != KZRSIM::PatternByte(desc, id, i);
         EXPECT_EQ(mismatches, 0) << "frame " << id;
         EXPECT_EQ(StampedId(frame), id);
         images.emplace_back(p + 8, p + size);
@@ -215,4 +215,4 @@ TEST_P(PatternTest, PixelsMatchPatternByteAndShiftPerFrame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, PatternTest, ::testing::ValuesIn(Rows("sim_formats.txt")),
-                         [](const auto& p) { return p.param.first; });
+                         [](const auto& p) { return p.param.Name(); });

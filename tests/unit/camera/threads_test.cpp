@@ -23,7 +23,7 @@ class ThreadsWakeTest : public SimTest, public ::testing::WithParamInterface<Row
 TEST_P(ThreadsWakeTest, AnotherThreadWakesTheWaiter) {
     std::string name, wake, keys;
     int64_t timeoutMs = 0;
-    std::istringstream row(GetParam().first);
+    std::istringstream row(GetParam().input);
     row >> name >> wake >> timeoutMs;
     std::getline(row, keys);
     UseJson(R"({"serial": "A", )" + keys + "}");
@@ -49,13 +49,11 @@ TEST_P(ThreadsWakeTest, AnotherThreadWakesTheWaiter) {
             ->Execute();
     }
     ASSERT_EQ(result.wait_for(kPrompt), std::future_status::ready);
-    EXPECT_EQ(FrameResultName(result.get()), GetParam().second);
+    EXPECT_EQ(FrameResultName(result.get()), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, ThreadsWakeTest, ::testing::ValuesIn(Rows("thread_wakes.txt")),
-                         [](const auto& p) {
-                             return p.param.first.substr(0, p.param.first.find(' '));
-                         });
+                         [](const auto& p) { return p.param.Name(); });
 
 class ThreadsGrabTest : public SimTest {};
 

@@ -12,11 +12,11 @@ class TriggerTest : public SimTest, public ::testing::WithParamInterface<Row> {}
 // Rows of triggers.txt: a camera's trigger nodes => steps and what each grab returns.
 TEST_P(TriggerTest, FramesFollowTheTriggers) {
     std::string name, keys;
-    std::istringstream row(GetParam().first);
+    std::istringstream row(GetParam().input);
     row >> name;
     std::getline(row, keys);
     UseJson(R"({"serial": "T", "frameRate": 0, )" + keys + "}");
-    const std::string& steps = GetParam().second;
+    const std::string& steps = GetParam().expected;
     CameraGuard camera(CreateCameraBySN("T"));
     ASSERT_EQ(camera->open(0), 0);
     for (size_t step = 0; step < steps.size(); ++step) {
@@ -40,6 +40,4 @@ TEST_P(TriggerTest, FramesFollowTheTriggers) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, TriggerTest, ::testing::ValuesIn(Rows("triggers.txt")),
-                         [](const auto& p) {
-                             return p.param.first.substr(0, p.param.first.find(' '));
-                         });
+                         [](const auto& p) { return p.param.Name(); });
