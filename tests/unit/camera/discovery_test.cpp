@@ -48,7 +48,8 @@ TEST_F(DiscoveryTest, NullFilterListsCamerasInOrderWithNullRecordsInPlace) {
 
 TEST_F(DiscoveryTest, CameraLinkFilterFollowsInClFilterAndOtherFiltersFindNothing) {
     UseJson(R"({"serial": "G"}, {"serial": "CL", "transport": 4},
-        {"serial": "CLX", "transport": 4, "inClFilter": false}, {"serial": "GIN", "inClFilter": true})");
+        {"serial": "CLX", "transport": 4, "inClFilter": false},
+        {"serial": "GIN", "inClFilter": true})");
     auto records = Find("CLTLKZR.cti");
     ASSERT_EQ(records.size(), 2u);
     EXPECT_STREQ(records[0]->getSerialNumber(), "CL");
