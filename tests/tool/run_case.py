@@ -27,8 +27,7 @@ import subprocess
 import sys
 import tempfile
 
-DIRECTIVE = re.compile(
-    r"^\s*#?\s*(RUN|EXIT|TIMEOUT|CHECK(?:-ERR)?(?:-NEXT|-NOT)?):(.*)$")
+DIRECTIVE = re.compile(r"^\s*#?\s*(RUN|EXIT|TIMEOUT|CHECK(?:-ERR)?(?:-NEXT|-NOT)?):(.*)$")
 # Something that looks like a directive but is none: a typo, not a comment.
 LOOKALIKE = re.compile(r"^\s*#?\s*(RUN|EXIT|TIMEOUT|CHECK)[A-Z-]*:")
 
@@ -37,27 +36,19 @@ class CaseError(Exception):
     pass
 
 
-class Block:
-    def __init__(self, line, command):
-        self.line = line
-        self.command = command
-        self.exit = 0
-        self.timeout = 60.0
-        self.checks = []  # (line, kind, stream, pattern)
-
-
 def parse(path):
+    """The case's blocks: dicts of line, command, exit, timeout and checks
+    (line, mode, stream, pattern)."""
     with open(path, encoding="utf-8") as f:
         lines = f.read().split("\n")
-    blocks, loose = [], []
-    number = 0
+    blocks, loose, number = [], [], 0
     while number < len(lines):
         text = lines[number]
         number += 1
         m = DIRECTIVE.match(text)
-        if not m and LOOKALIKE.match(text):
-            raise CaseError(f"line {number}: unknown directive {text.strip()!r}")
         if not m:
+            if LOOKALIKE.match(text):
+                raise CaseError(f"line {number}: unknown directive {text.strip()!r}")
             if text.strip() and not text.lstrip().startswith("#"):
                 loose.append(number)
             continue
@@ -67,24 +58,22 @@ def parse(path):
             while arg.endswith("\\") and number < len(lines):
                 arg = arg[:-1] + " " + re.sub(r"^\s*#?\s*(RUN:)?", "", lines[number]).strip()
                 number += 1
-            blocks.append(Block(start, arg))
-            continue
-        if not blocks:
+            blocks.append(dict(line=start, command=arg, exit=0, timeout=60.0, checks=[]))
+        elif not blocks:
             raise CaseError(f"line {number}: {kind} before any RUN")
-        block = blocks[-1]
-        if kind == "EXIT":
-            block.exit = int(arg)
+        elif kind == "EXIT":
+            blocks[-1]["exit"] = int(arg)
         elif kind == "TIMEOUT":
-            block.timeout = float(arg)
+            blocks[-1]["timeout"] = float(arg)
+        elif not arg:
+            raise CaseError(f"line {number}: empty pattern")
         else:
-            stream = "stderr" if "-ERR" in kind else "stdout"
             mode = "NEXT" if kind.endswith("-NEXT") else "NOT" if kind.endswith("-NOT") else "CHECK"
-            if not arg:
-                raise CaseError(f"line {number}: empty pattern")
-            block.checks.append((number, mode, stream, m.group(2).strip()))
+            stream = "stderr" if "-ERR" in kind else "stdout"
+            blocks[-1]["checks"].append((number, mode, stream, arg))
     if not blocks:
         raise CaseError("no RUN line")
-    if loose and not any(re.search(r"%s\b", b.command) for b in blocks):
+    if loose and not any(re.search(r"%s\b", b["command"]) for b in blocks):
         raise CaseError(f"line {loose[0]}: neither a comment nor a directive")
     return blocks
 
@@ -97,20 +86,18 @@ def compile_pattern(pattern):
         if not sep:
             raise CaseError(f"unclosed {{{{ in {pattern!r}")
         parts += [re.escape(before), "(?:" + regex + ")"]
-    parts.append(re.escape(rest))
-    return re.compile("".join(parts))
+    return re.compile("".join(parts) + re.escape(rest))
 
 
 def check_stream(lines, checks):
     """Returns None, or a message naming the first check that failed."""
-    pos = 0  # first line not yet consumed by a match
-    pending = []  # CHECK-NOTs waiting for the next match
+    pos, pending = 0, []  # first line not yet matched; CHECK-NOTs waiting for the next match
 
     def forbidden(end):
         for number, pattern, regex in pending:
-            for i in range(pos, end):
-                if regex.search(lines[i]):
-                    return f"line {number}: CHECK-NOT {pattern!r} matches output line {lines[i]!r}"
+            for line in lines[pos:end]:
+                if regex.search(line):
+                    return f"line {number}: CHECK-NOT {pattern!r} matches output line {line!r}"
         return None
 
     for number, mode, pattern in checks:
@@ -134,48 +121,36 @@ def check_stream(lines, checks):
     return forbidden(len(lines))
 
 
-def substitute(command, subst):
-    # Longest names first, so %sim is not read as %s followed by "im".
-    names = sorted(subst, key=len, reverse=True)
-    return re.sub("%(" + "|".join(map(re.escape, names)) + ")",
-                  lambda m: subst[m.group(1)], command)
-
-
 def run_block(block, subst, path):
-    command = substitute(block.command, subst)
+    # Longest names first, so %sim is not read as %s followed by "im".
+    names = "|".join(map(re.escape, sorted(subst, key=len, reverse=True)))
+    command = re.sub("%(" + names + ")", lambda m: subst[m.group(1)], block["command"])
     env = dict(os.environ)
-    for variable in ("KZR_ARAVIS", "KZR_GENTL"):
-        if variable + "=" not in command:
-            env[variable] = "off"
+    env.update({v: "off" for v in ("KZR_ARAVIS", "KZR_GENTL") if v + "=" not in command})
     child = subprocess.Popen(["/bin/sh", "-c", command], stdin=subprocess.DEVNULL,
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
                              start_new_session=True)
     failure = None
     try:
-        out, err = child.communicate(timeout=block.timeout)
+        out, err = child.communicate(timeout=block["timeout"])
     except subprocess.TimeoutExpired:
-        failure = f"timed out after {block.timeout:g} s"
-    # Whatever the command left behind goes with it.
-    try:
+        failure = f"timed out after {block['timeout']:g} s"
+    try:  # whatever the command left behind goes with it
         os.killpg(child.pid, signal.SIGKILL)
     except ProcessLookupError:
         pass
-    if failure:
-        out, err = child.communicate()
+    out, err = (text.decode("utf-8", "replace") for text in
+                (child.communicate() if failure else (out, err)))
     code = child.returncode
-    out = out.decode("utf-8", "replace")
-    err = err.decode("utf-8", "replace")
-    if failure is None and code != block.exit:
-        failure = f"exit status {code}, expected {block.exit}"
+    if failure is None and code != block["exit"]:
+        failure = f"exit status {code}, expected {block['exit']}"
     for stream, text in (("stdout", out), ("stderr", err)):
         if failure is None:
-            checks = [(n, mode, p) for n, mode, s, p in block.checks if s == stream]
+            checks = [(n, mode, p) for n, mode, s, p in block["checks"] if s == stream]
             failure = check_stream(text.splitlines(), checks)
     if failure is None:
         return True
-    print(f"FAIL {path}:{block.line}: {failure}")
-    print(f"command: {command}")
-    print(f"exit status: {code}")
+    print(f"FAIL {path}:{block['line']}: {failure}\ncommand: {command}\nexit status: {code}")
     print("--- stdout ---\n" + out + "--- stderr ---\n" + err + "---")
     return False
 
@@ -186,27 +161,21 @@ def main():
     parser.add_argument("--subst", action="append", default=[], metavar="NAME=VALUE")
     args = parser.parse_args()
     path = os.path.abspath(args.case)
-    subst = {}
-    for item in args.subst:
-        name, _, value = item.partition("=")
-        subst[name] = value
-    subst.setdefault("qrvacq", "qrvacq")
-    here = os.path.dirname(os.path.abspath(__file__))
-    subst.setdefault("fixtures", os.path.join(os.path.dirname(here), "fixtures"))
+    tests = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    subst = {"qrvacq": "qrvacq", "fixtures": os.path.join(tests, "fixtures"),
+             **dict(item.partition("=")[::2] for item in args.subst)}
     subst.setdefault("sim", os.path.join(subst["fixtures"], "sim"))
-    subst["S"] = os.path.dirname(path)
-    subst["s"] = path
+    subst.update(S=os.path.dirname(path), s=path)
     try:
         blocks = parse(path)
     except (CaseError, ValueError) as e:
         print(f"{path}: {e}")
         return 2
-    temp = tempfile.mkdtemp(prefix="qrvacq-case-")
-    subst["t"] = temp
+    subst["t"] = tempfile.mkdtemp(prefix="qrvacq-case-")
     try:
         ok = all([run_block(block, subst, path) for block in blocks])
     finally:
-        shutil.rmtree(temp, ignore_errors=True)
+        shutil.rmtree(subst["t"], ignore_errors=True)
     return 0 if ok else 1
 
 

@@ -2,17 +2,15 @@
 #include <stdexcept>
 
 #include "SimScenario.h"
+#include "TestData.h"
 
 using namespace KZRGENICAM;
 
 class CameraTest : public SimTest {};
 
-TEST_F(CameraTest, OpenCloseAndConnection) {
-    auto offline = Cam("OFF");
-    offline.connected = false;
-    auto refusing = Cam("ERR");
-    refusing.openError = 7;
-    Use({Cam("A"), offline, refusing});
+TEST_F(CameraTest, OpenCloseConnectionAndRelease) {
+    UseJson(R"({"serial": "A"}, {"serial": "OFF", "connected": false},
+        {"serial": "ERR", "openError": 7})");
 
     CameraGuard a(CreateCameraBySN("A"));
     EXPECT_FALSE(a->isOpen());
@@ -33,31 +31,23 @@ TEST_F(CameraTest, OpenCloseAndConnection) {
     CameraGuard err(CreateCameraBySN("ERR"));
     EXPECT_EQ(err->open(0), 7);
     EXPECT_FALSE(err->isOpen());
-}
 
-TEST_F(CameraTest, ReleaseClosesWithoutCountingAClose) {
-    Use({Cam("A")});
-    ICamera* camera = CreateCameraBySN("A");
-    ASSERT_EQ(camera->open(0), 0);
-    ASSERT_EQ(camera->startGrabbing(0, -1), 0);
-    camera->release();
-    auto c = KZRSIM::Counters("A");
-    EXPECT_EQ(c.release, 1);
-    EXPECT_EQ(c.close, 0);
-    EXPECT_EQ(KZRSIM::Library().camerasOut, 0);
+    // Releasing a camera that acquires closes it without counting a close.
+    ICamera* started = CreateCameraBySN("A");
+    ASSERT_EQ(started->open(0), 0);
+    ASSERT_EQ(started->startGrabbing(0, -1), 0);
+    const int outBefore = KZRSIM::Library().camerasOut;
+    started->release();
+    EXPECT_EQ(KZRSIM::Counters("A").release, 1);
+    EXPECT_EQ(KZRSIM::Counters("A").close, 1);
+    EXPECT_EQ(KZRSIM::Library().camerasOut, outBefore - 1);
 }
 
 TEST_F(CameraTest, ModulesFollowTheCameraDescription) {
-    auto full = Cam("F");
-    full.transport = TransportCameraLink;
-    full.grabberModule = true;
-    full.buildDevice = [](GenApi::CMemoryNodeMap& m) { m.AddInteger("Width", 64, 1, 4096); };
-    full.buildGrabber = [](GenApi::CMemoryNodeMap& m) { m.AddString("Port", "p0"); };
-    auto bare = Cam("B");
-    bare.deviceNodeMap = false;
-    auto none = Cam("N");
-    none.deviceModule = false;
-    Use({full, bare, none});
+    UseJson(R"({"serial": "F", "transport": 4, "grabberModule": true,
+        "device": {"nodes": [{"name": "Width", "type": "Integer", "value": 64, "max": 4096}]},
+        "grabber": {"nodes": [{"name": "Port", "type": "String", "value": "p0"}]}},
+        {"serial": "B", "deviceNodeMap": false}, {"serial": "N", "deviceModule": false})");
 
     CameraGuard f(CreateCameraBySN("F"));
     ASSERT_NE(f->getDeviceModule(), nullptr);
@@ -101,11 +91,9 @@ TEST_P(CameraFaultTest, NamedOperationRaisesEachKind) {
         if (op == "getGrabberModule") c->getGrabberModule();
         if (op == "setSerialPort") c->setSerialPort("p", "q");
     };
-    auto genicam = Cam("G");
-    genicam.faults = {{op, "genicam"}};
-    auto plain = Cam("S");
-    plain.faults = {{op, "std"}};
-    Use({genicam, plain, Cam("OK")});
+    UseJson(R"({"serial": "G", "faults": {")" + op + R"(": "genicam"}},
+        {"serial": "S", "faults": {")" +
+            op + R"(": "std"}}, {"serial": "OK"})");
 
     CameraGuard g(CreateCameraBySN("G"));
     CameraGuard s(CreateCameraBySN("S"));

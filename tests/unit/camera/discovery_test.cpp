@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "SimScenario.h"
+#include "TestData.h"
 
 using namespace KZRGENICAM;
 
@@ -18,37 +19,25 @@ void ReleaseAll(const std::vector<ICameraInfo*>& records) {
         if (r) r->release();
 }
 
+/// A record's serial, id, vendor, model, link name and transport.
+std::string Text(ICameraInfo* r) {
+    return std::string(r->getSerialNumber()) + " " + r->getId() + " " + r->getManufacturer() + " " +
+           r->getModelName() + " " + r->getLinkName() + " " + std::to_string(r->getInterfaceType());
+}
 }  // namespace
 
 class DiscoveryTest : public SimTest {};
 
 TEST_F(DiscoveryTest, NullFilterListsCamerasInOrderWithNullRecordsInPlace) {
-    auto a = Cam("A");
-    a.vendor = "V";
-    a.model = "M";
-    a.link = "port0";
-    auto hidden = Cam("H");
-    hidden.listed = false;
-    auto broken = Cam("N");
-    broken.nullRecord = true;
-    auto b = Cam("B");
-    b.id = "custom";
-    b.transport = TransportUSB3;
-    Use({a, hidden, broken, b});
-
+    UseJson(R"({"serial": "A", "vendor": "V", "model": "M", "link": "port0"},
+        {"serial": "H", "listed": false}, {"null": true},
+        {"serial": "B", "id": "custom", "transport": 2})");
     auto records = Find(nullptr);
     ASSERT_EQ(records.size(), 3u);
-    ASSERT_NE(records[0], nullptr);
-    EXPECT_STREQ(records[0]->getSerialNumber(), "A");
-    EXPECT_STREQ(records[0]->getId(), "DEV-A");
-    EXPECT_STREQ(records[0]->getManufacturer(), "V");
-    EXPECT_STREQ(records[0]->getModelName(), "M");
-    EXPECT_STREQ(records[0]->getLinkName(), "port0");
-    EXPECT_EQ(records[0]->getInterfaceType(), TransportGigE);
+    ASSERT_TRUE(records[0] && records[2]);
+    EXPECT_EQ(Text(records[0]), "A DEV-A V M port0 " + std::to_string(TransportGigE));
     EXPECT_EQ(records[1], nullptr);
-    ASSERT_NE(records[2], nullptr);
-    EXPECT_STREQ(records[2]->getId(), "custom");
-    EXPECT_EQ(records[2]->getInterfaceType(), TransportUSB3);
+    EXPECT_EQ(Text(records[2]), "B custom KZR Sim SimCam  " + std::to_string(TransportUSB3));
     EXPECT_EQ(KZRSIM::Library().recordsOut, 2);
     ReleaseAll(records);
     records[0]->release();  // a second release is counted, not freed again
@@ -58,23 +47,15 @@ TEST_F(DiscoveryTest, NullFilterListsCamerasInOrderWithNullRecordsInPlace) {
 }
 
 TEST_F(DiscoveryTest, CameraLinkFilterFollowsInClFilterAndOtherFiltersFindNothing) {
-    auto gige = Cam("G");
-    auto cl = Cam("CL");
-    cl.transport = TransportCameraLink;
-    auto clOut = Cam("CLX");
-    clOut.transport = TransportCameraLink;
-    clOut.inClFilter = 0;
-    auto gigeIn = Cam("GIN");
-    gigeIn.inClFilter = 1;
-    Use({gige, cl, clOut, gigeIn});
-
+    UseJson(R"({"serial": "G"}, {"serial": "CL", "transport": 4},
+        {"serial": "CLX", "transport": 4, "inClFilter": false},
+        {"serial": "GIN", "inClFilter": true})");
     auto records = Find("CLTLKZR.cti");
     ASSERT_EQ(records.size(), 2u);
     EXPECT_STREQ(records[0]->getSerialNumber(), "CL");
     EXPECT_STREQ(records[1]->getSerialNumber(), "GIN");
     ReleaseAll(records);
     EXPECT_TRUE(Find("Other.cti").empty());
-
     auto lib = KZRSIM::Library();
     EXPECT_EQ(lib.discovery, 2);
     EXPECT_EQ(lib.discoveryFilters, (std::vector<std::string>{"CLTLKZR.cti", "Other.cti"}));
@@ -82,9 +63,8 @@ TEST_F(DiscoveryTest, CameraLinkFilterFollowsInClFilterAndOtherFiltersFindNothin
 }
 
 TEST_F(DiscoveryTest, RecordFaultsRaiseTheNamedKind) {
-    auto cam = Cam("A");
-    cam.faults = {{"getInterfaceType", "genicam"}, {"getSerialNumber", "std"}};
-    Use({cam});
+    UseJson(
+        R"({"serial": "A", "faults": {"getInterfaceType": "genicam", "getSerialNumber": "std"}})");
     auto records = Find(nullptr);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_THROW(records[0]->getInterfaceType(), GenICam::RuntimeException);
@@ -94,9 +74,7 @@ TEST_F(DiscoveryTest, RecordFaultsRaiseTheNamedKind) {
 }
 
 TEST_F(DiscoveryTest, CreateCameraBySnNeedsExactCreatableSerial) {
-    auto hidden = Cam("B");
-    hidden.creatable = false;
-    Use({Cam("A"), hidden});
+    UseJson(R"({"serial": "A"}, {"serial": "B", "creatable": false})");
     EXPECT_EQ(CreateCameraBySN(nullptr), nullptr);
     EXPECT_EQ(CreateCameraBySN("a"), nullptr);
     EXPECT_EQ(CreateCameraBySN("B"), nullptr);
@@ -116,11 +94,11 @@ TEST_F(DiscoveryTest, CreateCameraBySnNeedsExactCreatableSerial) {
 }
 
 TEST_F(DiscoveryTest, ObjectsSurviveScenarioChangeAndResetCountersForgetsThem) {
-    Use({Cam("A")});
+    UseJson(R"({"serial": "A"})");
     auto records = Find(nullptr);
     ICamera* camera = CreateCameraBySN("A");
     ASSERT_NE(camera, nullptr);
-    Use({Cam("Z")});
+    UseJson(R"({"serial": "Z"})");
     EXPECT_EQ(CreateCameraBySN("A"), nullptr);
     EXPECT_STREQ(records[0]->getSerialNumber(), "A");
     EXPECT_EQ(camera->open(0), 0);
@@ -134,10 +112,7 @@ TEST_F(DiscoveryTest, ObjectsSurviveScenarioChangeAndResetCountersForgetsThem) {
 }
 
 TEST_F(DiscoveryTest, ClListsAndResultNames) {
-    KZRSIM::Scenario s;
-    s.clSerials = {"COM1", "COM2"};
-    s.clProtocols = {"KZR"};
-    KZRSIM::SetScenario(s);
+    KZRSIM::LoadScenarioJson(R"({"clSerials": ["COM1", "COM2"], "clProtocols": ["KZR"]})");
     EXPECT_EQ(GetCLSerials(), (std::vector<std::string>{"COM1", "COM2"}));
     EXPECT_EQ(GetCLProtocols(), (std::vector<std::string>{"KZR"}));
     KZRSIM::Reset();

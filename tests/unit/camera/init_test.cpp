@@ -11,45 +11,38 @@ namespace {
 
 /// Offers its port only while a test asks for it, so the other tests never see it.
 bool g_fakeActive = false;
+int g_fakeStarts = 0, g_fakeStops = 0;
 
 class FakeTransport : public ITransport {
 public:
-    explicit FakeTransport(int* starts, int* stops) : m_starts(starts), m_stops(stops) {}
     const char* name() const override { return "fake"; }
-    void start() override { ++*m_starts; }
-    void stop() override { ++*m_stops; }
+    void start() override { ++g_fakeStarts; }
+    void stop() override { ++g_fakeStops; }
     void discover(const char*, std::list<ICameraInfo*>&) override {}
     ICamera* createCameraBySN(const char*) override { return nullptr; }
     void clSerials(std::vector<std::string>& out) override {
         if (g_fakeActive) out.push_back("fake-port");
     }
     void clProtocols(std::vector<std::string>&) override {}
-
-private:
-    int* m_starts;
-    int* m_stops;
 };
 
+/// Sets an environment variable for the scope.
 class ScopedEnv {
 public:
-#if defined(_WIN32)
-    // An empty value removes the variable.
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        _putenv_s(name, value);
-    }
-    ~ScopedEnv() {
-        _putenv_s(m_name, "");
-    }
-#else
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        setenv(name, value, 1);
-    }
-    ~ScopedEnv() {
-        unsetenv(m_name);
-    }
-#endif
+    ScopedEnv(const char* name, const char* value) : m_name(name) { Put(name, value); }
+    ~ScopedEnv() { Put(m_name, nullptr); }
 
 private:
+    static void Put(const char* name, const char* value) {
+#if defined(_WIN32)
+        _putenv_s(name, value ? value : "");  // an empty value removes the variable
+#else
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+#endif
+    }
     const char* m_name;
 };
 
@@ -94,9 +87,7 @@ TEST_F(InitTest, BadScenarioFileLeavesNoCameras) {
 }
 
 TEST_F(InitTest, RegisteredTransportStartsWithInitAndMergesItsLists) {
-    static int starts = 0;
-    static int stops = 0;
-    RegisterTransport(std::make_unique<FakeTransport>(&starts, &stops));
+    RegisterTransport(std::make_unique<FakeTransport>());
     g_fakeActive = true;
     KZRSIM::Scenario s;
     s.clSerials = {"sim-port"};
@@ -107,9 +98,9 @@ TEST_F(InitTest, RegisteredTransportStartsWithInitAndMergesItsLists) {
     Init();
     Init();
     UnInit();
-    EXPECT_EQ(stops, 0);
+    EXPECT_EQ(g_fakeStops, 0);
     UnInit();
     UnInit();  // unbalanced: ignored
-    EXPECT_EQ(starts, 1);
-    EXPECT_EQ(stops, 1);
+    EXPECT_EQ(g_fakeStarts, 1);
+    EXPECT_EQ(g_fakeStops, 1);
 }

@@ -3,13 +3,13 @@
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <memory>
+#include <sstream>
 #include <thread>
 
 #include "SimScenario.h"
+#include "TestData.h"
 
 using namespace KZRGENICAM;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -17,90 +17,47 @@ namespace {
 /// loaded machine or under ThreadSanitizer, far below a polling waiter's second.
 constexpr std::chrono::milliseconds kPrompt(500);
 
-struct Waiter {
-    std::future<int> result;
-    Clock::time_point started;
-};
+// Rows of thread_wakes.txt: what a waiter in getFrame waits on and what wakes it.
+class ThreadsWakeTest : public SimTest, public ::testing::WithParamInterface<Row> {};
 
-Waiter WaitForFrame(ICamera* camera, int64_t timeoutMs) {
-    Waiter w;
-    auto entered = std::make_shared<std::promise<void>>();
-    auto enteredFuture = entered->get_future();
-    w.result = std::async(std::launch::async, [camera, timeoutMs, entered] {
-        entered->set_value();
+TEST_P(ThreadsWakeTest, AnotherThreadWakesTheWaiter) {
+    std::string name, wake, keys;
+    int64_t timeoutMs = 0;
+    std::istringstream row(GetParam().input);
+    row >> name >> wake >> timeoutMs;
+    std::getline(row, keys);
+    UseJson(R"({"serial": "A", )" + keys + "}");
+    CameraGuard camera(CreateCameraBySN("A"));
+    ASSERT_EQ(camera->open(0), 0);
+    ASSERT_EQ(camera->startGrabbing(0, -1), 0);
+    std::promise<void> entered;
+    std::future<int> result = std::async(std::launch::async, [&] {
+        entered.set_value();
         IFrame* frame = nullptr;
         int rc = camera->getFrame(&frame, timeoutMs);
         if (frame) frame->release();
         return rc;
     });
-    enteredFuture.wait();
-    w.started = Clock::now();
+    entered.get_future().wait();
     // Give the waiter time to block inside getFrame.
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    return w;
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "no wait";
+    if (wake == "stop") camera->stopGrabbing();
+    if (wake == "close") camera->close();
+    if (wake == "trigger") {
+        GenApi::CCommandPtr(camera->getDeviceModule()->getNodeMap()->GetNode("TriggerSoftware"))
+            ->Execute();
+    }
+    ASSERT_EQ(result.wait_for(kPrompt), std::future_status::ready);
+    EXPECT_EQ(FrameResultName(result.get()), GetParam().expected);
 }
 
-}  // namespace
+INSTANTIATE_TEST_SUITE_P(Threads, ThreadsWakeTest, ::testing::ValuesIn(Rows("thread_wakes.txt")),
+                         [](const auto& p) { return p.param.Name(); });
 
-class ThreadsStreamTest : public SimTest, public ::testing::WithParamInterface<bool> {};
+class ThreadsGrabTest : public SimTest {};
 
-TEST_P(ThreadsStreamTest, StopOrCloseWakesAnUnlimitedWaiter) {
-    const bool useClose = GetParam();
-    auto desc = Cam("A");
-    desc.frameRate = 0.01;  // nothing due for 100 s
-    Use({desc});
-    CameraGuard camera(CreateCameraBySN("A"));
-    ASSERT_EQ(camera->open(0), 0);
-    ASSERT_EQ(camera->startGrabbing(0, -1), 0);
-    Waiter w = WaitForFrame(camera.camera, -1);
-    if (useClose)
-        camera->close();
-    else
-        camera->stopGrabbing();
-    ASSERT_EQ(w.result.wait_for(kPrompt), std::future_status::ready);
-    EXPECT_EQ(w.result.get(), FrameNotRunning);
-}
-
-INSTANTIATE_TEST_SUITE_P(ThreadsStopOrClose, ThreadsStreamTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& param) {
-                             return std::string(param.param ? "Close" : "StopGrabbing");
-                         });
-
-class ThreadsScriptTest : public SimTest {};
-
-TEST_F(ThreadsScriptTest, StopCutsAScriptDelayShort) {
-    auto desc = Cam("A");
-    KZRSIM::FrameStep step;
-    step.delayMs = 20000;
-    desc.script = {step};
-    Use({desc});
-    CameraGuard camera(CreateCameraBySN("A"));
-    ASSERT_EQ(camera->startGrabbing(0, -1), 0);
-    Waiter w = WaitForFrame(camera.camera, 1000);
-    camera->stopGrabbing();
-    ASSERT_EQ(w.result.wait_for(kPrompt), std::future_status::ready);
-    EXPECT_EQ(w.result.get(), FrameNotRunning);
-}
-
-TEST_F(ThreadsScriptTest, TriggerFromAnotherThreadWakesTheWaiter) {
-    auto desc = Cam("T");
-    desc.frameRate = 0;
-    desc.buildDevice = [](GenApi::CMemoryNodeMap& m) {
-        m.AddEnumeration("TriggerMode", {{"Off", 0}, {"On", 1}}, "On");
-        m.AddEnumeration("TriggerSource", {{"Software", 0}}, "Software");
-        m.AddCommand("TriggerSoftware");
-    };
-    Use({desc});
-    CameraGuard camera(CreateCameraBySN("T"));
-    ASSERT_EQ(camera->startGrabbing(0, -1), 0);
-    Waiter w = WaitForFrame(camera.camera, 10000);
-    GenApi::CCommandPtr cmd = camera->getDeviceModule()->getNodeMap()->GetNode("TriggerSoftware");
-    cmd->Execute();
-    ASSERT_EQ(w.result.wait_for(kPrompt), std::future_status::ready);
-    EXPECT_EQ(w.result.get(), FrameOk);
-}
-
-TEST_F(ThreadsScriptTest, ConcurrentGrabAndReleaseKeepCountsExact) {
+TEST_F(ThreadsGrabTest, ConcurrentGrabAndReleaseKeepCountsExact) {
     auto desc = Cam("A");
     desc.frameRate = 0;
     Use({desc});
@@ -124,3 +81,5 @@ TEST_F(ThreadsScriptTest, ConcurrentGrabAndReleaseKeepCountsExact) {
     EXPECT_EQ(KZRSIM::Counters("A").framesDelivered, 2 * kPerThread);
     EXPECT_EQ(KZRSIM::Library().framesOut, 0);
 }
+
+}  // namespace
