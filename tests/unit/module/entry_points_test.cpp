@@ -10,10 +10,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
@@ -76,6 +74,7 @@ std::vector<std::string> Words(const std::string& text) {
 /// "name | scenario | steps"; an indented line goes on with the row above it.
 std::vector<SRow> LoadRows() {
     std::ifstream in(QRV_SOURCE_DIR "/tests/unit/module/entry_points.rows");
+    if (!in) throw std::runtime_error("cannot read entry_points.rows");
     std::vector<SRow> rows;
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') continue;
