@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "DynamicLibrary.h"
@@ -27,15 +28,15 @@ struct SPluginApi {
 #undef QRV_API_FIELD
 };
 
-/// One load handle of a plug-in file, given back at destruction.
+/// One load handle of a plug-in file, given back at destruction or Unload.
 class CPluginLibrary {
 public:
     explicit CPluginLibrary(const std::string& path) {
-        m_handle = qrvtest::OpenLibrary(path, m_error);
-        if (!m_handle) return;
-#define QRV_API_RESOLVE(name)                                                        \
-    m_api.name = reinterpret_cast<PFN_##name>(qrvtest::FindSymbol(m_handle, #name)); \
-    if (!m_api.name) m_error += std::string(m_error.empty() ? "" : ", ") + "no " #name;
+        handle = qrvtest::OpenLibrary(path, error);
+        if (!handle) return;
+#define QRV_API_RESOLVE(name)                                                    \
+    api.name = reinterpret_cast<PFN_##name>(qrvtest::FindSymbol(handle, #name)); \
+    if (!api.name) error += std::string(error.empty() ? "" : ", ") + "no " #name;
         QRV_ENTRY_POINTS(QRV_API_RESOLVE)
 #undef QRV_API_RESOLVE
     }
@@ -47,33 +48,20 @@ public:
 
     /// True when the file loaded and every entry point resolved.
     bool Ready() const {
-        return m_handle && m_error.empty();
-    }
-    const std::string& Error() const {
-        return m_error;
-    }
-    const SPluginApi& Api() const {
-        return m_api;
+        return handle && error.empty();
     }
 
     /// Gives up this handle; 0 on success.
     int Unload() {
-        if (!m_handle) return 0;
-        void* handle = m_handle;
-        m_handle = nullptr;
-        m_api = SPluginApi{};
-        return qrvtest::CloseLibrary(handle) ? 0 : -1;
+        void* loaded = handle;
+        handle = nullptr;
+        api = SPluginApi{};
+        return !loaded || qrvtest::CloseLibrary(loaded) ? 0 : -1;
     }
 
-    /// The module's handle (HMODULE on Windows), null when not loaded.
-    void* Handle() const {
-        return m_handle;
-    }
-
-private:
-    void* m_handle = nullptr;
-    std::string m_error;
-    SPluginApi m_api;
+    void* handle = nullptr;  ///< HMODULE on Windows; null when not loaded
+    std::string error;
+    SPluginApi api;
 };
 
 /// The built plug-in, loaded once for the whole test process and never
@@ -88,15 +76,27 @@ class PluginTest : public ::testing::Test {
 protected:
     void SetUp() override {
         KZRSIM::Reset();
-        ASSERT_TRUE(SharedPlugin().Ready()) << SharedPlugin().Error();
-        api = &SharedPlugin().Api();
+        ASSERT_TRUE(SharedPlugin().Ready()) << SharedPlugin().error;
+        api = &SharedPlugin().api;
     }
     void TearDown() override { KZRSIM::Reset(); }
 
-    static void Use(std::initializer_list<KZRSIM::CameraSpec> cameras) {
-        KZRSIM::Scenario scenario;
-        scenario.cameras = cameras;
-        KZRSIM::SetScenario(scenario);
+    /// One camera whose device node map build fills; frames always ready.
+    static void Use(const char* serial, std::function<void(GenApi::CMemoryNodeMap&)> build = {},
+                    double frameRate = 0) {
+        KZRSIM::CameraSpec desc;
+        desc.serial = serial;
+        desc.frameRate = frameRate;
+        desc.buildDevice = std::move(build);
+        KZRSIM::SetScenario(KZRSIM::Scenario{{desc}, {}, {}});
+    }
+    /// Nothing the camera library handed out is still out or came back twice.
+    static void ExpectAllBack() {
+        const KZRSIM::LibraryCounters lib = KZRSIM::Library();
+        EXPECT_EQ(lib.camerasOut, 0);
+        EXPECT_EQ(lib.framesOut, 0);
+        EXPECT_EQ(lib.recordsOut, 0);
+        EXPECT_EQ(lib.doubleReleases, 0);
     }
 
     const SPluginApi* api = nullptr;

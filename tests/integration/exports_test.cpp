@@ -28,8 +28,8 @@ std::set<std::string> EntryPointNames() {
 #if defined(_WIN32)
 // The export table as the loader sees it; CTest checks the file with objdump too.
 TEST(PluginExports, ExportTableHoldsExactlyTheEntryPoints) {
-    ASSERT_TRUE(SharedPlugin().Ready()) << SharedPlugin().Error();
-    EXPECT_EQ(qrvtest::ExportedNames(SharedPlugin().Handle()), EntryPointNames());
+    ASSERT_TRUE(SharedPlugin().Ready()) << SharedPlugin().error;
+    EXPECT_EQ(qrvtest::ExportedNames(SharedPlugin().handle), EntryPointNames());
 }
 #else
 TEST(PluginExports, DynamicSymbolTableHoldsExactlyTheEntryPoints) {
@@ -73,11 +73,11 @@ TEST(PluginExports, LoadStartsAndUnloadStopsTheCameraLibrary) {
         __lsan::ScopedDisabler leftOpen;
 #endif
         CPluginLibrary plugin(copy.string());
-        ASSERT_TRUE(plugin.Ready()) << plugin.Error();
+        ASSERT_TRUE(plugin.Ready()) << plugin.error;
         EXPECT_EQ(KZRSIM::Library().init, 1);
         EXPECT_EQ(KZRSIM::Library().uninit, 0);
         QRVCameraHandle handle = 0;
-        EXPECT_EQ(plugin.Api().Open("LEFT-OPEN", &handle, "", ""), 0);
+        EXPECT_EQ(plugin.api.Open("LEFT-OPEN", &handle, "", ""), 0);
         EXPECT_EQ(plugin.Unload(), 0);
     }
     // Gone from the process, and the library was shut down exactly once; the

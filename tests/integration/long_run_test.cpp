@@ -1,5 +1,5 @@
-// A host that runs on simulated cameras for days: what the simulator records
-// per call stays bounded, while its counters keep counting every call.
+// A host that runs on simulated cameras for days: what the simulator records per
+// call stays bounded, while its counters keep counting every call.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -14,16 +14,10 @@ constexpr int kCalls = 3 * static_cast<int>(KZRSIM::kCallLogDepth) + 5;
 
 struct SCallLog {
     const char* name;
-    /// One host call of the kind that the log records.
-    void (*call)(const SPluginApi&, QRVCameraHandle);
-    /// Entries in the log and calls counted, after the calls.
-    std::size_t (*entries)();
-    int (*counted)();
+    void (*call)(const SPluginApi&, QRVCameraHandle);  ///< one call that the log records
+    std::size_t (*entries)();                          ///< the log's length
+    int (*counted)();                                  ///< the calls counted
 };
-
-void PrintTo(const SCallLog& c, std::ostream* out) {
-    *out << c.name;
-}
 
 const SCallLog kLogs[] = {
     {"getFrameTimeouts",
@@ -53,10 +47,7 @@ class PluginLongRun : public PluginTest, public ::testing::WithParamInterface<SC
 
 TEST_P(PluginLongRun, CallLogsKeepTheLastEntriesAndCountEveryCall) {
     const SCallLog& c = GetParam();
-    KZRSIM::CameraSpec desc;
-    desc.serial = kSerial;
-    desc.frameRate = 0;
-    Use({desc});
+    Use(kSerial);
     QRVCameraHandle handle = nullptr;
     ASSERT_EQ(api->Open(kSerial, &handle, "", ""), 0);
     ASSERT_EQ(api->StartAcquire(handle, 3, 0), 0);
@@ -68,8 +59,8 @@ TEST_P(PluginLongRun, CallLogsKeepTheLastEntriesAndCountEveryCall) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Simulator, PluginLongRun, ::testing::ValuesIn(kLogs),
-                         [](const ::testing::TestParamInfo<SCallLog>& param) {
-                             return std::string(param.param.name);
+                         [](const ::testing::TestParamInfo<SCallLog>& row) {
+                             return std::string(row.param.name);
                          });
 
 }  // namespace
