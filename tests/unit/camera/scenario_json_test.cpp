@@ -356,6 +356,23 @@ TEST(DemoScenario, ExampleFileHoldsTheSameCameras) {
                   std::tie(d.transport, d.inClFilter, d.grabberModule, d.width, d.height));
         EXPECT_DOUBLE_EQ(f.frameRate, d.frameRate);
         EXPECT_EQ(f.script.size(), d.script.size());
+        EXPECT_EQ(f.chunkIds, d.chunkIds);
+        auto values = [](const CameraSpec& c) {
+            std::vector<std::tuple<size_t, size_t, std::string>> out;
+            for (const KZRSIM::ChunkValue& v : c.chunkValues)
+                out.emplace_back(v.block, v.offset, v.source);
+            return out;
+        };
+        EXPECT_EQ(values(f), values(d));
+        auto chunkFeatures = [](const CameraSpec& c) {
+            CMemoryNodeMap map;
+            if (c.buildDevice) c.buildDevice(map);
+            std::vector<std::tuple<std::string, uint64_t, int64_t>> out;
+            for (const GenApi::SChunkFeature& feature : map.ChunkFeatures())
+                out.emplace_back(feature.name, feature.id, feature.length);
+            return out;
+        };
+        EXPECT_EQ(chunkFeatures(f), chunkFeatures(d));
         EXPECT_EQ(DescribeBuilt(f.buildDevice), DescribeBuilt(d.buildDevice));
         EXPECT_EQ(DescribeBuilt(f.buildGrabber), DescribeBuilt(d.buildGrabber));
     }
