@@ -142,7 +142,6 @@ struct GrabStats {
             list.push_back({{"code", code}, {"name", name ? name : ""}, {"count", count}});
         }
         out["failures"] = list;
-        out["lostFrames"] = gaps.Known() ? json(gaps.Lost()) : json(nullptr);
         return out;
     }
 };
@@ -411,6 +410,8 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     if (options.json) {
         json summary = {{"type", "summary"}, {"requested", options.count}};
         summary.update(stats.Json(elapsed));
+        if (options.chunks)
+            summary["lostFrames"] = stats.gaps.Known() ? json(stats.gaps.Lost()) : json(nullptr);
         summary.update({{"interrupted", interrupted}, {"cameraLost", lost}});
         if (writer) {
             summary["written"] = writer->Written();
