@@ -1,6 +1,7 @@
 // Out-of-line destructors and the defaults of the optional node facts: they anchor each interface's
 // vtable and typeinfo in libGenApi, which the typed pointers' dynamic casts across libraries rely
 // on.
+#include "ChunkNodeMap.h"
 #include "GenApi.h"
 
 namespace GenApi {
@@ -19,6 +20,7 @@ IRegister::~IRegister() = default;
 ICategory::~ICategory() = default;
 IPort::~IPort() = default;
 INodeMap::~INodeMap() = default;
+IChunkNodeMap::~IChunkNodeMap() = default;
 
 gcstring INode::GetToolTip() const {
     return GetDescription();

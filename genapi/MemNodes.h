@@ -28,6 +28,15 @@ struct CMemMapState {
     std::vector<CMemNode*> order;
     std::unordered_map<std::string, CMemNode*> byName;
 
+    /// Nodes that CMemNodeRef::Chunk made chunk features, in the order it was called.
+    struct SChunkBinding {
+        CMemNode* node = nullptr;
+        uint64_t id = 0;
+        int64_t offset = 0;
+        int64_t length = 0;
+    };
+    std::vector<SChunkBinding> chunkBindings;
+
     CMemNode* Find(const std::string& name) const;
     CMemNode* FindOrThrow(const std::string& name) const;
     void Insert(std::unique_ptr<CMemNode> node);

@@ -1,6 +1,7 @@
 #include "MemoryNodeMap.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "MemNodes.h"
@@ -111,6 +112,26 @@ CMemNodeRef& CMemNodeRef::Completion(ECommandCompletion completion, int64_t para
     return *this;
 }
 
+CMemNodeRef& CMemNodeRef::Chunk(uint64_t id, int64_t offset, int64_t length) {
+    Configure(m_node, [&](CMemNode& node) {
+        const bool integer = dynamic_cast<CIntegerNode*>(&node) != nullptr;
+        if (!integer && !dynamic_cast<CFloatNode*>(&node))
+            throw std::logic_error("node '" + node.Name() + "' is neither an integer nor a float");
+        const bool lengthFits = integer ? length >= 1 && length <= 8 : length == 4 || length == 8;
+        if (offset < 0 || !lengthFits)
+            throw std::invalid_argument("chunk feature '" + node.Name() +
+                                        "': bad offset or length");
+        auto& bindings = node.Map()->chunkBindings;
+        bindings.erase(
+            std::remove_if(bindings.begin(), bindings.end(),
+                           [&](const CMemMapState::SChunkBinding& b) { return b.node == &node; }),
+            bindings.end());
+        bindings.push_back({&node, id, offset, length});
+        node.SetAccess(NA);  // no frame attached yet
+    });
+    return *this;
+}
+
 // ---------------------------------------------------------------------------
 // CMemoryNodeMap
 
@@ -133,6 +154,58 @@ void CMemoryNodeMap::GetNodes(NodeList_t& Nodes) const {
 gcstring CMemoryNodeMap::GetDeviceName() {
     MapLock lock(m_impl->mutex);
     return m_impl->deviceName;
+}
+
+namespace {
+
+uint64_t LoadLittleEndian(const uint8_t* bytes, int64_t length) {
+    uint64_t value = 0;
+    for (int64_t i = length; i-- > 0;) value = (value << 8) | bytes[i];
+    return value;
+}
+
+}  // namespace
+
+void CMemoryNodeMap::AttachChunks(const SChunkView* blocks, std::size_t count) {
+    MapLock lock(m_impl->mutex);
+    for (const CMemMapState::SChunkBinding& binding : m_impl->chunkBindings) {
+        const SChunkView* block = nullptr;
+        for (std::size_t i = 0; i < count && !block; ++i)
+            if (blocks[i].id == binding.id) block = &blocks[i];
+        const uint64_t end = static_cast<uint64_t>(binding.offset + binding.length);
+        if (!block || !block->data || block->size < end) {
+            binding.node->SetAccess(NA);
+            continue;
+        }
+        const uint64_t bits = LoadLittleEndian(block->data + binding.offset, binding.length);
+        if (auto* integer = dynamic_cast<CIntegerNode*>(binding.node)) {
+            integer->Store(static_cast<int64_t>(bits));
+        } else if (auto* real = dynamic_cast<CFloatNode*>(binding.node)) {
+            if (binding.length == 8) {
+                std::memcpy(&real->m_value, &bits, sizeof(double));
+            } else {
+                const uint32_t narrow = static_cast<uint32_t>(bits);
+                float single = 0;
+                std::memcpy(&single, &narrow, sizeof(float));
+                real->m_value = single;
+            }
+        }
+        binding.node->SetAccess(RO);
+    }
+}
+
+std::vector<SChunkFeature> CMemoryNodeMap::ChunkFeatures() const {
+    MapLock lock(m_impl->mutex);
+    std::vector<SChunkFeature> out;
+    for (const CMemMapState::SChunkBinding& binding : m_impl->chunkBindings)
+        if (m_impl->Find(binding.node->Name()) == binding.node)
+            out.push_back({binding.node->Name(), binding.id, binding.length});
+    return out;
+}
+
+bool CMemoryNodeMap::HasChunkFeatures() const {
+    MapLock lock(m_impl->mutex);
+    return !m_impl->chunkBindings.empty();
 }
 
 namespace {

@@ -237,7 +237,11 @@ int CAravisCamera::getFrame(IFrame** frame, int64_t timeoutMs) {
         session->GiveBack(buffer);
         return m_lost->load() ? FrameDeviceLost : FrameIncomplete;
     }
-    *frame = new CArvFrame(session, buffer);
+    auto* out = new CArvFrame(session, buffer);
+    // The camera's chunk features read this frame's chunks from now on.
+    GenApi::CEngineNodeMap* map = m_module.Current();
+    if (map && map->HasChunkFeatures()) out->AttachChunksTo(*map);
+    *frame = out;
     session->CountFrame();
     return FrameOk;
 }

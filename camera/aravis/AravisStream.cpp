@@ -1,5 +1,6 @@
 #include "AravisStream.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "AravisControl.h"
@@ -77,6 +78,7 @@ CArvFrame::CArvFrame(std::shared_ptr<CStreamSession> session, ArvBuffer* buffer)
             // it out as its image, not again as a chunk.
             if (image && payload + block.offset == image) continue;
             m_chunks.emplace_back(payload + block.offset, block.size);
+            m_chunkIds.push_back(block.id);
         }
     }
 }
@@ -87,6 +89,17 @@ std::list<IChunk*> CArvFrame::getChunkList() const {
     std::list<IChunk*> out;
     for (const CByteChunk& chunk : m_chunks) out.push_back(const_cast<CByteChunk*>(&chunk));
     return out;
+}
+
+void CArvFrame::AttachChunksTo(GenApi::IChunkNodeMap& map) const {
+    // A frame has a handful of blocks: the views stay on the stack.
+    constexpr size_t kMost = 64;
+    GenApi::SChunkView views[kMost];
+    const size_t count = std::min(m_chunks.size(), kMost);
+    for (size_t i = 0; i < count; ++i)
+        views[i] = {m_chunkIds[i], static_cast<const uint8_t*>(m_chunks[i].getData()),
+                    m_chunks[i].getSize()};
+    map.AttachChunks(views, count);
 }
 
 void CArvFrame::release() {

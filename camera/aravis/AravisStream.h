@@ -9,6 +9,7 @@
 
 #include "AravisSystem.h"
 #include "ByteChunk.h"
+#include "ChunkNodeMap.h"
 #include "ChunkWalk.h"
 #include "GObjectPtr.h"
 #include "KZRGeniCam.h"
@@ -61,6 +62,8 @@ public:
     uint32_t getPixelFormat() const override { return m_pixelFormat; }
     uint64_t getFrameId() const override { return m_frameId; }
     uint64_t getImageSize() const override { return m_imageSize; }
+    /// Hands the frame's chunk blocks with their ids to a node map's chunk features.
+    void AttachChunksTo(GenApi::IChunkNodeMap& map) const;
 
 private:
     ~CArvFrame() override;
@@ -78,6 +81,7 @@ private:
     void* m_image = nullptr;
     std::vector<uint8_t> m_packed;  // rows without padding, only when Aravis pads
     std::vector<CByteChunk> m_chunks;
+    std::vector<uint32_t> m_chunkIds;  // of m_chunks, by position
 };
 
 }  // namespace KZRGENICAM::detail

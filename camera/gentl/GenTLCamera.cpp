@@ -241,7 +241,12 @@ int CGenTLCamera::getFrame(IFrame** frame, int64_t timeoutMs) {
     }
     if (!session) return FrameNotRunning;
     if (m_lost->load()) return FrameDeviceLost;
-    return session->GetFrame(session, frame, timeoutMs);
+    const int result = session->GetFrame(session, frame, timeoutMs);
+    // The camera's chunk features read this frame's chunks from now on.
+    GenApi::CEngineNodeMap* map = m_device.Current();
+    if (result == FrameOk && map && map->HasChunkFeatures())
+        static_cast<CGenTLFrame*>(*frame)->AttachChunksTo(*map);
+    return result;
 }
 
 int CGenTLCamera::setSerialPort(const char* /*protocol*/, const char* /*port*/) {

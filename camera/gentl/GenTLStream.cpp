@@ -220,6 +220,7 @@ bool CGenTLFrame::Fill(const std::vector<uint8_t>& memory) {
                 // The image itself is not repeated as a chunk.
                 if (at <= offset && at + c.ChunkLength >= offset + m_imageSize) continue;
                 m_chunks.emplace_back(memory.data() + at, c.ChunkLength);
+                m_chunkIds.push_back(c.ChunkID);
             }
         }
     }
@@ -230,6 +231,15 @@ std::list<IChunk*> CGenTLFrame::getChunkList() const {
     std::list<IChunk*> out;
     for (const CByteChunk& c : m_chunks) out.push_back(const_cast<CByteChunk*>(&c));
     return out;
+}
+
+void CGenTLFrame::AttachChunksTo(GenApi::IChunkNodeMap& map) const {
+    GenApi::SChunkView views[kMaxChunks];
+    const size_t count = std::min(m_chunks.size(), kMaxChunks);
+    for (size_t i = 0; i < count; ++i)
+        views[i] = {m_chunkIds[i], static_cast<const uint8_t*>(m_chunks[i].getData()),
+                    m_chunks[i].getSize()};
+    map.AttachChunks(views, count);
 }
 
 void CGenTLFrame::release() {

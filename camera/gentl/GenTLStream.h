@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ByteChunk.h"
+#include "ChunkNodeMap.h"
 #include "GenTLPort.h"
 #include "KZRGeniCam.h"
 
@@ -75,6 +76,8 @@ public:
     uint32_t getPixelFormat() const override { return m_pixelFormat; }
     uint64_t getFrameId() const override { return m_frameId; }
     uint64_t getImageSize() const override { return m_imageSize; }
+    /// Hands the frame's chunk blocks with their ids to a node map's chunk features.
+    void AttachChunksTo(GenApi::IChunkNodeMap& map) const;
 
 private:
     ~CGenTLFrame() override = default;
@@ -92,6 +95,7 @@ private:
     void* m_image = nullptr;
     std::vector<uint8_t> m_packed;  // rows without padding, only when the producer pads
     std::vector<CByteChunk> m_chunks;
+    std::vector<uint64_t> m_chunkIds;  // of m_chunks, by position
 };
 
 }  // namespace KZRGENICAM::detail

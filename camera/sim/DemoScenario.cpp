@@ -4,6 +4,7 @@
 // behind a frame grabber (port chosen by serial number, or by link name).
 // examples/demo-scenario.json holds the same set as data; a unit test keeps the
 // two in step, so change both together.
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -86,11 +87,14 @@ void BuildLineDevice(CMemoryNodeMap& map) {
     AddTrigger(map, "On", {{"Software", 0}, {"Line0", 1}, {"Encoder0", 2}});
 }
 
-// (c) GenTL camera that appends three chunk blocks to every frame.
+// (c) GenTL camera that appends three chunk blocks to every frame: the timestamp
+// (chunk id 1), the frame id (2) and the exposure time (3), each read by its
+// chunk feature.
 void BuildChunkDevice(CMemoryNodeMap& map) {
     map.AddCategory("Root", {"DeviceVendorName", "DeviceModelName", "Width", "Height",
                              "PixelFormat", "ExposureTime", "TriggerMode", "TriggerSource",
-                             "TriggerSoftware", "ChunkModeActive", "ChunkSelector", "ChunkEnable"});
+                             "TriggerSoftware", "ChunkModeActive", "ChunkSelector", "ChunkEnable",
+                             "ChunkTimestamp", "ChunkFrameID", "ChunkExposureTime"});
     AddIdentity(map, "SimChunk320");
     map.AddInteger("Width", 320, 320, 320).Access(RO);
     map.AddInteger("Height", 240, 240, 240).Access(RO);
@@ -102,6 +106,10 @@ void BuildChunkDevice(CMemoryNodeMap& map) {
     map.AddEnumeration("ChunkSelector", {{"Timestamp", 0}, {"FrameID", 1}, {"ExposureTime", 2}},
                        "Timestamp");
     map.AddBoolean("ChunkEnable", true);
+    constexpr int64_t kMax = INT64_MAX;
+    map.AddInteger("ChunkTimestamp", 0, 0, kMax).Chunk(1, 0, 8);
+    map.AddInteger("ChunkFrameID", 0, 0, kMax).Chunk(2, 0, 8);
+    map.AddFloat("ChunkExposureTime", 0.0, 0.0, 1e9).Chunk(3, 0, 8);
 }
 
 // (d) GigE camera with 16-bit pixels.
@@ -183,10 +191,11 @@ KZR_API Scenario DemoScenario() {
     chunk.width = 320;
     chunk.height = 240;
     chunk.frameRate = 20.0;
-    const std::string text = "KZR-CHUNK-BLOCK2";
-    chunk.chunks = {{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08},
-                    std::vector<uint8_t>(text.begin(), text.end()),
+    // 8 + 16 + 40 bytes, each value in its block's first 8 bytes.
+    chunk.chunks = {std::vector<uint8_t>(8, 0), std::vector<uint8_t>(16, 0),
                     std::vector<uint8_t>(40, 0xA5)};
+    chunk.chunkIds = {1, 2, 3};
+    chunk.chunkValues = {{0, 0, "Timestamp"}, {1, 0, "FrameID"}, {2, 0, "ExposureTime"}};
     chunk.buildDevice = BuildChunkDevice;
     s.cameras.push_back(std::move(chunk));
 

@@ -42,6 +42,18 @@ struct FrameStep {
     bool hasChunks = false;  ///< with code 0: use chunks below instead of the camera's
     std::vector<std::vector<uint8_t>> chunks;
     std::string fault;  ///< "genicam" or "std": getFrame raises instead
+    /// With code 0: frames the camera lost before this one (their ids are skipped).
+    int lost = 0;
+};
+
+/// A value the simulator writes into a chunk block of every frame, 8 bytes
+/// little-endian at offset: "FrameID" (the frame's id), "Timestamp" (nanoseconds
+/// since startGrabbing), or the name of a device feature (a float as an IEEE
+/// double, anything else as a 64-bit integer).
+struct ChunkValue {
+    std::size_t block = 0;  ///< index into CameraSpec::chunks
+    std::size_t offset = 0;
+    std::string source;
 };
 
 struct CameraSpec {
@@ -81,6 +93,10 @@ struct CameraSpec {
     double frameRate = 30.0;  ///< free run; 0 or less: a frame is always ready
     bool validFrames = true;
     std::vector<std::vector<uint8_t>> chunks;  ///< appended to every frame
+    /// Chunk ids of the blocks above, by position; a block beyond the list has id 0.
+    /// Ids reach the device map's chunk features (CMemNodeRef::Chunk) per frame.
+    std::vector<uint64_t> chunkIds;
+    std::vector<ChunkValue> chunkValues;
     std::vector<FrameStep> script;
 };
 

@@ -373,9 +373,12 @@ std::vector<uint8_t> HexBytes(const Context& ctx, const json& value, const std::
     return bytes;
 }
 
-// {"hex": "0a0b"} | {"size": N, "fill": byte} | {"text": "..."}
-std::vector<uint8_t> ChunkBlock(const Context& ctx, const json& value, const std::string& path) {
+// {"hex": "0a0b"} | {"size": N, "fill": byte} | {"text": "..."}; a camera's own
+// blocks may add "id" and "value" (read by CameraChunks).
+std::vector<uint8_t> ChunkBlock(const Context& ctx, const json& value, const std::string& path,
+                                bool withId = false) {
     Object o(ctx, value, path, {"hex", "size", "fill", "text"});
+    if (withId) o.Allow({"id", "value"});
     o.CheckKeys();
     int forms = (o.Get("hex") ? 1 : 0) + (o.Get("size") ? 1 : 0) + (o.Get("text") ? 1 : 0);
     if (forms != 1)
@@ -398,6 +401,25 @@ std::vector<std::vector<uint8_t>> ChunkList(const Context& ctx, const json& valu
     for (size_t i = 0; i < AsArray(ctx, value, path).size(); ++i)
         out.push_back(ChunkBlock(ctx, value[i], JoinIndex(path, i)));
     return out;
+}
+
+// The camera's blocks: {"id": N} names a block's chunk id, {"value": source} the
+// value the simulator writes into its first 8 bytes per frame.
+void CameraChunks(const Context& ctx, const json& value, const std::string& path, CameraSpec& cam) {
+    for (size_t i = 0; i < AsArray(ctx, value, path).size(); ++i) {
+        const std::string at = JoinIndex(path, i);
+        cam.chunks.push_back(ChunkBlock(ctx, value[i], at, true));
+        Object o(ctx, value[i], at, {});
+        if (const json* id = o.Get("id")) {
+            cam.chunkIds.resize(i + 1);
+            cam.chunkIds[i] = static_cast<uint64_t>(
+                AsInt64(ctx, *id, o.At("id"), 0, std::numeric_limits<uint32_t>::max()));
+        }
+        if (const json* source = o.Get("value")) {
+            if (cam.chunks.back().size() < 8) ctx.Fail(o.At("value"), "a value needs 8 bytes");
+            cam.chunkValues.push_back({i, 0, AsString(ctx, *source, o.At("value"))});
+        }
+    }
 }
 
 // ---- Node maps -------------------------------------------------------------
@@ -435,6 +457,9 @@ struct NodeDesc {
     std::vector<std::string> features;
     GenApi::ECommandCompletion completion = GenApi::ECommandCompletion::Immediate;
     int64_t completionParam = 0;
+    bool chunk = false;  // a chunk feature: chunkId, address (offset), chunkLength
+    uint64_t chunkId = 0;
+    int64_t chunkOffset = 0, chunkLength = 8;
 };
 
 void AddNode(GenApi::CMemoryNodeMap& map, const NodeDesc& n) {
@@ -476,6 +501,7 @@ void AddNode(GenApi::CMemoryNodeMap& map, const NodeDesc& n) {
     }
     ref.Access(n.access).Feature(n.feature);
     for (const GenApi::SFault& fault : n.faults) ref.InjectFault(fault);
+    if (n.chunk) ref.Chunk(n.chunkId, n.chunkOffset, n.chunkLength);
 }
 
 std::function<void(GenApi::CMemoryNodeMap&)> MakeBuilder(std::vector<NodeDesc> nodes) {
@@ -615,7 +641,7 @@ NodeDesc ReadNode(const Context& ctx, const json& value, const std::string& path
             o.Read("value", n.boolValue);
             break;
         case NodeKind::Integer:
-            o.Allow({"value", "min", "max", "inc"});
+            o.Allow({"value", "min", "max", "inc", "chunk"});
             ReadIntegerRange(o, n, kMin, kMax);
             o.Read("inc", n.intInc);
             if (n.intInc < 1) ctx.Fail(o.At("inc"), "inc must be at least 1");
@@ -632,7 +658,7 @@ NodeDesc ReadNode(const Context& ctx, const json& value, const std::string& path
             break;
         }
         case NodeKind::Float: {
-            o.Allow({"value", "min", "max", "inc", "incMode"});
+            o.Allow({"value", "min", "max", "inc", "incMode", "chunk"});
             n.floatMin = std::numeric_limits<double>::lowest();
             n.floatMax = std::numeric_limits<double>::max();
             o.Read("min", n.floatMin);
@@ -700,6 +726,20 @@ NodeDesc ReadNode(const Context& ctx, const json& value, const std::string& path
             break;
     }
     o.CheckKeys();
+    // {"id": N, "offset": 0, "length": 8}: the value comes from a frame's chunk.
+    if (const json* chunk = o.Get("chunk")) {
+        Object co(ctx, *chunk, o.At("chunk"), {"id", "offset", "length"});
+        co.CheckKeys();
+        n.chunk = true;
+        n.chunkId = static_cast<uint64_t>(
+            AsInt64(ctx, co.Require("id"), co.At("id"), 0, std::numeric_limits<uint32_t>::max()));
+        if (const json* offset = co.Get("offset"))
+            n.chunkOffset = AsInt64(ctx, *offset, co.At("offset"), 0, kMaxBlockSize);
+        if (const json* length = co.Get("length"))
+            n.chunkLength = AsInt64(ctx, *length, co.At("length"), 1, 8);
+        if (n.kind == NodeKind::Float && n.chunkLength != 4 && n.chunkLength != 8)
+            ctx.Fail(co.At("length"), "a float chunk feature is 4 or 8 bytes");
+    }
     return n;
 }
 
@@ -755,9 +795,9 @@ FaultMap CameraFaults(const Context& ctx, const json& value, const std::string& 
 }
 
 FrameStep ReadFrameStep(const Context& ctx, const json& value, const std::string& path) {
-    Object o(
-        ctx, value, path,
-        {"code", "delayMs", "valid", "width", "height", "channels", "bits", "chunks", "fault"});
+    Object o(ctx, value, path,
+             {"code", "delayMs", "valid", "width", "height", "channels", "bits", "chunks", "fault",
+              "lost"});
     o.CheckKeys();
     FrameStep step;
     o.Read("code", step.code);
@@ -767,6 +807,7 @@ FrameStep ReadFrameStep(const Context& ctx, const json& value, const std::string
     o.Read("height", step.height, -1);
     o.Read("channels", step.channels, -1);
     o.Read("bits", step.bits, -1);
+    o.Read("lost", step.lost, 0, 1000000);
     if (const json* chunks = o.Get("chunks")) {
         step.hasChunks = true;
         step.chunks = ChunkList(ctx, *chunks, o.At("chunks"));
@@ -822,7 +863,7 @@ CameraSpec ReadCamera(const Context& ctx, const json& value, const std::string& 
     o.Read("height", cam.height, 1, 65535);
     o.Read("frameRate", cam.frameRate);
     o.Read("validFrames", cam.validFrames);
-    if (const json* chunks = o.Get("chunks")) cam.chunks = ChunkList(ctx, *chunks, o.At("chunks"));
+    if (const json* chunks = o.Get("chunks")) CameraChunks(ctx, *chunks, o.At("chunks"), cam);
     if (const json* script = o.Get("script")) {
         std::string at = o.At("script");
         for (size_t i = 0; i < AsArray(ctx, *script, at).size(); ++i)

@@ -1,6 +1,7 @@
 #include "SimCamera.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace KZRSIM::detail {
@@ -35,8 +36,11 @@ CSimCamera::CSimCamera(std::shared_ptr<Entry> entry, uint64_t epoch)
       m_device(m_entry->device.get()),
       m_grabber(m_entry->grabber.get()),
       m_pool(std::make_shared<CFramePool>()),
-      m_chunks(m_entry->desc.chunks.empty() ? nullptr
-                                            : std::make_shared<CChunkSet>(m_entry->desc.chunks)) {}
+      m_chunks(m_entry->desc.chunks.empty()
+                   ? nullptr
+                   : std::make_shared<CChunkSet>(m_entry->desc.chunks, m_entry->desc.chunkIds)),
+      m_chunkMap(m_entry->device && m_entry->device->HasChunkFeatures() ? m_entry->device.get()
+                                                                        : nullptr) {}
 
 CameraCounters& CSimCamera::CountersLocked(State& g) {
     // Counters are only ever cleared together with an epoch change, so the entry
@@ -153,9 +157,41 @@ CSimCamera::Trigger CSimCamera::ReadTrigger() {
     return t;
 }
 
+uint64_t CSimCamera::ChunkSourceValue(const std::string& source, uint64_t frameId) const {
+    if (source == "FrameID") return frameId;
+    if (source == "Timestamp")
+        return static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - m_start).count());
+    const GenApi::CMemoryNodeMap* map = m_entry->device.get();
+    if (!map || !map->Has(source)) return 0;
+    try {
+        if (map->GetNode(source.c_str())->GetPrincipalInterfaceType() == GenApi::intfIFloat) {
+            const double value = map->PeekFloat(source);
+            uint64_t bits = 0;
+            std::memcpy(&bits, &value, sizeof(bits));
+            return bits;
+        }
+        return static_cast<uint64_t>(map->PeekInt(source));
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
 KZRGENICAM::IFrame* CSimCamera::Deliver(Layout layout, bool valid,
                                         std::shared_ptr<CChunkSet> chunks) {
     const uint64_t id = m_nextId++;
+    // The camera's own blocks carry this frame's values: a copy of its own.
+    if (chunks && chunks == m_chunks && !Desc().chunkValues.empty()) {
+        chunks = std::make_shared<CChunkSet>(Desc().chunks, Desc().chunkIds);
+        for (const ChunkValue& value : Desc().chunkValues)
+            chunks->Stamp(value.block, value.offset, ChunkSourceValue(value.source, id));
+    }
+    if (m_chunkMap) {
+        if (chunks)
+            chunks->AttachTo(*m_chunkMap);
+        else
+            m_chunkMap->AttachChunks(nullptr, 0);
+    }
     if (m_maxFrames > 0 && ++m_delivered >= m_maxFrames) StopLocked();
     Buffer buffer = m_pool->Acquire(layout, id);
     uint64_t epoch = 0;
@@ -197,6 +233,7 @@ int CSimCamera::getFrame(KZRGENICAM::IFrame** frame, int64_t timeoutMs) {
             RaiseFault(step.fault, "getFrame");
         }
         if (step.code != 0) return step.code;
+        m_nextId += static_cast<uint64_t>(std::max(step.lost, 0));
         Layout layout = e.layout;
         if (step.width >= 0) layout.width = step.width;
         if (step.height >= 0) layout.height = step.height;

@@ -59,6 +59,8 @@ private:
     void StopLocked();
     Trigger ReadTrigger();
     KZRGENICAM::IFrame* Deliver(Layout layout, bool valid, std::shared_ptr<CChunkSet> chunks);
+    /// The value a ChunkValue source gives the frame with this id. Caller holds the entry mutex.
+    uint64_t ChunkSourceValue(const std::string& source, uint64_t frameId) const;
 
     std::shared_ptr<Entry> m_entry;
     uint64_t m_epoch;
@@ -67,7 +69,9 @@ private:
     CSimModule m_grabber;
     std::shared_ptr<CFramePool> m_pool;
     std::shared_ptr<CChunkSet> m_chunks;
-    bool m_released = false;  // guarded by Global().mutex
+    /// The device map when it has chunk features: each frame's blocks go to it.
+    GenApi::CMemoryNodeMap* m_chunkMap = nullptr;
+    bool m_released = false;               // guarded by Global().mutex
     CameraCounters* m_counters = nullptr;  // guarded by Global().mutex, valid in m_countersEpoch
     uint64_t m_countersEpoch = 0;
 

@@ -32,9 +32,29 @@ void CFramePool::Give(const Layout& layout, Buffer buffer) {
     m_free[layout][buffer.slot].push_back(std::move(buffer.data));
 }
 
-CChunkSet::CChunkSet(std::vector<std::vector<uint8_t>> blocks) : m_blocks(std::move(blocks)) {
+CChunkSet::CChunkSet(std::vector<std::vector<uint8_t>> blocks, std::vector<uint64_t> ids)
+    : m_blocks(std::move(blocks)), m_ids(std::move(ids)) {
+    m_ids.resize(m_blocks.size());
     m_chunks.reserve(m_blocks.size());
     for (const auto& block : m_blocks) m_chunks.emplace_back(block.data(), block.size());
+}
+
+void CChunkSet::Stamp(std::size_t block, std::size_t offset, uint64_t value) {
+    if (block >= m_blocks.size() || m_blocks[block].size() < offset ||
+        m_blocks[block].size() - offset < 8)
+        return;
+    for (std::size_t i = 0; i < 8; ++i)
+        m_blocks[block][offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+void CChunkSet::AttachTo(GenApi::IChunkNodeMap& map) const {
+    // A frame has a handful of blocks: the views stay on the stack.
+    constexpr std::size_t kMost = 32;
+    GenApi::SChunkView views[kMost];
+    const std::size_t count = std::min(kMost, m_blocks.size());
+    for (std::size_t i = 0; i < count; ++i)
+        views[i] = {m_ids[i], m_blocks[i].data(), m_blocks[i].size()};
+    map.AttachChunks(views, count);
 }
 
 std::list<KZRGENICAM::IChunk*> CChunkSet::List() {

@@ -37,11 +37,17 @@ private:
 /// Chunk blocks shared by the frames that carry them.
 class CChunkSet {
 public:
-    explicit CChunkSet(std::vector<std::vector<uint8_t>> blocks);
+    /// ids: of the blocks by position; blocks beyond it have id 0.
+    explicit CChunkSet(std::vector<std::vector<uint8_t>> blocks, std::vector<uint64_t> ids = {});
     std::list<KZRGENICAM::IChunk*> List();
+    /// Writes value, 8 bytes little-endian, into a block; ignored where it does not fit.
+    void Stamp(std::size_t block, std::size_t offset, uint64_t value);
+    /// Hands the blocks with their ids to a node map's chunk features.
+    void AttachTo(GenApi::IChunkNodeMap& map) const;
 
 private:
     std::vector<std::vector<uint8_t>> m_blocks;
+    std::vector<uint64_t> m_ids;
     std::vector<KZRGENICAM::CByteChunk> m_chunks;
 };
 

@@ -1,14 +1,77 @@
 // CEngineNodeMap: the public face of the engine's node map.
 #include "EngineNodeMap.h"
 
+#include <cstring>
+
 #include "EngineNodes.h"
 #include "NodeBuilder.h"
 #include "XmlReader.h"
 
 namespace GenApi {
 
+namespace {
+
+/// A frame's chunk bytes behind a chunk Port node. Each attached frame copies its
+/// block in, reusing the buffer.
+class CChunkBytes final : public IPort {
+public:
+    EAccessMode GetAccessMode() const override { return RO; }
+    void Read(void* buffer, int64_t address, int64_t length) override {
+        if (address < 0 || length < 0 || static_cast<uint64_t>(address) > bytes.size() ||
+            static_cast<uint64_t>(length) > bytes.size() - static_cast<uint64_t>(address))
+            GENICAM_THROW(AccessException, "read outside the chunk");
+        if (length > 0) std::memcpy(buffer, bytes.data() + address, static_cast<size_t>(length));
+    }
+    void Write(const void*, int64_t, int64_t) override {
+        GENICAM_THROW(AccessException, "chunk data is read-only");
+    }
+
+    std::vector<uint8_t> bytes;
+};
+
+struct SChunkPort {
+    engine::CPortNode* node = nullptr;
+    uint64_t id = 0;
+    std::shared_ptr<CChunkBytes> bytes;
+};
+
+uint64_t ParseChunkId(const std::string& text) {
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        digits = digits.substr(2);
+    try {
+        std::size_t used = 0;
+        const uint64_t id = std::stoull(digits, &used, 16);
+        return used == digits.size() ? id : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+/// The register a feature reads: its own, or that of the node its pValue names.
+engine::SRegister* RegisterOf(engine::CEngNode* node) {
+    if (engine::SRegister* reg = node->Reg()) return reg;
+    engine::CEngNode* target = nullptr;
+    if (auto* integer = dynamic_cast<engine::CIntegerNode*>(node))
+        target = integer->m_source.pValue;
+    if (auto* real = dynamic_cast<engine::CFloatNode*>(node)) target = real->m_source.pValue;
+    return target ? target->Reg() : nullptr;
+}
+
+}  // namespace
+
 struct CEngineNodeMap::Impl {
     engine::SMapState state;
+    std::vector<SChunkPort> chunkPorts;  ///< built at load, one per Port node with a ChunkID
+
+    /// New bytes (or none) behind a port: what was cached from it no longer holds.
+    void PortChanged(engine::CPortNode* node) {
+        for (const auto& slot : state.slots) {
+            if (slot->port == node) slot->valid = false;
+        }
+        if (++state.epoch == 0) state.epoch = 1;
+        if (++state.accessGeneration == 0) state.accessGeneration = 1;
+    }
 };
 
 CEngineNodeMap::CEngineNodeMap(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
@@ -26,6 +89,11 @@ std::unique_ptr<CEngineNodeMap> CEngineNodeMap::Load(const std::string& xml,
         // The element tree lives only while the nodes are built.
         const engine::SXmlElement root = engine::ParseXml(xml, limits);
         engine::BuildNodes(impl->state, root, limits);
+    }
+    for (engine::CPortNode* node : impl->state.ports) {
+        if (node->m_isChunk)
+            impl->chunkPorts.push_back(
+                {node, ParseChunkId(node->m_chunkId), std::make_shared<CChunkBytes>()});
     }
     return std::unique_ptr<CEngineNodeMap>(new CEngineNodeMap(std::move(impl)));
 }
@@ -50,15 +118,45 @@ bool CEngineNodeMap::ConnectPort(const std::string& portName, std::shared_ptr<IP
     for (engine::CPortNode* node : m_impl->state.ports) {
         if (node->Name() != portName) continue;
         node->m_port = std::move(port);
-        // New bytes behind the port: nothing cached from it holds.
-        for (const auto& slot : m_impl->state.slots) {
-            if (slot->port == node) slot->valid = false;
-        }
-        if (++m_impl->state.epoch == 0) m_impl->state.epoch = 1;
-        if (++m_impl->state.accessGeneration == 0) m_impl->state.accessGeneration = 1;
+        m_impl->PortChanged(node);
         return true;
     }
     return false;
+}
+
+void CEngineNodeMap::AttachChunks(const SChunkView* blocks, std::size_t count) {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->state.mutex);
+    if (m_impl->state.detached) return;
+    for (SChunkPort& port : m_impl->chunkPorts) {
+        const SChunkView* block = nullptr;
+        for (std::size_t i = 0; i < count && !block; ++i)
+            if (blocks[i].id == port.id && blocks[i].data) block = &blocks[i];
+        if (block) {
+            port.bytes->bytes.assign(block->data, block->data + block->size);
+            port.node->m_port = port.bytes;
+        } else {
+            port.node->m_port.reset();
+        }
+        m_impl->PortChanged(port.node);
+    }
+}
+
+std::vector<SChunkFeature> CEngineNodeMap::ChunkFeatures() const {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->state.mutex);
+    std::vector<SChunkFeature> out;
+    if (m_impl->chunkPorts.empty()) return out;
+    for (engine::CEngNode* node : m_impl->state.order) {
+        if (!node->IsFeature()) continue;
+        engine::SRegister* reg = RegisterOf(node);
+        if (!reg || !reg->port || !reg->port->m_isChunk) continue;
+        out.push_back(
+            {node->Name(), ParseChunkId(reg->port->m_chunkId), reg->pLength ? 0 : reg->length});
+    }
+    return out;
+}
+
+bool CEngineNodeMap::HasChunkFeatures() const {
+    return !m_impl->chunkPorts.empty();  // fixed at load: no lock
 }
 
 void CEngineNodeMap::InvalidateNodes() {

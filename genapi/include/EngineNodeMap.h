@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 
+#include "ChunkNodeMap.h"
 #include "GenApi.h"
 
 namespace GenApi {
@@ -20,12 +21,12 @@ namespace GenApi {
 /// Caps that keep a hostile description from exhausting the host. Exceeding one
 /// fails the load with a RuntimeException that names the cap.
 struct SDescriptionLimits {
-    std::size_t maxXmlBytes = std::size_t{64} << 20;    ///< XML text, after unzipping
-    std::size_t maxZipBytes = std::size_t{64} << 20;    ///< a zipped description as stored
-    unsigned maxDepth = 64;                             ///< element nesting
-    std::size_t maxNodes = 500000;                      ///< nodes of one description
+    std::size_t maxXmlBytes = std::size_t{64} << 20;        ///< XML text, after unzipping
+    std::size_t maxZipBytes = std::size_t{64} << 20;        ///< a zipped description as stored
+    unsigned maxDepth = 64;                                 ///< element nesting
+    std::size_t maxNodes = 500000;                          ///< nodes of one description
     std::size_t maxAttributeBytes = std::size_t{64} << 10;  ///< one attribute value
-    std::size_t maxTextBytes = std::size_t{1} << 20;    ///< one element's text
+    std::size_t maxTextBytes = std::size_t{1} << 20;        ///< one element's text
 };
 
 /// The XML text of a description as a camera stores it: plain XML (returned as it is)
@@ -41,7 +42,7 @@ GENAPI_API std::string ReadDescriptionFile(const std::string& path,
                                            const SDescriptionLimits& limits = {});
 
 /// A node map of the engine. Nodes live as long as the map.
-class GENAPI_API CEngineNodeMap final : public INodeMap {
+class GENAPI_API CEngineNodeMap final : public INodeMap, public IChunkNodeMap {
 public:
     /// Builds the map of an XML description (see UnpackDescription for raw bytes).
     /// port serves every Port node that is not connected by name (ConnectPort); it
@@ -61,6 +62,14 @@ public:
     /// Every node, in the description's order.
     void GetNodes(NodeList_t& nodes) const override;
     gcstring GetDeviceName() override;
+
+    // IChunkNodeMap: each Port node with a ChunkID takes the block of that id (its
+    // id read as hexadecimal); a chunk feature is a feature node whose register,
+    // or whose pValue's register, lies on such a port. A port whose chunk the
+    // frame lacks is left unconnected: its features are not available.
+    void AttachChunks(const SChunkView* blocks, std::size_t count) override;
+    std::vector<SChunkFeature> ChunkFeatures() const override;
+    bool HasChunkFeatures() const override;
 
     /// Connects the Port node of that name to a port of its own (a chunk port, a
     /// second register space); false when the map has no such Port node.

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "ChunkNodeMap.h"
 #include "GenApi.h"
 
 namespace GenApi {
@@ -83,6 +84,12 @@ public:
     CMemNodeRef& Text(const SNodeText& text);
     /// Only for commands: how they complete.
     CMemNodeRef& Completion(ECommandCompletion completion, int64_t param = 0);
+    /// Only for integers and floats: makes the node a chunk feature. Its value is
+    /// bytes [offset, offset + length) of the chunk with this id in the last frame
+    /// attached: a little-endian unsigned integer (length 1 to 8), or an IEEE float
+    /// (length 4) or double (8). Read-only while its chunk is attached, NA before
+    /// and when the last frame lacks it.
+    CMemNodeRef& Chunk(uint64_t id, int64_t offset, int64_t length);
     class CMemNode* Node() const {
         return m_node;
     }
@@ -98,7 +105,7 @@ struct SFloatInc {
     double inc = 0.0;
 };
 
-class GENAPI_API CMemoryNodeMap : public INodeMap {
+class GENAPI_API CMemoryNodeMap : public INodeMap, public IChunkNodeMap {
 public:
     explicit CMemoryNodeMap(std::string deviceName = "Device");
     ~CMemoryNodeMap() override;
@@ -108,6 +115,11 @@ public:
     INode* GetNode(const gcstring& Name) const override;
     void GetNodes(NodeList_t& Nodes) const override;
     gcstring GetDeviceName() override;
+
+    // IChunkNodeMap: chunk features are nodes configured with CMemNodeRef::Chunk.
+    void AttachChunks(const SChunkView* blocks, std::size_t count) override;
+    std::vector<SChunkFeature> ChunkFeatures() const override;
+    bool HasChunkFeatures() const override;
 
     // Builders. Adding a name that exists replaces the old node. Integer writes
     // with Verify refuse values outside [min, max] or off the grid min + k*inc

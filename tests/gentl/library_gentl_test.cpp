@@ -222,6 +222,10 @@ TEST_F(ThreadsGenTLTest, ChunkDataAndFramesHeldPastStopAndClose) {
     uint64_t id = 0;
     std::memcpy(&id, list.front()->getData(), 8);
     EXPECT_EQ(id, second->getFrameId());
+    // The camera's chunk features read the last frame fetched.
+    GenApi::CIntegerPtr chunkFrameId(DeviceMap(*camera)->GetNode("ChunkFrameID"));
+    ASSERT_TRUE(chunkFrameId);
+    EXPECT_EQ(static_cast<uint64_t>(chunkFrameId->GetValue()), second->getFrameId());
     EXPECT_TRUE(PatternHolds(*second));
     camera->stopGrabbing();
     first->release();

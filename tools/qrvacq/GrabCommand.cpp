@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "ChunkValues.h"
 #include "Commands.h"
 #include "FrameWriter.h"
 #include "JsonOut.h"
@@ -82,6 +83,7 @@ struct GrabStats {
     double lastFrame = -1;  // seconds since start
     double minInterval = 0, maxInterval = 0, sumInterval = 0;
     int intervals = 0;
+    FrameIdGaps gaps;  ///< fed from ChunkFrameID when the frames carry it
 
     void Frame(double at, std::size_t size) {
         ++grabbed;
@@ -109,6 +111,10 @@ struct GrabStats {
         std::snprintf(text, sizeof(text), "frame interval: min %.2f ms, mean %.2f ms, max %.2f ms",
                       minInterval * 1e3, sumInterval / intervals * 1e3, maxInterval * 1e3);
         return text;
+    }
+    /// ", lost N" once frame ids are known.
+    std::string LostText() const {
+        return gaps.Known() ? ", lost " + std::to_string(gaps.Lost()) : std::string();
     }
     std::string FailureText(bool withMeaning) const {
         if (failures.empty()) return "none";
@@ -168,7 +174,8 @@ public:
         if (elapsed < 1.0 || Clock::now() - m_lastDraw < std::chrono::seconds(1)) return;
         m_text = "\r\033[Kgrab: " + std::to_string(stats.attempted) + "/" +
                  std::to_string(m_total) + " frames, " + stats.RateText(elapsed) + ", " +
-                 stats.IntervalText() + ", failures: " + stats.FailureText(false);
+                 stats.IntervalText() + stats.LostText() +
+                 ", failures: " + stats.FailureText(false);
         m_shown = false;
         Redraw();
         m_lastDraw = Clock::now();
@@ -226,6 +233,20 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         if (ec) {
             std::cerr << "qrvacq: cannot create " << options.outDir << ": " << ec.message() << "\n";
             return kExitUsage;
+        }
+    }
+    // Chunk features and their ids come from the camera library, which must not
+    // hold the camera once the plug-in opens it.
+    ChunkValues chunkValues;
+    bool decoding = false;
+    if (options.chunks) {
+        std::string why;
+        decoding = chunkValues.Learn(target.serial, why);
+        if (!decoding) {
+            std::cerr << "qrvacq: chunks are not decoded: " << why << "\n";
+        } else if (!chunkValues.WideFeatures().empty()) {
+            std::cerr << "qrvacq: " << chunkValues.WideFeatures()
+                      << ": the plug-in reads integers as 32 bits; shown are the low 32 bits\n";
         }
     }
     OpenCamera camera(api);
@@ -289,8 +310,18 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
             ++stats.attempted;
             const bool chunksArrived = options.chunks && chunks.getUpdateCount() != updatesBefore;
             const std::size_t chunkBytes = chunksArrived ? chunks.getSize() : 0;
+            bool decoded = false;
             if (result == QRV_OK) {
                 stats.Frame(at, image.DataSize());
+                uint32_t frameId = 0;
+                if (decoding && chunksArrived) {
+                    chunkValues.Read(api, handle);
+                    decoded = true;
+                }
+                if (decoded && chunkValues.FrameId(frameId))
+                    stats.gaps.Next(frameId);
+                else
+                    stats.gaps.WithoutId();
             } else {
                 ++stats.failures[result];
             }
@@ -306,6 +337,7 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
                                  {"bits", image.BitsPerChannel()},
                                  {"bytes", image.DataSize()}});
                     if (options.chunks) line["chunkBytes"] = chunkBytes;
+                    if (decoded) line["chunkValues"] = chunkValues.Json();
                 } else {
                     const char* name = QRVAcqResultName(result);
                     line["name"] = name ? name : "";
@@ -319,6 +351,8 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
                             std::to_string(image.Channels()) + "x" +
                             std::to_string(image.BitsPerChannel());
                     if (options.chunks) text += " chunks=" + std::to_string(chunkBytes);
+                    const std::string values = decoded ? chunkValues.Text() : std::string();
+                    if (!values.empty()) text += ": " + values;
                 } else {
                     text += DescribeResult(result);
                 }
@@ -376,6 +410,8 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     if (options.json) {
         json summary = {{"type", "summary"}, {"requested", options.count}};
         summary.update(stats.Json(elapsed));
+        if (options.chunks)
+            summary["lostFrames"] = stats.gaps.Known() ? json(stats.gaps.Lost()) : json(nullptr);
         summary.update({{"interrupted", interrupted}, {"cameraLost", lost}});
         if (writer) {
             summary["written"] = writer->Written();
@@ -394,6 +430,13 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         if (lost) std::cout << " (camera lost)";
         std::cout << "\n" << stats.IntervalText() << "\n";
         std::cout << "failures: " << stats.FailureText(true) << "\n";
+        if (options.chunks) {
+            std::cout << "lost frames: ";
+            if (stats.gaps.Known())
+                std::cout << stats.gaps.Lost() << " (gaps in ChunkFrameID)\n";
+            else
+                std::cout << "unknown (no ChunkFrameID in the frames)\n";
+        }
         if (writer) {
             std::cout << Counted(writer->Written(), "frame") << " written to " << directory;
             if (writer->Skipped() > 0)

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "GenApi.h"
@@ -103,11 +104,15 @@ std::string Fields(const CameraSpec& c) {
       << " startError=" << c.startError << " stopError=" << c.stopError
       << " pixelFormat=" << c.pixelFormat << " width=" << c.width << " height=" << c.height
       << " frameRate=" << c.frameRate << " validFrames=" << c.validFrames
-      << " chunks=" << Blocks(c.chunks) << " script=";
+      << " chunks=" << Blocks(c.chunks) << " chunkIds=";
+    for (uint64_t id : c.chunkIds) s << id << ",";
+    s << " chunkValues=";
+    for (const auto& v : c.chunkValues) s << v.block << ":" << v.offset << ":" << v.source << ",";
+    s << " script=";
     for (const auto& st : c.script) {
         s << "[" << st.code << "," << st.delayMs << "," << st.valid << "," << st.width << "x"
           << st.height << "x" << st.channels << "x" << st.bits << "," << st.hasChunks << ":"
-          << Blocks(st.chunks) << "," << st.fault << "]";
+          << Blocks(st.chunks) << "," << st.fault << "," << st.lost << "]";
     }
     return s.str();
 }
@@ -225,6 +230,15 @@ TEST(DemoScenario, ExampleFileHoldsTheSameCameras) {
         SCOPED_TRACE(d.serial);
         EXPECT_EQ(Fields(f), Fields(d));
         EXPECT_LE(d.frameRate, 30.0);
+        auto chunkFeatures = [](const CameraSpec& c) {
+            CMemoryNodeMap map;
+            if (c.buildDevice) c.buildDevice(map);
+            std::vector<std::tuple<std::string, uint64_t, int64_t>> out;
+            for (const GenApi::SChunkFeature& feature : map.ChunkFeatures())
+                out.emplace_back(feature.name, feature.id, feature.length);
+            return out;
+        };
+        EXPECT_EQ(chunkFeatures(f), chunkFeatures(d));
         EXPECT_EQ(DescribeBuilt(f.buildDevice), DescribeBuilt(d.buildDevice));
         EXPECT_EQ(DescribeBuilt(f.buildGrabber), DescribeBuilt(d.buildGrabber));
     }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -284,7 +285,7 @@ std::string Reg(const char* kind, const std::string& name, const std::string& ad
 
 // clang-format off
 const std::string kKindNodes =
-    "<Category Name=\"Root\"><pFeature>Width</pFeature><pFeature>Mode</pFeature></Category>" +
+    "<Category Name=\"Root\"><pFeature>Width</pFeature><pFeature>Mode</pFeature><pFeature>ChunkValue</pFeature></Category>" +
     Value("Integer", "Width", "<Value>64</Value><Min>16</Min><Max>1024</Max><Inc>16</Inc><Unit>px</Unit>") +
     Value("Integer", "NoMin", "<Value>4</Value><Inc>4</Inc>") +
     Value("Integer", "Listed", "<Value>2</Value><ValidValueSet>1;2;4;8</ValidValueSet>") +
@@ -352,7 +353,9 @@ enum class EOp {
     IsFeature,
     DetachedRead,
     DetachedAccess,  ///< after Detach
-    ChunkRead        ///< after connecting a chunk port holding 9
+    ChunkRead,       ///< after connecting a chunk port holding 9
+    ChunkAttach,     ///< after AttachChunks of input: frames by ';', blocks "ID:HEX" by ','
+    ChunkFeatures    ///< the map's chunk features as "name id length"
 };
 
 struct SBytes {
@@ -383,7 +386,7 @@ std::string Join(const std::vector<std::string>& items) {
 
 std::string RunRow(CEngineNodeMap& map, const SKindCase& c) {
     // Preparatory writes "Node=value;..." through FromString.
-    if (c.op != EOp::Write && c.input) {
+    if (c.op != EOp::Write && c.op != EOp::ChunkAttach && c.input) {
         std::string rest = c.input;
         while (!rest.empty()) {
             const auto cut = rest.find(';');
@@ -442,6 +445,34 @@ std::string RunRow(CEngineNodeMap& map, const SKindCase& c) {
             chunk->Poke(0, {9, 0, 0, 0});
             if (!map.ConnectPort("Chunks", chunk)) return "no chunk port";
             return CValuePtr(node)->ToString().str();
+        }
+        case EOp::ChunkAttach: {
+            std::string rest = std::string(c.input) + ";";  // "A;" is two frames, the second empty
+            for (auto cut = rest.find(';'); cut != std::string::npos; cut = rest.find(';')) {
+                const std::string frame = rest.substr(0, cut);
+                rest = rest.substr(cut + 1);
+                std::vector<std::vector<uint8_t>> bytes;
+                std::vector<SChunkView> views;
+                std::stringstream blocks(frame);
+                for (std::string block; std::getline(blocks, block, ',');) {
+                    const std::string hex = block.substr(block.find(':') + 1);
+                    bytes.emplace_back();
+                    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+                        bytes.back().push_back(
+                            static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+                    views.push_back({std::stoull(block, nullptr, 16), nullptr, 0});
+                }
+                for (size_t i = 0; i < views.size(); ++i)
+                    views[i] = {views[i].id, bytes[i].data(), bytes[i].size()};
+                map.AttachChunks(views.data(), views.size());
+            }
+            return CValuePtr(node)->ToString().str();
+        }
+        case EOp::ChunkFeatures: {
+            std::string out;
+            for (const SChunkFeature& f : map.ChunkFeatures())
+                out += f.name + " " + std::to_string(f.id) + " " + std::to_string(f.length);
+            return out;
         }
     }
     return "";
@@ -512,6 +543,12 @@ std::vector<SKindCase> KindCases() {
         {"detachedIsNotAvailable", {}, EOp::DetachedAccess, "Width", nullptr, "NA", {}},
         {"unconnectedChunkIsNotAvailable", {}, EOp::Access, "ChunkValue", nullptr, "NA", {}},
         {"connectedChunkReads", {}, EOp::ChunkRead, "ChunkValue", nullptr, "9", {}},
+        {"attachedChunkReads", {}, EOp::ChunkAttach, "ChunkValue", "1B:05000000,1A:09000000", "9", {}},
+        {"chunkOfAnotherIdNotAvailable", {}, EOp::ChunkAttach, "ChunkValue", "1B:09000000", "!not readable (NA)", {}},
+        {"shortChunkRefused", {}, EOp::ChunkAttach, "ChunkValue", "1A:0900", "!outside the chunk", {}},
+        {"laterFrameWithoutChunk", {}, EOp::ChunkAttach, "ChunkValue", "1A:09000000;", "!not readable (NA)", {}},
+        {"laterFrameReplacesValue", {}, EOp::ChunkAttach, "ChunkValue", "1A:09000000;1A:0B000000", "11", {}},
+        {"chunkFeaturesWithIdAndLength", {}, EOp::ChunkFeatures, "ChunkValue", nullptr, "ChunkValue 26 4", {}},
         {"portErrorPropagates", {}, EOp::Read, "Outside", nullptr, "!outside the device's memory", {}},
         {"groupIsTransparent", {}, EOp::Read, "Grouped", nullptr, "2.5", {}},
         {"featureThroughRoot", {}, EOp::IsFeature, "Mode", nullptr, "feature", {}},
