@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -138,7 +139,10 @@ protected:
             const nlohmann::json all = nlohmann::json::parse(in);
             KZRSIM::LoadScenarioJson(all.at(row.scenario).dump(), "module.json:" + row.scenario);
         }
-        m_logPath = ::testing::TempDir() + "module_rows_" + std::to_string(m_rowId++) + ".txt";
+        // CTest runs each row in a process of its own, two at a time: the row's name and a
+        // random number keep their logs apart.
+        m_logPath = ::testing::TempDir() + "module_rows_" + row.name + "_" +
+                    std::to_string(std::random_device{}()) + ".txt";
         m_log = std::make_unique<CErrorLog>(m_logPath.c_str(), true);
         SetModuleLogForTesting(m_log.get());
         qrv::platform::SetDebugOutputListener(
@@ -366,7 +370,6 @@ protected:
         });
     }
 
-    static int m_rowId;
     std::string m_logPath;
     std::unique_ptr<CErrorLog> m_log;
     std::vector<std::string> m_debug;
@@ -379,7 +382,6 @@ protected:
     ZelChunkData m_chunks;
 };
 
-int EntryPoints::m_rowId = 0;
 
 // A step is CALL=RESULT, CALL(ARGS)=RESULT[:OUT], clock=START+STEP, or
 // OBSERVATION=VALUE.
