@@ -16,6 +16,8 @@
 #include "RowFile.h"
 
 using namespace GenApi;
+using qrvtest::ExpectResult;
+using qrvtest::Join;
 using qrvtest::SRow;
 
 namespace {
@@ -37,60 +39,9 @@ std::string Message(const std::exception& e) {
     return e.what();
 }
 
-/// Expected "!text": result must be an exception ("!" and its text) holding text.
-void ExpectResult(const std::string& result, const std::string& expected) {
-    if (!expected.empty() && expected[0] == '!') {
-        EXPECT_EQ(result.rfind('!', 0), 0u) << result;
-        EXPECT_NE(result.find(expected.substr(1)), std::string::npos) << result;
-    } else {
-        EXPECT_EQ(result, expected);
-    }
-}
-
 // ---------------------------------------------------------------------------
 // Hostile descriptions: they fail cleanly and never hang (the program runs under a
 // CTest timeout).
-
-SRow Generated(const char* name, const std::string& nodes, const char* read,
-               const std::string& expected, const char* maxReads) {
-    return {"generated",
-            0,
-            {{"name", name},
-             {"nodes", nodes},
-             {"read", read},
-             {"expected", expected},
-             {"maxReads", maxReads}}};
-}
-
-std::string IntReg(const std::string& name, const char* address) {
-    return "<IntReg Name=\"" + name + "\"><Address>" + address +
-           "</Address><Length>4</Length><pPort>Device</pPort></IntReg>";
-}
-
-std::vector<SRow> HostileRows() {
-    std::vector<SRow> rows = qrvtest::ReadRows(QRV_GENAPI_ROWS "/hostile.tsv");
-    // Two IntSwissKnifes per level, each "A+B" over both of the next level, 30
-    // levels over two registers: 2^30 paths, 62 nodes, read in two port reads.
-    std::string fan = IntReg("L30a", "0x0") + IntReg("L30b", "0x4");
-    for (int level = 29; level >= 0; --level) {
-        const std::string next = "L" + std::to_string(level + 1);
-        for (const char* side : {"a", "b"}) {
-            fan += "<IntSwissKnife Name=\"L" + std::to_string(level) + side +
-                   "\"><pVariable Name=\"A\">" + next + "a</pVariable><pVariable Name=\"B\">" +
-                   next + "b</pVariable><Formula>A+B</Formula></IntSwissKnife>";
-        }
-    }
-    rows.push_back(Generated("fanOutDepth30", fan, "L0a", std::to_string(int64_t{7} << 29), "2"));
-    // A pValue chain longer than evaluation may nest.
-    std::string chain = IntReg("C0", "0x0");
-    for (int i = 1; i <= 600; ++i) {
-        chain += "<Integer Name=\"C" + std::to_string(i) + "\"><pValue>C" + std::to_string(i - 1) +
-                 "</pValue></Integer>";
-    }
-    rows.push_back(
-        Generated("chainDeeperThanEvaluationBound", chain, "C600", "!nests deeper than 512", ""));
-    return rows;
-}
 
 class HostileDescription : public ::testing::TestWithParam<SRow> {};
 
@@ -100,7 +51,9 @@ TEST_P(HostileDescription, FailsCleanlyOrAnswersInLinearReads) {
     port->Poke(0, {3, 0, 0, 0, 4, 0, 0, 0});
     std::unique_ptr<CEngineNodeMap> map;
     try {
-        map = CEngineNodeMap::Load(Description(c["nodes"]), port, "dev");
+        const std::string& nodes = c["nodes"];
+        map = CEngineNodeMap::Load(nodes[0] == '@' ? File(nodes.substr(1)) : Description(nodes),
+                                   port, "dev");
     } catch (const GenICam::RuntimeException& e) {
         ASSERT_EQ(c["read"], "") << "load failed: " << Message(e);
         ExpectResult("!" + Message(e), c["expected"]);
@@ -119,8 +72,9 @@ TEST_P(HostileDescription, FailsCleanlyOrAnswersInLinearReads) {
     ExpectResult(result, c["expected"]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engine, HostileDescription, ::testing::ValuesIn(HostileRows()),
-                         [](const auto& row) { return row.param.Name(); });
+INSTANTIATE_TEST_SUITE_P(Engine, HostileDescription,
+                         ::testing::ValuesIn(qrvtest::ReadRows(QRV_GENAPI_ROWS "/hostile.tsv")),
+                         [](const auto& row) { return row.param["name"]; });
 
 // ---------------------------------------------------------------------------
 // Caching and invalidation.
@@ -173,7 +127,7 @@ TEST_P(EngineCaching, PortReadsForTwoReads) {
 
 INSTANTIATE_TEST_SUITE_P(Engine, EngineCaching,
                          ::testing::ValuesIn(qrvtest::ReadRows(QRV_GENAPI_ROWS "/caching.tsv")),
-                         [](const auto& row) { return row.param.Name(); });
+                         [](const auto& row) { return row.param["name"]; });
 
 // ---------------------------------------------------------------------------
 // Node kinds: values, ranges, access, entries and the bytes a write leaves.
@@ -183,10 +137,9 @@ std::vector<std::pair<int64_t, std::vector<uint8_t>>> Memory(const std::string& 
     std::vector<std::pair<int64_t, std::vector<uint8_t>>> regions;
     std::istringstream in(text);
     for (std::string region; std::getline(in, region, ',');) {
-        std::istringstream bytes(region.substr(region.find(':') + 1));
-        regions.push_back({std::stoll(region.substr(0, region.find(':')), nullptr, 16), {}});
-        for (int byte = 0; bytes >> std::hex >> byte;)
-            regions.back().second.push_back(static_cast<uint8_t>(byte));
+        const auto colon = region.find(':');
+        regions.push_back({std::stoll(region.substr(0, colon), nullptr, 16),
+                           qrvtest::Bytes(region.substr(colon + 1))});
     }
     return regions;
 }
@@ -194,12 +147,6 @@ std::vector<std::pair<int64_t, std::vector<uint8_t>>> Memory(const std::string& 
 std::string AccessName(EAccessMode mode) {
     const char* names[] = {"NI", "NA", "WO", "RO", "RW"};
     return mode <= RW ? names[mode] : "?";
-}
-
-std::string Join(const std::vector<std::string>& items) {
-    std::string text;
-    for (const auto& item : items) text += (text.empty() ? "" : ",") + item;
-    return text;
 }
 
 std::string RunRow(CEngineNodeMap& map, const std::string& op, INode* node,
@@ -263,7 +210,7 @@ TEST_P(EngineKinds, ValueAndBytes) {
 
 INSTANTIATE_TEST_SUITE_P(Engine, EngineKinds,
                          ::testing::ValuesIn(qrvtest::ReadRows(QRV_GENAPI_ROWS "/kinds.tsv")),
-                         [](const auto& row) { return row.param.Name(); });
+                         [](const auto& row) { return row.param["name"]; });
 
 // One map used from two threads: every read sees one of the values the selector
 // can pick, never a mix of a new index and an old cache (the map's lock holds).

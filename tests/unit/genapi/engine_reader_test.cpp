@@ -76,7 +76,7 @@ TEST_P(XmlReader, ParsesOrRefusesWithPosition) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, XmlReader,
                          testing::ValuesIn(qrvtest::ReadRows(QRV_GENAPI_ROWS "/xml.tsv")),
-                         [](const auto& row) { return row.param.Name(); });
+                         [](const auto& row) { return row.param["name"]; });
 
 TEST(XmlElement, AttributeFindsByLocalName) {
     const SXmlElement root = ParseXml("<a p:x='1' y=''/>", {});
@@ -197,19 +197,18 @@ TEST_P(ZipReader, UnpacksOrRefuses) {
     }
     SDescriptionLimits limits;
     limits.maxXmlBytes = c["maxXmlBytes"].empty() ? 1 << 20 : std::stoul(c["maxXmlBytes"]);
-    const std::string expected = WithXml(c["expected"]);
+    std::string result;
     try {
-        EXPECT_EQ(GenApi::UnpackDescription(zip.bytes.data(), zip.bytes.size(), limits), expected);
+        result = GenApi::UnpackDescription(zip.bytes.data(), zip.bytes.size(), limits);
     } catch (const GenICam::RuntimeException& e) {
-        const std::string message = e.GetDescription();
-        ASSERT_EQ(expected.rfind('!', 0), 0u) << "refused: " << message;
-        EXPECT_NE(message.find(expected.substr(1)), std::string::npos) << message;
+        result = "!" + std::string(e.GetDescription());
     }
+    qrvtest::ExpectResult(result, WithXml(c["expected"]));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ZipReader,
                          testing::ValuesIn(qrvtest::ReadRows(QRV_GENAPI_ROWS "/zip.tsv")),
-                         [](const auto& row) { return row.param.Name(); });
+                         [](const auto& row) { return row.param["name"]; });
 
 TEST(ZipReader, EveryTruncationIsRefusedCleanly) {
     const std::string zip = BuildZip({{"a.txt", "x"}, {"d.xml", kXml}}).bytes;

@@ -86,7 +86,7 @@ TEST_P(ImageLayouts, CopyOrLeaveTheImageAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(Table, ImageLayouts,
                          ::testing::ValuesIn(qrvtest::ReadRows(QRV_HOSTDATA_ROWS "/images.tsv")),
-                         [](const auto& row) { return row.param.Name(); });
+                         [](const auto& row) { return row.param["name"]; });
 
 TEST(QRVImageStorage, ReusesStorageUnlessTheSizeGrows) {
     std::vector<unsigned char> big = pattern(100 * 100);

@@ -75,7 +75,7 @@ TEST_P(QRVStringRows, GiveTheirResult) {
 
 INSTANTIATE_TEST_SUITE_P(Table, QRVStringRows,
                          ::testing::ValuesIn(qrvtest::ReadRows(QRV_HOSTDATA_ROWS "/strings.tsv")),
-                         [](const auto& row) { return row.param.Name(); });
+                         [](const auto& row) { return row.param["name"]; });
 
 TEST(QRVStringConversion, NullPointerGivesEmptyString) {
     EXPECT_TRUE(QRVString(static_cast<const char*>(nullptr)).isEmpty());

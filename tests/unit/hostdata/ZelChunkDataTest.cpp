@@ -23,29 +23,6 @@ void expectContent(const ZelChunkData& chunk, const std::vector<unsigned char>& 
     EXPECT_EQ(std::memcmp(chunk.getData(), bytes.data(), bytes.size()), 0);
 }
 
-TEST(ZelChunkData, StartsEmptyThenCopiesAndCountsUpdates) {
-    std::vector<unsigned char> first = pattern(40, 1);
-    const std::vector<unsigned char> firstCopy = first;
-    ZelChunkData chunk;
-    EXPECT_EQ(chunk.getData(), nullptr);
-    EXPECT_EQ(chunk.getUpdateCount(), 0u);
-    chunk.setData(first.size(), first.data());
-    EXPECT_EQ(chunk.getUpdateCount(), 1u);
-    EXPECT_NE(chunk.getData(), first.data());
-    first.assign(first.size(), 0);  // the grab's buffer goes back to the camera
-    expectContent(chunk, firstCopy);
-
-    const std::vector<unsigned char> larger = pattern(4096, 2);
-    chunk.setData(larger.size(), larger.data());
-    EXPECT_EQ(chunk.getUpdateCount(), 2u);
-    expectContent(chunk, larger);
-
-    const std::vector<unsigned char> smaller = pattern(3, 3);
-    chunk.setData(smaller.size(), smaller.data());
-    EXPECT_EQ(chunk.getUpdateCount(), 3u);
-    expectContent(chunk, smaller);
-}
-
 TEST(ZelChunkData, RefusedDataLeavesContentAndCountButZeroSizeEmpties) {
     const std::vector<unsigned char> bytes = pattern(16, 5);
     ZelChunkData chunk;
