@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -49,6 +50,11 @@ void Build(CMemoryNodeMap& map) {
     map.AddValue("Opaque");
     map.AddPort("Device", 8);
 }
+
+const std::map<std::string, EFaultOp> kFaultOps = {{"SetValue", EFaultOp::SetValue},
+                                                   {"GetValue", EFaultOp::GetValue},
+                                                   {"GetAccessMode", EFaultOp::GetAccessMode},
+                                                   {"Any", EFaultOp::Any}};
 
 std::string Number(double value) {
     char text[32];
@@ -172,15 +178,10 @@ std::string Operate(CMemoryNodeMap& map, const std::string& op, const std::strin
                (node->GetVisibility() <= Invisible ? visibility[node->GetVisibility()] : "?");
     }
     if (op == "Calls") {
-        const std::pair<const char*, EFaultOp> ops[] = {{"SetValue", EFaultOp::SetValue},
-                                                        {"GetValue", EFaultOp::GetValue},
-                                                        {"GetAccessMode", EFaultOp::GetAccessMode},
-                                                        {"Any", EFaultOp::Any}};
-        std::string counts;
-        for (const auto& [text, value] : ops)
-            counts += (counts.empty() ? "" : " ") + std::string(text) + "=" +
-                      std::to_string(map.CallCount(name, value));
-        return counts;
+        std::vector<std::string> counts;
+        for (const auto& [text, value] : kFaultOps)
+            counts.push_back(text + "=" + std::to_string(map.CallCount(name, value)));
+        return Join(counts, " ");
     }
     if (op == "PeekInt") return std::to_string(map.PeekInt(name));
     if (op == "PeekFloat") return Number(map.PeekFloat(name));
@@ -200,22 +201,13 @@ void Prepare(CMemoryNodeMap& map, const std::string& setup) {
         const auto eq = action.find('=');
         if (action.rfind("fault ", 0) == 0) {
             // "fault Node=Operation/kind/nth", kind genicam or std, nth 0 for always.
-            const std::string name = action.substr(6, eq - 6);
             std::istringstream spec(action.substr(eq + 1));
             std::string op, kind, nth;
-            std::getline(spec, op, '/');
-            std::getline(spec, kind, '/');
-            std::getline(spec, nth);
-            const std::pair<const char*, EFaultOp> ops[] = {{"SetValue", EFaultOp::SetValue},
-                                                            {"GetValue", EFaultOp::GetValue},
-                                                            {"Any", EFaultOp::Any}};
-            for (const auto& [text, value] : ops) {
-                if (op == text) {
-                    map.Ref(name).InjectFault(
-                        {value, kind == "std" ? EFaultKind::Std : EFaultKind::GenICam,
-                         std::stoi(nth)});
-                }
-            }
+            std::getline(std::getline(std::getline(spec, op, '/'), kind, '/'), nth);
+            map.Ref(action.substr(6, eq - 6))
+                .InjectFault({kFaultOps.at(op),
+                              kind == "std" ? EFaultKind::Std : EFaultKind::GenICam,
+                              std::stoi(nth)});
         } else if (action.rfind("execute ", 0) == 0) {
             CCommandPtr(map.GetNode(action.substr(8).c_str()))->Execute();
         } else if (at != std::string::npos && action.substr(at + 1) == "internal") {

@@ -63,15 +63,14 @@ TEST_P(XmlReader, ParsesOrRefusesWithPosition) {
         limits.maxNodes = 5;
         limits.maxAttributeBytes = limits.maxTextBytes = 8;
     }
-    const std::string& expected = c["expected"];
+    std::string result;
     try {
-        EXPECT_EQ(Dump(ParseXml(c["input"], limits)), expected);
+        result = Dump(ParseXml(c["input"], limits));
     } catch (const GenICam::RuntimeException& e) {
-        const std::string message = e.GetDescription();
-        ASSERT_EQ(expected.rfind('!', 0), 0u) << "refused: " << message;
-        EXPECT_EQ(message.rfind("xml line ", 0), 0u) << message;
-        EXPECT_NE(message.find(expected.substr(1)), std::string::npos) << message;
+        result = "!" + std::string(e.GetDescription());
+        EXPECT_EQ(result.rfind("!xml line ", 0), 0u) << result;
     }
+    qrvtest::ExpectResult(result, c["expected"]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, XmlReader,
@@ -100,18 +99,15 @@ void Put(std::string& s, std::size_t at, int width, uint32_t value) {
         s[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
 }
 
+/// Raw deflate data: a zlib stream without its 2-byte header and 4-byte Adler-32.
 std::string RawDeflate(const std::string& data) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(deflateBound(&z, static_cast<uLong>(data.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    z.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    std::string out(size, '\0');
+    EXPECT_EQ(
+        compress2(reinterpret_cast<Bytef*>(&out[0]), &size,
+                  reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()), 9),
+        Z_OK);
+    return out.substr(2, size - 6);
 }
 
 /// A built archive and where its last file's headers and the end record are.

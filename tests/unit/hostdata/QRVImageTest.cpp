@@ -29,6 +29,10 @@ std::vector<unsigned char> pattern(std::size_t size, unsigned seed = 1) {
     return bytes;
 }
 
+std::vector<unsigned char> Content(const QRVImage& image) {
+    return {image.Data(), image.Data() + image.DataSize()};
+}
+
 QRVImage::DataType TypeNamed(const std::string& name) {
     const std::pair<const char*, QRVImage::DataType> types[] = {{"Mono", QRVImage::Mono},
                                                                 {"Color", QRVImage::Color},
@@ -76,12 +80,11 @@ TEST_P(ImageLayouts, CopyOrLeaveTheImageAsItWas) {
         EXPECT_EQ(image.BytesPerLine(), line);
         EXPECT_NE(image.Data(), source.data());
     }
-    ASSERT_EQ(image.DataSize(), source.size());
-    EXPECT_EQ(std::memcmp(image.Data(), source.data(), source.size()), 0);
+    EXPECT_EQ(Content(image), source);
     // The image owns its copy: the camera may reuse the frame buffer at once.
     const std::vector<unsigned char> before = source;
     source.assign(source.size(), 0);
-    EXPECT_EQ(std::memcmp(image.Data(), before.data(), before.size()), 0);
+    EXPECT_EQ(Content(image), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ImageLayouts,
@@ -96,17 +99,15 @@ TEST(QRVImageStorage, ReusesStorageUnlessTheSizeGrows) {
     const unsigned char* storage = image.Data();
     ASSERT_TRUE(image.GenImageExt(small.data(), 10, 10, 3, 8, QRVImage::Color));
     EXPECT_EQ(image.Data(), storage);
-    EXPECT_EQ(image.DataSize(), small.size());
-    EXPECT_EQ(std::memcmp(image.Data(), small.data(), small.size()), 0);
+    EXPECT_EQ(Content(image), small);
     // Growing back to the first size still fits the storage.
     ASSERT_TRUE(image.GenImageExt(big.data(), 50, 100, 1, 16, QRVImage::Mono));
     EXPECT_EQ(image.Data(), storage);
-    EXPECT_EQ(std::memcmp(image.Data(), big.data(), big.size()), 0);
+    EXPECT_EQ(Content(image), big);
     // Beyond it, the image grows.
     std::vector<unsigned char> bigger = pattern(120 * 100, 3);
     ASSERT_TRUE(image.GenImageExt(bigger.data(), 120, 100, 1, 8, QRVImage::Mono));
-    EXPECT_EQ(image.DataSize(), bigger.size());
-    EXPECT_EQ(std::memcmp(image.Data(), bigger.data(), bigger.size()), 0);
+    EXPECT_EQ(Content(image), bigger);
 }
 
 TEST(QRVImageCopy, CopiesAreDeepAndAssignmentGrowsAndShrinks) {
@@ -120,25 +121,23 @@ TEST(QRVImageCopy, CopiesAreDeepAndAssignmentGrowsAndShrinks) {
     a = b;  // grows
     for (const QRVImage* image : {&copy, &a}) {
         EXPECT_NE(image->Data(), b.Data());
-        EXPECT_EQ(image->DataSize(), big.size());
+        EXPECT_EQ(Content(*image), big);
         EXPECT_EQ(image->Height(), 16);
         EXPECT_EQ(image->BitsPerChannel(), 16);
         EXPECT_EQ(image->GetDataType(), QRVImage::Mono);
     }
 
     ASSERT_TRUE(b.GenImageExt(small.data(), 2, 2, 1, 8, QRVImage::Raw));
-    EXPECT_EQ(std::memcmp(copy.Data(), big.data(), big.size()), 0) << "copy shares the source";
-    EXPECT_EQ(std::memcmp(a.Data(), big.data(), big.size()), 0) << "copy shares the source";
+    EXPECT_EQ(Content(copy), big) << "copy shares the source";
+    EXPECT_EQ(Content(a), big) << "copy shares the source";
     a = b;  // shrinks
-    EXPECT_EQ(a.DataSize(), small.size());
+    EXPECT_EQ(Content(a), small);
     EXPECT_EQ(a.Width(), 2);
     EXPECT_EQ(a.GetDataType(), QRVImage::Raw);
-    EXPECT_EQ(std::memcmp(a.Data(), small.data(), small.size()), 0);
 
     QRVImage& self = b;
     b = self;
-    EXPECT_EQ(b.DataSize(), small.size());
-    EXPECT_EQ(std::memcmp(b.Data(), small.data(), small.size()), 0);
+    EXPECT_EQ(Content(b), small);
 
     // An empty image copies and assigns as empty.
     QRVImage emptyCopy{QRVImage()};

@@ -54,10 +54,7 @@ TEST_P(QRVStringRows, GiveTheirResult) {
     } else if (op == "at" && args >> first) {
         result = Units(std::u16string(1, string.at(first).unicode()));
     } else if (op == "latin1" && args >> first) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%02X",
-                      unsigned{static_cast<unsigned char>(string.at(first).toLatin1())});
-        result = hex;
+        result = qrvtest::Hex({static_cast<uint8_t>(string.at(first).toLatin1())});
     } else if (op == "mid" && args >> first) {
         args >> second;
         result = Units((c["args"].find(' ') == std::string::npos ? string.mid(first)
