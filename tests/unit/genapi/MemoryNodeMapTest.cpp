@@ -201,9 +201,9 @@ void Prepare(CMemoryNodeMap& map, const std::string& setup) {
         const auto eq = action.find('=');
         if (action.rfind("fault ", 0) == 0) {
             // "fault Node=Operation/kind/nth", kind genicam or std, nth 0 for always.
-            std::istringstream spec(action.substr(eq + 1));
+            std::istringstream fault(action.substr(eq + 1));
             std::string op, kind, nth;
-            std::getline(std::getline(std::getline(spec, op, '/'), kind, '/'), nth);
+            std::getline(std::getline(std::getline(fault, op, '/'), kind, '/'), nth);
             map.Ref(action.substr(6, eq - 6))
                 .InjectFault({kFaultOps.at(op),
                               kind == "std" ? EFaultKind::Std : EFaultKind::GenICam,
@@ -213,10 +213,11 @@ void Prepare(CMemoryNodeMap& map, const std::string& setup) {
         } else if (at != std::string::npos && action.substr(at + 1) == "internal") {
             map.Ref(action.substr(0, at)).Feature(false);
         } else if (at != std::string::npos) {
-            const std::string modes[] = {"NI", "NA", "WO", "RO", "RW"};
-            for (int mode = NI; mode <= RW; ++mode)
-                if (modes[mode] == action.substr(at + 1))
-                    map.Ref(action.substr(0, at)).Access(static_cast<EAccessMode>(mode));
+            const std::string modes = "NI NA WO RO RW";
+            const auto mode = modes.find(action.substr(at + 1));
+            if (action.size() != at + 3 || mode == std::string::npos)
+                throw std::invalid_argument(action);
+            map.Ref(action.substr(0, at)).Access(static_cast<EAccessMode>(mode / 3));
         } else {
             CValuePtr(map.GetNode(action.substr(0, eq).c_str()))
                 ->FromString(action.substr(eq + 1).c_str());
