@@ -2,71 +2,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <stdexcept>
 #include <thread>
 
 #include "MemoryNodeMap.h"
 
 using namespace GenApi;
-
-TEST(FaultInjection, AlwaysFaultRaisesBeforeTheOperationActs) {
-    CMemoryNodeMap map;
-    map.AddInteger("Width", 8, 0, 100).InjectFault({EFaultOp::SetValue, EFaultKind::GenICam, 0});
-    CIntegerPtr width(map.GetNode("Width"));
-    for (int i = 0; i < 3; ++i) EXPECT_THROW(width->SetValue(16), GenICam::RuntimeException);
-    EXPECT_EQ(width->GetValue(), 8) << "a faulted write must not change the value";
-    // The fault fires even where the operation itself would have failed otherwise.
-    map.Ref("Width").Access(RO);
-    EXPECT_THROW(width->SetValue(16), GenICam::RuntimeException);
-    EXPECT_EQ(map.CallCount("Width", EFaultOp::SetValue), 4);
-    EXPECT_EQ(map.CallCount("Width", EFaultOp::GetValue), 1);
-}
-
-TEST(FaultInjection, NthFaultRaisesOnlyOnThatCall) {
-    CMemoryNodeMap map;
-    map.AddFloat("Gain", 1.0, 0.0, 10.0).InjectFault({EFaultOp::GetValue, EFaultKind::Std, 2});
-    CFloatPtr gain(map.GetNode("Gain"));
-    EXPECT_NO_THROW(gain->GetValue());
-    try {
-        gain->GetValue();
-        ADD_FAILURE() << "second read did not fault";
-    } catch (const GenICam::GenericException&) {
-        ADD_FAILURE() << "a Std fault must not be a GenICam exception";
-    } catch (const std::runtime_error&) {
-    }
-    EXPECT_NO_THROW(gain->GetValue());
-    EXPECT_NO_THROW(gain->SetValue(2.0)) << "other operations are not counted by the fault";
-    EXPECT_EQ(map.CallCount("Gain", EFaultOp::GetValue), 3);
-}
-
-TEST(FaultInjection, AnyMatchesEveryValueOperationButNotTheAccessQuery) {
-    CMemoryNodeMap map;
-    map.AddEnumeration("Mode", {{"A", 0}, {"B", 1}}, "A")
-        .InjectFault({EFaultOp::Any, EFaultKind::GenICam, 3});
-    CEnumerationPtr mode(map.GetNode("Mode"));
-    EXPECT_TRUE(IsWritable(mode));
-    gcstring_vector symbolics;
-    EXPECT_NO_THROW(mode->GetSymbolics(symbolics));
-    EXPECT_NO_THROW(mode->ToString());
-    EXPECT_THROW(mode->FromString("B"), GenICam::RuntimeException);
-    EXPECT_EQ(mode->GetIntValue(), 0);
-    EXPECT_EQ(map.CallCount("Mode", EFaultOp::Any), 4);
-    EXPECT_EQ(map.CallCount("Mode", EFaultOp::GetAccessMode), 1);
-}
-
-TEST(FaultInjection, CommandFaultsAndPeekBypass) {
-    CMemoryNodeMap map;
-    map.AddCommand("Start").InjectFault({EFaultOp::Execute, EFaultKind::GenICam, 1});
-    map.AddInteger("Width", 8, 0, 100).InjectFault({EFaultOp::Any, EFaultKind::Std, 0});
-    CCommandPtr start(map.GetNode("Start"));
-    EXPECT_THROW(start->Execute(), GenICam::RuntimeException);
-    start->Execute();
-    EXPECT_EQ(map.ExecuteCount("Start"), 1);
-    EXPECT_EQ(map.CallCount("Start", EFaultOp::Execute), 2);
-    map.PokeInt("Width", 9);
-    EXPECT_EQ(map.PeekInt("Width"), 9);
-    EXPECT_THROW(CIntegerPtr(map.GetNode("Width"))->GetMin(), std::runtime_error);
-}
 
 TEST(Observers, CalledAfterSuccessOnlyAndMayUseTheMap) {
     CMemoryNodeMap map;

@@ -11,54 +11,24 @@
 
 namespace {
 
-std::vector<unsigned char> pattern(std::size_t size, unsigned seed) {
-    std::vector<unsigned char> bytes(size);
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + seed);
-    return bytes;
-}
-
-void expectContent(const ZelChunkData& chunk, const std::vector<unsigned char>& bytes) {
-    ASSERT_EQ(chunk.getSize(), bytes.size());
-    ASSERT_NE(chunk.getData(), nullptr);
-    EXPECT_EQ(std::memcmp(chunk.getData(), bytes.data(), bytes.size()), 0);
-}
-
-TEST(ZelChunkData, StartsEmptyThenCopiesAndCountsUpdates) {
-    std::vector<unsigned char> first = pattern(40, 1);
-    const std::vector<unsigned char> firstCopy = first;
-    ZelChunkData chunk;
-    EXPECT_EQ(chunk.getData(), nullptr);
-    EXPECT_EQ(chunk.getUpdateCount(), 0u);
-    chunk.setData(first.size(), first.data());
-    EXPECT_EQ(chunk.getUpdateCount(), 1u);
-    EXPECT_NE(chunk.getData(), first.data());
-    first.assign(first.size(), 0);  // the grab's buffer goes back to the camera
-    expectContent(chunk, firstCopy);
-
-    const std::vector<unsigned char> larger = pattern(4096, 2);
-    chunk.setData(larger.size(), larger.data());
-    EXPECT_EQ(chunk.getUpdateCount(), 2u);
-    expectContent(chunk, larger);
-
-    const std::vector<unsigned char> smaller = pattern(3, 3);
-    chunk.setData(smaller.size(), smaller.data());
-    EXPECT_EQ(chunk.getUpdateCount(), 3u);
-    expectContent(chunk, smaller);
+std::vector<unsigned char> Content(const ZelChunkData& chunk) {
+    const auto* data = static_cast<const unsigned char*>(chunk.getData());
+    return {data, data + chunk.getSize()};
 }
 
 TEST(ZelChunkData, RefusedDataLeavesContentAndCountButZeroSizeEmpties) {
-    const std::vector<unsigned char> bytes = pattern(16, 5);
+    const std::vector<unsigned char> bytes = {1, 2, 3, 5, 8, 13, 21, 34};
     ZelChunkData chunk;
     chunk.setData(bytes.size(), bytes.data());
 
     EXPECT_THROW(chunk.setData(8, nullptr), std::invalid_argument);
-    expectContent(chunk, bytes);
+    EXPECT_EQ(Content(chunk), bytes);
     EXPECT_EQ(chunk.getUpdateCount(), 1u);
 
     // More than any vector can hold: refused before a byte is read.
     EXPECT_THROW(chunk.setData(std::numeric_limits<std::uint64_t>::max(), bytes.data()),
                  std::bad_alloc);
-    expectContent(chunk, bytes);
+    EXPECT_EQ(Content(chunk), bytes);
     EXPECT_EQ(chunk.getUpdateCount(), 1u);
 
     chunk.setData(0, nullptr);
