@@ -30,6 +30,8 @@ public:
     /// Null when the camera has no such module or map.
     GenApi::INodeMap* DeviceMap() const;
     GenApi::INodeMap* GrabberMap() const;
+    /// The transport code of the opened camera's record (KZRGENICAM::Transport*), -1 without one.
+    int Transport() const;
 
 private:
     KZRGENICAM::ICamera* m_camera = nullptr;
