@@ -433,6 +433,7 @@ struct NodeDesc {
     std::vector<uint8_t> bytes;
     std::vector<std::pair<std::string, int64_t>> entries;
     std::vector<std::string> features;
+    std::vector<std::string> selected;  // a selector's selected nodes
     GenApi::ECommandCompletion completion = GenApi::ECommandCompletion::Immediate;
     int64_t completionParam = 0;
 };
@@ -481,6 +482,9 @@ void AddNode(GenApi::CMemoryNodeMap& map, const NodeDesc& n) {
 std::function<void(GenApi::CMemoryNodeMap&)> MakeBuilder(std::vector<NodeDesc> nodes) {
     return [nodes = std::move(nodes)](GenApi::CMemoryNodeMap& map) {
         for (const NodeDesc& node : nodes) AddNode(map, node);
+        // Once every node exists: a selector starts from its selected nodes' values.
+        for (const NodeDesc& node : nodes)
+            if (!node.selected.empty()) map.Ref(node.name).Selects(node.selected);
     };
 }
 
@@ -609,6 +613,12 @@ NodeDesc ReadNode(const Context& ctx, const json& value, const std::string& path
 
     constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
     constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    if (n.kind == NodeKind::Boolean || n.kind == NodeKind::Integer ||
+        n.kind == NodeKind::Enumeration) {
+        o.Allow({"selected"});
+        if (const json* selected = o.Get("selected"))
+            n.selected = StringList(ctx, *selected, o.At("selected"));
+    }
     switch (n.kind) {
         case NodeKind::Boolean:
             o.Allow({"value"});
@@ -719,6 +729,11 @@ std::function<void(GenApi::CMemoryNodeMap&)> ReadNodeMap(const Context& ctx, con
             if (!names.insert(nodes.back().name).second)
                 ctx.Fail(JoinKey(nodePath, "name"), "duplicate node \"" + nodes.back().name + "\"");
         }
+        for (std::size_t i = 0; i < nodes.size(); ++i)
+            for (const std::string& name : nodes[i].selected)
+                if (!names.count(name) || name == nodes[i].name)
+                    ctx.Fail(JoinKey(JoinIndex(at, i), "selected"),
+                             "\"" + name + "\" is no other node of this map");
     }
     return MakeBuilder(std::move(nodes));
 }
