@@ -350,6 +350,7 @@ enum class EOp {
     Execute,
     IsDone,
     IsFeature,
+    Selected,  ///< the selected features' names, "none" for a node that is no selector
     DetachedRead,
     DetachedAccess,  ///< after Detach
     ChunkRead        ///< after connecting a chunk port holding 9
@@ -404,6 +405,13 @@ std::string RunRow(CEngineNodeMap& map, const SKindCase& c) {
             return "";
         case EOp::Access:
             return AccessName(node->GetAccessMode());
+        case EOp::Selected: {
+            FeatureList_t selected;
+            node->GetSelectedFeatures(selected);
+            std::vector<std::string> names;
+            for (IValue* value : selected) names.push_back(value->GetNode()->GetName().str());
+            return node->IsSelector() ? Join(names) : "none";
+        }
         case EOp::Symbolics: {
             gcstring_vector symbolics;
             CEnumerationPtr(node)->GetSymbolics(symbolics);
@@ -498,6 +506,8 @@ std::vector<SKindCase> KindCases() {
         {"converterWrites", {}, EOp::Write, "Exposure", "120", "", {{0x5C, {12, 0}}}},
         {"converterRange", {}, EOp::Max, "Exposure", nullptr, "655350.000000", {}},
         {"indexedAddressFollowsSelector", {{0x60, {10, 0, 0, 0, 20, 0, 0, 0}}}, EOp::Read, "Indexed", "Sel=1", "20", {}},
+        {"selectorNamesItsSelected", {}, EOp::Selected, "Sel", nullptr, "Indexed", {}},
+        {"plainNodeSelectsNothing", {}, EOp::Selected, "Indexed", nullptr, "none", {}},
         {"swissKnifeAddressTerm", {{0x72, {5}}, {0x7A, {6}}}, EOp::Read, "KnifeAddressed", "Sel=1", "6", {}},
         {"valueIndexedConstant", {}, EOp::Read, "PerIndex", nullptr, "100", {}},
         {"valueIndexedNode", {}, EOp::Read, "PerIndex", "Sel=1", "64", {}},
