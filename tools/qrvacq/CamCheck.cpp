@@ -13,6 +13,7 @@
 
 #include "CameraNodes.h"
 #include "Commands.h"
+#include "Directory.h"
 #include "KZRGeniCam.h"
 #include "Text.h"
 #include "discovery/CamFileFormat.h"
@@ -166,6 +167,14 @@ std::string Problem(GenApi::INodeMap& grabber, GenApi::INodeMap* device, const C
 
 int CheckCamFile(const CameraTarget& target) {
     const std::string& path = target.configPath;
+    // The transport from discovery first: a second open of a camera of another
+    // transport (a GigE Vision camera's one controlling open) is not asked for.
+    const CameraRecord* record = RunDirectory() ? RunDirectory()->Find(target.serial) : nullptr;
+    if (record && record->transport != KZRGENICAM::TransportCameraLink) {
+        std::cerr << "qrvacq: --config " << path << ": " << target.serial
+                  << " is not a Camera Link camera; Open does not read the file\n";
+        return 0;
+    }
     LibraryCamera camera;
     std::string error;
     if (!camera.Open(target.serial, error)) {
