@@ -361,17 +361,19 @@ int RunLoad(const CameraTarget& target, const std::string& path, const std::stri
     }
     // What the camera holds now, each under its selector entry: a later line may
     // have changed an earlier one (a width that moves an offset).
-    std::map<std::string, const Entry*> lastOf;
-    for (const Entry& entry : entries) {
+    // Only the last line of a feature under the same selector entries counts.
+    auto keyOf = [](const Entry& entry) {
         std::string key = entry.name;
         for (const Assignment& a : entry.context) key += "\n" + a.first + "=" + a.second;
-        lastOf[key] = &entry;
-    }
+        return key;
+    };
+    std::map<std::string, const Entry*> lastOf;
+    for (const Entry& entry : entries) lastOf[keyOf(entry)] = &entry;
     int changed = 0;
-    for (const auto& [key, last] : lastOf) {
-        const Entry& entry = *last;
+    for (const Entry& entry : entries) {
+        if (!entry.set || lastOf[keyOf(entry)] != &entry) continue;
         GenApi::INode* node = map->GetNode(entry.name.c_str());
-        if (!entry.set || node->IsSelector()) continue;
+        if (!node || node->IsSelector()) continue;
         select(entry.context);
         auto* value = dynamic_cast<GenApi::IValue*>(node);
         try {
