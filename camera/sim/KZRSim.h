@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "KZREvents.h"
 #include "KZRGeniCam.h"
 #include "MemoryNodeMap.h"
 
@@ -42,6 +43,8 @@ struct FrameStep {
     bool hasChunks = false;  ///< with code 0: use chunks below instead of the camera's
     std::vector<std::vector<uint8_t>> chunks;
     std::string fault;  ///< "genicam" or "std": getFrame raises instead
+    /// Sent when the frame is delivered (timestamp: ns since the stream started).
+    std::vector<KZRGENICAM::CameraEvent> events;
 };
 
 struct CameraSpec {

@@ -769,10 +769,34 @@ FaultMap CameraFaults(const Context& ctx, const json& value, const std::string& 
     return faults;
 }
 
+// {"name": "ExposureEnd", "id": 36865, "data": {"EventExposureEndFrameID": 1}}: data
+// values are numbers, strings or booleans, kept as text in name order.
+KZRGENICAM::CameraEvent ReadEvent(const Context& ctx, const json& value, const std::string& path) {
+    Object o(ctx, value, path, {"name", "id", "data"});
+    o.CheckKeys();
+    KZRGENICAM::CameraEvent event;
+    o.Read("name", event.name);
+    int64_t id = 0;
+    o.Read("id", id);
+    if (id < 0) ctx.Fail(o.At("id"), "an event id is not negative");
+    event.id = static_cast<uint64_t>(id);
+    if (event.name.empty() && !o.Get("id")) ctx.Fail(path, "an event needs \"name\" or \"id\"");
+    if (const json* data = o.Get("data")) {
+        if (!data->is_object()) ctx.Fail(o.At("data"), "expected an object");
+        for (const auto& [key, item] : data->items()) {
+            if (!item.is_primitive() || item.is_null())
+                ctx.Fail(JoinKey(o.At("data"), key), "expected a number, string or boolean");
+            event.data.emplace_back(key, item.is_string() ? item.get<std::string>() : item.dump());
+        }
+    }
+    return event;
+}
+
 FrameStep ReadFrameStep(const Context& ctx, const json& value, const std::string& path) {
     Object o(
         ctx, value, path,
-        {"code", "delayMs", "valid", "width", "height", "channels", "bits", "chunks", "fault"});
+        {"code", "delayMs", "valid", "width", "height", "channels", "bits", "chunks", "fault",
+         "events"});
     o.CheckKeys();
     FrameStep step;
     o.Read("code", step.code);
@@ -787,6 +811,11 @@ FrameStep ReadFrameStep(const Context& ctx, const json& value, const std::string
         step.chunks = ChunkList(ctx, *chunks, o.At("chunks"));
     }
     if (const json* fault = o.Get("fault")) step.fault = FaultKind(ctx, *fault, o.At("fault"));
+    if (const json* events = o.Get("events")) {
+        const std::string at = o.At("events");
+        for (size_t i = 0; i < AsArray(ctx, *events, at).size(); ++i)
+            step.events.push_back(ReadEvent(ctx, (*events)[i], JoinIndex(at, i)));
+    }
     return step;
 }
 

@@ -32,6 +32,8 @@ public:
     GenApi::INodeMap* GrabberMap() const;
     /// The transport code of the opened camera's record (KZRGENICAM::Transport*), -1 without one.
     int Transport() const;
+    /// The opened camera, for what the node maps do not carry (events); null before Open.
+    KZRGENICAM::ICamera* Camera() const { return m_open ? m_camera : nullptr; }
 
 private:
     KZRGENICAM::ICamera* m_camera = nullptr;

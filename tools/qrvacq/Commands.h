@@ -82,6 +82,11 @@ struct GrabOptions {
 int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions& options,
             bool& cameraLost);
 
+/// The camera's events as they arrive (name or id, timestamp, data features),
+/// through the camera library while the camera streams: until count events, or
+/// timeoutMs without one. kExitCallFailed with fewer, or a transport without events.
+int RunEvents(const CameraTarget& target, int count, int timeoutMs);
+
 /// The camera's feature tree, read through the camera access library directly
 /// (the entry points cannot enumerate nodes); the plug-in is not involved.
 int RunFeatures(const CameraTarget& target, bool json);

@@ -229,6 +229,11 @@ int main(int argc, char** argv) {
     load->add_option("--save-after", options.saveAfter,
                      "then save the camera's settings to this file, as save does");
 
+    CLI::App* events = app.add_subcommand("events", "print the camera's events as they arrive");
+    events->add_option("serial", options.serial, "camera serial number")->required();
+    events->add_option("-n,--count", options.grab.count, "events to wait for")->check(AtLeast(1));
+    events->add_option("--timeout", options.grab.timeoutMs, "ms to wait for each event")
+        ->check(AtLeast(0));
     CLI::App* shell = app.add_subcommand("shell", "run entry-point calls line by line");
     shell->add_option("file", options.script, "script file (default: standard input)");
 
@@ -289,6 +294,7 @@ int main(int argc, char** argv) {
     SetRunDirectory(&directory);
     if (features->parsed()) return RunFeatures(target, options.json);
     if (save->parsed()) return RunSave(target, options.settingsFile);
+    if (events->parsed()) return RunEvents(target, options.grab.count, options.grab.timeoutMs);
     if (load->parsed()) return RunLoad(target, options.settingsFile, options.saveAfter);
     if (reg->parsed() && !options.address.empty())
         return RunRegAddress(target, options.address, options.readCount, options.writeHex);
