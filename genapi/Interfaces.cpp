@@ -30,6 +30,14 @@ EVisibility INode::GetVisibility() const {
     return Beginner;
 }
 
+bool INode::IsSelector() const {
+    return false;
+}
+
+void INode::GetSelectedFeatures(FeatureList_t& Features) const {
+    Features.clear();
+}
+
 gcstring IInteger::GetUnit() const {
     return {};
 }

@@ -152,7 +152,82 @@ void CMemNode::CheckAccess(ENeed need) const {
     }
 }
 
-void CMemNode::NotifyWrite(MapLock& lock) const {
+namespace {
+
+// The value a selector selects by: an integer, an enumeration's integer, a boolean.
+int64_t SelectorKey(const CMemNode& node) {
+    if (auto* integer = dynamic_cast<const CIntegerNode*>(&node)) return integer->Load();
+    if (auto* enumeration = dynamic_cast<const CEnumerationNode*>(&node))
+        return enumeration->m_value;
+    if (auto* boolean = dynamic_cast<const CBooleanNode*>(&node)) return boolean->m_value ? 1 : 0;
+    return 0;
+}
+
+void SaveValue(const CMemNode& node, SMemSaved& saved) {
+    if (auto* integer = dynamic_cast<const CIntegerNode*>(&node)) saved.number = integer->Load();
+    if (auto* enumeration = dynamic_cast<const CEnumerationNode*>(&node))
+        saved.number = enumeration->m_value;
+    if (auto* boolean = dynamic_cast<const CBooleanNode*>(&node)) saved.number = boolean->m_value;
+    if (auto* real = dynamic_cast<const CFloatNode*>(&node)) saved.real = real->m_value;
+    if (auto* text = dynamic_cast<const CStringNode*>(&node)) saved.text = text->m_value;
+}
+
+void RestoreValue(CMemNode& node, const SMemSaved& saved) {
+    if (auto* integer = dynamic_cast<CIntegerNode*>(&node)) integer->Store(saved.number);
+    if (auto* enumeration = dynamic_cast<CEnumerationNode*>(&node))
+        enumeration->m_value = saved.number;
+    if (auto* boolean = dynamic_cast<CBooleanNode*>(&node)) boolean->m_value = saved.number != 0;
+    if (auto* real = dynamic_cast<CFloatNode*>(&node)) real->m_value = saved.real;
+    if (auto* text = dynamic_cast<CStringNode*>(&node)) text->m_value = saved.text;
+}
+
+}  // namespace
+
+bool CMemNode::IsSelector() const {
+    MapLock lock(m_map->mutex);
+    return !m_selected.empty();
+}
+
+void CMemNode::GetSelectedFeatures(FeatureList_t& Features) const {
+    MapLock lock(m_map->mutex);
+    Features.clear();
+    for (const std::string& name : m_selected)
+        if (auto* value = dynamic_cast<IValue*>(m_map->Find(name))) Features.push_back(value);
+}
+
+void CMemNode::SetSelected(std::vector<std::string> names) {
+    m_selected = std::move(names);
+    m_selectedKey = SelectorKey(*this);
+    m_selectedBank.clear();
+    m_selectedDefaults.clear();
+    for (const std::string& name : m_selected)
+        if (CMemNode* node = m_map->Find(name)) SaveValue(*node, m_selectedDefaults[name]);
+}
+
+void CMemNode::Reselect(int depth) {
+    // Selectors that select each other stop after a few rounds.
+    if (m_selected.empty() || depth > 8) return;
+    const int64_t key = SelectorKey(*this);
+    if (key == m_selectedKey) return;
+    std::map<std::string, SMemSaved>& left = m_selectedBank[m_selectedKey];
+    for (const std::string& name : m_selected)
+        if (CMemNode* node = m_map->Find(name)) SaveValue(*node, left[name]);
+    const auto found = m_selectedBank.find(key);
+    const std::map<std::string, SMemSaved>& next =
+        found != m_selectedBank.end() ? found->second : m_selectedDefaults;
+    m_selectedKey = key;
+    for (const std::string& name : m_selected) {
+        CMemNode* node = m_map->Find(name);
+        const auto saved = next.find(name);
+        if (!node || saved == next.end()) continue;
+        RestoreValue(*node, saved->second);
+        // A selector under a selector: its own selected values follow.
+        if (node != this) node->Reselect(depth + 1);
+    }
+}
+
+void CMemNode::NotifyWrite(MapLock& lock) {
+    Reselect();
     std::function<void()> observer = m_onWrite;
     lock.unlock();
     if (observer) observer();

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,6 +46,13 @@ struct CMemMapState {
 
 using MapLock = std::unique_lock<std::recursive_mutex>;
 
+/// The value of one node, kept aside while its selector holds another value.
+struct SMemSaved {
+    int64_t number = 0;
+    double real = 0.0;
+    std::string text;
+};
+
 /// What an operation needs from the node's access mode.
 enum class ENeed { Nothing, Available, Read, Write };
 
@@ -61,6 +69,8 @@ public:
     gcstring GetDescription() const override;
     gcstring GetToolTip() const override;
     EVisibility GetVisibility() const override;
+    bool IsSelector() const override;
+    void GetSelectedFeatures(FeatureList_t& Features) const override;
 
     const std::string& Name() const { return m_name; }
     CMemMapState* Map() const { return m_map; }
@@ -77,6 +87,9 @@ public:
     int64_t CallCount(EFaultOp op) const;
     /// The access mode without counting the call or firing faults.
     EAccessMode AccessUnchecked() const { return m_access; }
+    /// Makes this node a selector of the named nodes: from now on each value of
+    /// this node has its own value of each of them, starting from what they hold now.
+    void SetSelected(std::vector<std::string> names);
 
 protected:
     /// Takes the map's lock, counts the call, raises an injected fault if one is due,
@@ -84,8 +97,9 @@ protected:
     MapLock Enter(EFaultOp op, ENeed need) const;
     /// Takes the lock and checks access, for queries that are not counted operations.
     MapLock Guard(ENeed need) const;
-    /// Releases the lock, then tells the write observer.
-    void NotifyWrite(MapLock& lock) const;
+    /// Swaps the selected nodes' values when a selector's value changed, releases
+    /// the lock, then tells the write observer.
+    void NotifyWrite(MapLock& lock);
     void NotifyExecute(MapLock& lock) const;
 
 private:
@@ -106,6 +120,13 @@ private:
     mutable std::array<int64_t, kOpCount> m_calls{};
     std::function<void()> m_onWrite;
     std::function<void()> m_onExecute;
+    // Selector: the selected nodes' values per selector value, and the selector
+    // value whose values they hold now.
+    void Reselect(int depth = 0);
+    std::vector<std::string> m_selected;
+    int64_t m_selectedKey = 0;
+    std::map<std::string, SMemSaved> m_selectedDefaults;
+    std::map<int64_t, std::map<std::string, SMemSaved>> m_selectedBank;
 };
 
 /// Base of every node that has a value interface.

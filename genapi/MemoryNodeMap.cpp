@@ -81,6 +81,11 @@ CMemNodeRef& CMemNodeRef::Feature(bool isFeature) {
     return *this;
 }
 
+CMemNodeRef& CMemNodeRef::Selects(const std::vector<std::string>& names) {
+    Configure(m_node, [&names](CMemNode& node) { node.SetSelected(names); });
+    return *this;
+}
+
 CMemNodeRef& CMemNodeRef::Text(const SNodeText& text) {
     Configure(m_node, [&text](CMemNode& node) { node.SetText(text); });
     return *this;

@@ -7,6 +7,7 @@
 
 #include "BuiltinTransports.h"
 #include "KZRGeniCam.h"
+#include "KZREvents.h"
 #include "Transport.h"
 
 namespace KZRGENICAM {
@@ -180,6 +181,11 @@ const char* FrameResultName(int code) {
         default:
             return code > 0 ? "camera error" : "unknown error";
     }
+}
+
+int NextEvent(ICamera* camera, CameraEvent& event, int timeoutMs) {
+    auto* source = dynamic_cast<detail::IEventSource*>(camera);
+    return source ? source->nextEvent(event, timeoutMs) : EventUnsupported;
 }
 
 }  // namespace KZRGENICAM

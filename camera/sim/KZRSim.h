@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "KZREvents.h"
 #include "KZRGeniCam.h"
 #include "MemoryNodeMap.h"
 
@@ -44,6 +45,8 @@ struct FrameStep {
     std::string fault;  ///< "genicam" or "std": getFrame raises instead
     /// With code 0: frames the camera lost before this one (their ids are skipped).
     int lost = 0;
+    /// Sent when the frame is delivered (timestamp: ns since the stream started).
+    std::vector<KZRGENICAM::CameraEvent> events;
 };
 
 /// A value the simulator writes into a chunk block of every frame, 8 bytes

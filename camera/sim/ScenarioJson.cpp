@@ -455,6 +455,7 @@ struct NodeDesc {
     std::vector<uint8_t> bytes;
     std::vector<std::pair<std::string, int64_t>> entries;
     std::vector<std::string> features;
+    std::vector<std::string> selected;  // a selector's selected nodes
     GenApi::ECommandCompletion completion = GenApi::ECommandCompletion::Immediate;
     int64_t completionParam = 0;
     bool chunk = false;  // a chunk feature: chunkId, address (offset), chunkLength
@@ -507,6 +508,9 @@ void AddNode(GenApi::CMemoryNodeMap& map, const NodeDesc& n) {
 std::function<void(GenApi::CMemoryNodeMap&)> MakeBuilder(std::vector<NodeDesc> nodes) {
     return [nodes = std::move(nodes)](GenApi::CMemoryNodeMap& map) {
         for (const NodeDesc& node : nodes) AddNode(map, node);
+        // Once every node exists: a selector starts from its selected nodes' values.
+        for (const NodeDesc& node : nodes)
+            if (!node.selected.empty()) map.Ref(node.name).Selects(node.selected);
     };
 }
 
@@ -635,6 +639,12 @@ NodeDesc ReadNode(const Context& ctx, const json& value, const std::string& path
 
     constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
     constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    if (n.kind == NodeKind::Boolean || n.kind == NodeKind::Integer ||
+        n.kind == NodeKind::Enumeration) {
+        o.Allow({"selected"});
+        if (const json* selected = o.Get("selected"))
+            n.selected = StringList(ctx, *selected, o.At("selected"));
+    }
     switch (n.kind) {
         case NodeKind::Boolean:
             o.Allow({"value"});
@@ -759,6 +769,11 @@ std::function<void(GenApi::CMemoryNodeMap&)> ReadNodeMap(const Context& ctx, con
             if (!names.insert(nodes.back().name).second)
                 ctx.Fail(JoinKey(nodePath, "name"), "duplicate node \"" + nodes.back().name + "\"");
         }
+        for (std::size_t i = 0; i < nodes.size(); ++i)
+            for (const std::string& name : nodes[i].selected)
+                if (!names.count(name) || name == nodes[i].name)
+                    ctx.Fail(JoinKey(JoinIndex(at, i), "selected"),
+                             "\"" + name + "\" is no other node of this map");
     }
     return MakeBuilder(std::move(nodes));
 }
@@ -794,10 +809,33 @@ FaultMap CameraFaults(const Context& ctx, const json& value, const std::string& 
     return faults;
 }
 
+// {"name": "ExposureEnd", "id": 36865, "data": {"EventExposureEndFrameID": 1}}: data
+// values are numbers, strings or booleans, kept as text in name order.
+KZRGENICAM::CameraEvent ReadEvent(const Context& ctx, const json& value, const std::string& path) {
+    Object o(ctx, value, path, {"name", "id", "data"});
+    o.CheckKeys();
+    KZRGENICAM::CameraEvent event;
+    o.Read("name", event.name);
+    int64_t id = 0;
+    o.Read("id", id);
+    if (id < 0) ctx.Fail(o.At("id"), "an event id is not negative");
+    event.id = static_cast<uint64_t>(id);
+    if (event.name.empty() && !o.Get("id")) ctx.Fail(path, "an event needs \"name\" or \"id\"");
+    if (const json* data = o.Get("data")) {
+        if (!data->is_object()) ctx.Fail(o.At("data"), "expected an object");
+        for (const auto& [key, item] : data->items()) {
+            if (!item.is_primitive() || item.is_null())
+                ctx.Fail(JoinKey(o.At("data"), key), "expected a number, string or boolean");
+            event.data.emplace_back(key, item.is_string() ? item.get<std::string>() : item.dump());
+        }
+    }
+    return event;
+}
+
 FrameStep ReadFrameStep(const Context& ctx, const json& value, const std::string& path) {
     Object o(ctx, value, path,
              {"code", "delayMs", "valid", "width", "height", "channels", "bits", "chunks", "fault",
-              "lost"});
+              "lost", "events"});
     o.CheckKeys();
     FrameStep step;
     o.Read("code", step.code);
@@ -813,6 +851,11 @@ FrameStep ReadFrameStep(const Context& ctx, const json& value, const std::string
         step.chunks = ChunkList(ctx, *chunks, o.At("chunks"));
     }
     if (const json* fault = o.Get("fault")) step.fault = FaultKind(ctx, *fault, o.At("fault"));
+    if (const json* events = o.Get("events")) {
+        const std::string at = o.At("events");
+        for (size_t i = 0; i < AsArray(ctx, *events, at).size(); ++i)
+            step.events.push_back(ReadEvent(ctx, (*events)[i], JoinIndex(at, i)));
+    }
     return step;
 }
 

@@ -246,6 +246,14 @@ int CSimCamera::getFrame(KZRGENICAM::IFrame** frame, int64_t timeoutMs) {
                 ? (step.chunks.empty() ? nullptr : std::make_shared<CChunkSet>(step.chunks))
                 : m_chunks;
         *frame = Deliver(layout, step.valid, std::move(chunks));
+        const uint64_t now = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - m_start).count());
+        for (KZRGENICAM::CameraEvent event : step.events) {
+            event.timestamp = now;
+            if (m_events.size() >= kMaxEvents) m_events.pop_front();
+            m_events.push_back(std::move(event));
+        }
+        if (!step.events.empty()) e.cv.notify_all();
         return FrameOk;
     }
 
@@ -319,6 +327,16 @@ void CSimCamera::release() {
     std::unique_ptr<CGraveItem> evicted;
     std::lock_guard<std::mutex> lock(g.mutex);
     evicted = BuryLocked(this);
+}
+
+int CSimCamera::nextEvent(KZRGENICAM::CameraEvent& event, int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_entry->mutex);
+    if (!m_entry->cv.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                              [this] { return !m_events.empty(); }))
+        return KZRGENICAM::EventTimeout;
+    event = std::move(m_events.front());
+    m_events.pop_front();
+    return KZRGENICAM::EventReceived;
 }
 
 }  // namespace KZRSIM::detail

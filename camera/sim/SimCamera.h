@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -22,7 +23,9 @@ private:
     GenApi::INodeMap* m_map;
 };
 
-class CSimCamera final : public KZRGENICAM::ICamera, public CGraveItem {
+class CSimCamera final : public KZRGENICAM::ICamera,
+                         public KZRGENICAM::detail::IEventSource,
+                         public CGraveItem {
 public:
     CSimCamera(std::shared_ptr<Entry> entry, uint64_t epoch);
     ~CSimCamera() override = default;
@@ -39,6 +42,7 @@ public:
     KZRGENICAM::IModule* getDeviceModule() override;
     int setSerialPort(const char* protocol, const char* port) override;
     void release() override;
+    int nextEvent(KZRGENICAM::CameraEvent& event, int timeoutMs) override;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -81,6 +85,9 @@ private:
     uint64_t m_stops = 0;  // bumped by every stop: a waiter that sees it change returns -12
     std::size_t m_scriptPos = 0;
     uint64_t m_nextId = 1;
+    /// Events of delivered frames not yet fetched; the oldest go past kMaxEvents.
+    std::deque<KZRGENICAM::CameraEvent> m_events;
+    static constexpr std::size_t kMaxEvents = 1024;
     int64_t m_maxFrames = -1;
     int64_t m_delivered = 0;
     Clock::time_point m_start;

@@ -61,6 +61,11 @@ struct GENAPI_API INode : virtual public IBase {
     // need not describe itself: the defaults are the description and Beginner.
     virtual gcstring GetToolTip() const;
     virtual EVisibility GetVisibility() const;
+    /// A selector's value chooses which of several values its selected features
+    /// read and write (GainSelector for Gain, LineSelector for LineMode). The
+    /// defaults: no selector, nothing selected.
+    virtual bool IsSelector() const;
+    virtual void GetSelectedFeatures(FeatureList_t& Features) const;
 };
 
 struct GENAPI_API IValue : virtual public IBase {

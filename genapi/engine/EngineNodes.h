@@ -163,6 +163,8 @@ public:
     gcstring GetDescription() const override;
     gcstring GetToolTip() const override;
     EVisibility GetVisibility() const override;
+    bool IsSelector() const override { return !m_selected.empty(); }
+    void GetSelectedFeatures(FeatureList_t& Features) const override;
 
     // Evaluation, under the lock inside a query.
     /// The access mode, memoised per query: pIsImplemented, pIsAvailable, the kind's

@@ -170,6 +170,12 @@ EVisibility CEngNode::GetVisibility() const {
     return m_visibility;
 }
 
+void CEngNode::GetSelectedFeatures(FeatureList_t& Features) const {
+    Features.clear();
+    for (CEngNode* node : m_selected)
+        if (auto* value = dynamic_cast<IValue*>(node)) Features.push_back(value);
+}
+
 EAccessMode CEngNode::Access() {
     if (m_map->detached) return NA;
     const uint32_t stamp = m_staticAccess ? m_map->accessGeneration : m_map->epoch;

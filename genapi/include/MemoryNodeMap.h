@@ -82,6 +82,10 @@ public:
     /// Called after every successful write of this node's value (any interface).
     CMemNodeRef& OnWrite(std::function<void()> observer);
     CMemNodeRef& Text(const SNodeText& text);
+    /// Makes an integer, enumeration or boolean node a selector of the named
+    /// nodes: each of its values keeps its own value of each of them, starting
+    /// from what they hold now (so add them first).
+    CMemNodeRef& Selects(const std::vector<std::string>& names);
     /// Only for commands: how they complete.
     CMemNodeRef& Completion(ECommandCompletion completion, int64_t param = 0);
     /// Only for integers and floats: makes the node a chunk feature. Its value is

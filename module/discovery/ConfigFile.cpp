@@ -1,70 +1,18 @@
 // Camera configuration files (.cam): name=value; entries written into the frame
 // grabber's node map when a Camera Link camera opens.
-#include <algorithm>
-#include <cctype>
-#include <charconv>
-#include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <fstream>
 #include <string>
-#include <system_error>
 
+#include "discovery/CamFileFormat.h"
 #include "parameters/NodeAccess.h"
 #include "session/GenICamCamera.h"
 
 namespace {
 
-/// One optional sign: from_chars takes a '-' itself but no '+', and a '+' must
-/// not let a second sign through ("+-5").
-const char* SkipPlus(const char* first, const char* last) {
-    if (first != last && *first == '+' && first + 1 != last && first[1] != '-') ++first;
-    return first;
-}
-
-/// Decimal integer with an optional sign; reading stops at the first other
-/// character. False without a digit or outside 32 bits.
-bool ParseInt32(const std::string& text, int64_t& out) {
-    const char* last = text.c_str() + text.size();
-    const char* first = SkipPlus(text.c_str(), last);
-    long long value = 0;
-    const auto [end, error] = std::from_chars(first, last, value, 10);
-    if (error != std::errc() || end == first) return false;
-    if (value < INT32_MIN || value > INT32_MAX) return false;
-    out = value;
-    return true;
-}
-
-/// Decimal floating-point number, read in double precision, rounded to single.
-/// False without a number or when double precision over- or underflows, as the C
-/// library reports it: a result below the smallest normal double (a denormal, or
-/// zero from non-zero digits) is an underflow.
-bool ParseFloat(const std::string& text, float& out) {
-    const char* last = text.c_str() + text.size();
-    const char* first = SkipPlus(text.c_str(), last);
-    double value = 0.0;
-    const auto [end, error] = std::from_chars(first, last, value);
-    if (error != std::errc() || end == first) return false;
-    if (std::fpclassify(value) == FP_SUBNORMAL) return false;
-    if (value == 0.0) {
-        const char* mantissaEnd =
-            std::find_if(first, end, [](char c) { return c == 'e' || c == 'E'; });
-        if (std::find_if(first, mantissaEnd, [](char c) { return c >= '1' && c <= '9'; }) !=
-            mantissaEnd) {
-            return false;
-        }
-    }
-    out = static_cast<float>(value);
-    return true;
-}
-
-bool ParseBool(const std::string& text) {
-    if (text == "1") return true;
-    std::string lower = text;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower == "true";
-}
+using qrv::camfile::ParseBool;
+using qrv::camfile::ParseFloat;
+using qrv::camfile::ParseInt32;
 
 bool HasCamExtension(const QRVString& path) {
     const int n = path.length();
@@ -86,22 +34,10 @@ bool CGenICamCamera::LoadCameraConfigFile(QRVString path) {
     bool firstLine = true;
     while (std::getline(file, line)) {
         try {
-            if (firstLine) {
-                firstLine = false;
-                // Editors on Windows like to start UTF-8 files with a byte-order mark.
-                if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-            }
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.empty() || line.front() == ';') continue;
-            const std::size_t terminator = line.find(';');
-            if (terminator == std::string::npos) continue;
-            std::string entry = line.substr(0, terminator);
-            entry.erase(std::remove_if(entry.begin(), entry.end(),
-                                       [](char c) { return c == ' ' || c == '\t'; }),
-                        entry.end());
-            const std::size_t assign = entry.find('=');
-            if (assign == std::string::npos) continue;
-            ApplyConfigEntry(entry.substr(0, assign).c_str(), entry.substr(assign + 1).c_str());
+            std::string name, value;
+            const bool entry = qrv::camfile::SplitLine(line, firstLine, name, value);
+            firstLine = false;
+            if (entry) ApplyConfigEntry(name.c_str(), value.c_str());
         } catch (...) {
             // One bad entry never stops the file.
         }

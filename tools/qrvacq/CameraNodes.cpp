@@ -55,6 +55,11 @@ GenApi::INodeMap* LibraryCamera::GrabberMap() const {
     return module ? module->getNodeMap() : nullptr;
 }
 
+int LibraryCamera::Transport() const {
+    KZRGENICAM::ICameraInfo* info = m_camera ? m_camera->getInfo() : nullptr;
+    return info ? info->getInterfaceType() : -1;
+}
+
 namespace {
 
 const char* TypeName(GenApi::EInterfaceType type) {

@@ -30,6 +30,10 @@ public:
     /// Null when the camera has no such module or map.
     GenApi::INodeMap* DeviceMap() const;
     GenApi::INodeMap* GrabberMap() const;
+    /// The transport code of the opened camera's record (KZRGENICAM::Transport*), -1 without one.
+    int Transport() const;
+    /// The opened camera, for what the node maps do not carry (events); null before Open.
+    KZRGENICAM::ICamera* Camera() const { return m_open ? m_camera : nullptr; }
 
 private:
     KZRGENICAM::ICamera* m_camera = nullptr;

@@ -463,6 +463,10 @@ bool OpenCamera::Open(const CameraTarget& target) {
         return false;
     }
     m_handle = handle;
+    if (!target.configPath.empty() && CheckCamFile(target) > 0 && target.configStrict) {
+        Close();
+        return false;
+    }
     return true;
 }
 

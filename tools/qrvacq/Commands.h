@@ -14,7 +14,14 @@ namespace qrvacq {
 struct CameraTarget {
     std::string serial;
     std::string configPath;  ///< Open's 4th argument
+    bool configStrict = false;  ///< a bad .cam entry fails the open
 };
+
+/// After Open with a .cam file: reads it with the plug-in's rules and checks each
+/// entry against the camera's frame grabber (the feature exists, the value is one
+/// of its type and range, the camera kept it), one line per bad entry on stderr.
+/// The number of bad entries; -1 when they could not be checked.
+int CheckCamFile(const CameraTarget& target);
 
 int RunList(const PluginApi& api, bool json);
 int RunCards(const PluginApi& api, bool json);
@@ -48,11 +55,15 @@ int RunRegAddress(const CameraTarget& target, const std::string& address, int re
                   const std::string& writeHex);
 
 /// Every read-write feature of the camera as FEATURE=VALUE lines, in the order
-/// of its feature tree, through the camera library's node map.
+/// of its feature tree, through the camera library's node map. A selector's
+/// features are saved for each of its entries, each block after the line that
+/// selects it; the selector's own entry comes last and is restored.
 int RunSave(const CameraTarget& target, const std::string& path);
-/// Writes a file of RunSave back, line by line, retrying what failed while a
-/// pass sets more; reports each setting it could not make and why.
-int RunLoad(const CameraTarget& target, const std::string& path);
+/// Writes a file of RunSave back, line by line (each under the selector entries
+/// written above it), retrying what failed while a pass sets more; reports each
+/// setting it could not make and why, then each one the camera no longer holds.
+/// A non-empty saveAfter: then saves the camera's settings there, as RunSave.
+int RunLoad(const CameraTarget& target, const std::string& path, const std::string& saveAfter);
 
 struct GrabOptions {
     int count = 1;
@@ -70,6 +81,11 @@ struct GrabOptions {
 /// camera went away during the grab.
 int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions& options,
             bool& cameraLost);
+
+/// The camera's events as they arrive (name or id, timestamp, data features),
+/// through the camera library while the camera streams: until count events, or
+/// timeoutMs without one. kExitCallFailed with fewer, or a transport without events.
+int RunEvents(const CameraTarget& target, int count, int timeoutMs);
 
 /// The camera's feature tree, read through the camera access library directly
 /// (the entry points cannot enumerate nodes); the plug-in is not involved.

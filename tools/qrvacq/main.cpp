@@ -34,6 +34,7 @@ struct Options {
     bool scenarioGiven = false;
     bool real = false;
     std::string configPath;
+    bool configStrict = false;
     bool json = false;
     std::string serial;
     std::vector<std::string> features;
@@ -42,6 +43,7 @@ struct Options {
     std::string registerName;
     std::string address;
     std::string settingsFile;
+    std::string saveAfter;
     int readCount = -1;
     std::string writeHex;
     GrabOptions grab;
@@ -149,6 +151,8 @@ int main(int argc, char** argv) {
                  "with --sim: also the real cameras that Aravis finds (GigE Vision, USB3 Vision)");
     app.add_option("--config", options.configPath,
                    "camera configuration file (.cam) passed to Open");
+    app.add_flag("--strict-config", options.configStrict,
+                 "with --config: a .cam entry the camera did not take fails the command");
 
     CLI::App* list = app.add_subcommand("list", "list the cameras (GetCameraList)");
     list->add_flag("--json", options.json, "print JSON");
@@ -222,7 +226,14 @@ int main(int argc, char** argv) {
         "load", "write the features of a settings FILE back to the camera, via the node map");
     load->add_option("serial", options.serial, "camera serial number")->required();
     load->add_option("file", options.settingsFile, "settings file")->required();
+    load->add_option("--save-after", options.saveAfter,
+                     "then save the camera's settings to this file, as save does");
 
+    CLI::App* events = app.add_subcommand("events", "print the camera's events as they arrive");
+    events->add_option("serial", options.serial, "camera serial number")->required();
+    events->add_option("-n,--count", options.grab.count, "events to wait for")->check(AtLeast(1));
+    events->add_option("--timeout", options.grab.timeoutMs, "ms to wait for each event")
+        ->check(AtLeast(0));
     CLI::App* shell = app.add_subcommand("shell", "run entry-point calls line by line");
     shell->add_option("file", options.script, "script file (default: standard input)");
 
@@ -277,13 +288,14 @@ int main(int argc, char** argv) {
             platform::SetEnv("KZR_ARAVIS", "off");
         }
     }
-    const CameraTarget target{options.serial, options.configPath};
+    const CameraTarget target{options.serial, options.configPath, options.configStrict};
     // Started before the plug-in, after the environment it reads is set.
     CameraDirectory directory(simulated);
     SetRunDirectory(&directory);
     if (features->parsed()) return RunFeatures(target, options.json);
     if (save->parsed()) return RunSave(target, options.settingsFile);
-    if (load->parsed()) return RunLoad(target, options.settingsFile);
+    if (events->parsed()) return RunEvents(target, options.grab.count, options.grab.timeoutMs);
+    if (load->parsed()) return RunLoad(target, options.settingsFile, options.saveAfter);
     if (reg->parsed() && !options.address.empty())
         return RunRegAddress(target, options.address, options.readCount, options.writeHex);
 

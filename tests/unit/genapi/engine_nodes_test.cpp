@@ -169,6 +169,13 @@ std::string RunRow(CEngineNodeMap& map, const std::string& op, INode* node,
     if (op == "Execute") CCommandPtr(node)->Execute();
     if (op == "IsDone") return CCommandPtr(node)->IsDone() ? "done" : "busy";
     if (op == "IsFeature") return node->IsFeature() ? "feature" : "internal";
+    if (op == "Selected") {
+        FeatureList_t selected;
+        node->GetSelectedFeatures(selected);
+        std::vector<std::string> names;
+        for (IValue* value : selected) names.push_back(value->GetNode()->GetName().str());
+        return node->IsSelector() ? Join(names) : "none";
+    }
     if (op.rfind("Detached", 0) == 0) {
         map.Detach();
         return RunRow(map, op.substr(8), node, input);
