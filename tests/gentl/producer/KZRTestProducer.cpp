@@ -46,6 +46,18 @@
 #ifndef KZR_TL_VERSION_MAJOR
 #define KZR_TL_VERSION_MAJOR 1
 #endif
+#ifndef KZR_TL_INIT_FAILS
+#define KZR_TL_INIT_FAILS 0
+#endif
+#ifndef KZR_TL_UNTERMINATED
+#define KZR_TL_UNTERMINATED 0
+#endif
+#ifndef KZR_TL_HOSTILE
+#define KZR_TL_HOSTILE 0
+#endif
+#ifndef KZR_TL_CLOSE_JOINS
+#define KZR_TL_CLOSE_JOINS 0
+#endif
 
 using namespace KZRGENICAM::gentl;
 
@@ -225,23 +237,17 @@ GC_ERROR Put(const SInfo& info, INFO_DATATYPE* type, void* buffer, size_t* size)
     if (!size) return GC_ERR_INVALID_PARAMETER;
     if (type) *type = info.type;
     const std::string& text = info.text;
-    if (info.type == INFO_DATATYPE_STRING) {
-#if defined(KZR_TL_UNTERMINATED)
-        // The whole buffer filled, no terminator anywhere, and a size beyond it.
+    const bool isText = info.type == INFO_DATATYPE_STRING;
+    if (isText && (KZR_TL_UNTERMINATED || KZR_TL_HOSTILE)) {
+        // No terminator, and a size far beyond what was written (or, unterminated,
+        // beyond the whole buffer, filled).
         if (buffer && *size >= text.size()) {
-            std::memset(buffer, 'X', *size);
+            if (KZR_TL_UNTERMINATED) std::memset(buffer, 'X', *size);
             std::memcpy(buffer, text.data(), text.size());
         }
-        *size += 100000;
+        *size = (KZR_TL_UNTERMINATED ? *size : text.size()) + 100000;
         return GC_ERR_SUCCESS;
-#elif defined(KZR_TL_HOSTILE)
-        // No terminator, and a size far beyond what was written.
-        if (buffer && *size >= text.size()) std::memcpy(buffer, text.data(), text.size());
-        *size = text.size() + 100000;
-        return GC_ERR_SUCCESS;
-#endif
     }
-    const bool isText = info.type == INFO_DATATYPE_STRING;
     const size_t width = isText                              ? text.size() + 1
                          : info.type == INFO_DATATYPE_BOOL8  ? 1
                          : info.type == INFO_DATATYPE_UINT32 ? 4
@@ -271,16 +277,12 @@ void PutLE(std::string& out, const char* widths, std::initializer_list<uint32_t>
 
 /// A zip archive with one deflated file, as GigE Vision cameras ship their descriptions.
 std::string Zip(const std::string& name, const std::string& data) {
-    z_stream z{};
-    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    std::string packed(deflateBound(&z, data.size()), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(&packed[0]);
-    z.avail_out = static_cast<uInt>(packed.size());
-    deflate(&z, Z_FINISH);
-    packed.resize(z.total_out);
-    deflateEnd(&z);
+    // A zlib stream without its 2-byte header and 4-byte check is raw deflate data.
+    uLongf length = compressBound(static_cast<uLong>(data.size()));
+    std::string packed(length, '\0');
+    compress2(reinterpret_cast<Bytef*>(&packed[0]), &length,
+              reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()), 9);
+    packed = packed.substr(2, length - 6);
     const auto crc = static_cast<uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
     const auto packedSize = static_cast<uint32_t>(packed.size());
@@ -351,7 +353,7 @@ void BuildSystem() {
     SPort& grabber = g_system.interfaces[1]->device.local;
     ServeDescription(grabber, "KZRGrabber.xml", kGrabberXml);
     grabber.Set(RegGrabberFirmware, 0x0102);
-#if defined(KZR_TL_HOSTILE)
+#if KZR_TL_HOSTILE
     g_system.interfaces[0]->device.remote.url = "Web:http://127.0.0.1/camera.xml";
     grabber.url = "File://" KZR_TL_SOURCE_DIR "/KZRGrabber.xml";
 #endif
@@ -509,9 +511,7 @@ KZR_TL_EXPORT GCInitLib(void) {
     CheckAlive();
     Lock lock(g_mutex);
     if (Globals().initialised) return GC_ERR_RESOURCE_IN_USE;
-#if defined(KZR_TL_INIT_FAILS)
-    return GC_ERR_IO;
-#endif
+    if (KZR_TL_INIT_FAILS) return GC_ERR_IO;
     BuildSystem();
     Globals().initialised = true;
     return GC_ERR_SUCCESS;
@@ -548,28 +548,25 @@ KZR_TL_EXPORT TLOpen(TL_HANDLE* handle) {
     if (g_system.open || !handle) return GC_ERR_RESOURCE_IN_USE;
     g_system.open = true;
     g_handles[&g_system] = EKind::System;
-#if defined(KZR_TL_CLOSE_JOINS)
     SGlobals& globals = Globals();
     globals.systemWorkerStop = false;
-    globals.systemWorker = std::thread([&globals] {
-        Lock wait(globals.mutex);
-        globals.cv.wait(wait, [&globals] { return globals.systemWorkerStop; });
-    });
-#endif
+    if (KZR_TL_CLOSE_JOINS)
+        globals.systemWorker = std::thread([&globals] {
+            Lock wait(globals.mutex);
+            globals.cv.wait(wait, [&globals] { return globals.systemWorkerStop; });
+        });
     return Out<TL_HANDLE>(handle, &g_system);
 }
 
 KZR_TL_EXPORT TLClose(TL_HANDLE handle) {
-    return With<SSystem>(handle, [&](SSystem& system, [[maybe_unused]] Lock& lock) {
+    return With<SSystem>(handle, [&](SSystem& system, Lock& lock) {
         g_handles.erase(handle);
-#if defined(KZR_TL_CLOSE_JOINS)
         // Waits for the thread to end: inside DllMain this never returns.
         Globals().systemWorkerStop = true;
         std::thread worker = std::move(Globals().systemWorker);
         lock.unlock();
         g_cv.notify_all();
         if (worker.joinable()) worker.join();
-#endif
         return Out(&system.open, false);
     });
 }
@@ -623,14 +620,9 @@ KZR_TL_EXPORT IFUpdateDeviceList(IF_HANDLE handle, bool8_t* changed, uint64_t) {
     return With<SInterface>(handle, [&](SInterface&, Lock&) { return Out<bool8_t>(changed, 0); });
 }
 
-#if defined(KZR_TL_HOSTILE)
-constexpr uint32_t kDeviceCount = 3;  // only the first exists
-#else
-constexpr uint32_t kDeviceCount = 1;
-#endif
-
 KZR_TL_EXPORT IFGetNumDevices(IF_HANDLE handle, uint32_t* count) {
-    return With<SInterface>(handle, [&](SInterface&, Lock&) { return Out(count, kDeviceCount); });
+    return With<SInterface>(
+        handle, [&](SInterface&, Lock&) { return Out<uint32_t>(count, KZR_TL_HOSTILE ? 3 : 1); });
 }
 
 KZR_TL_EXPORT IFGetDeviceID(IF_HANDLE handle, uint32_t index, char* id, size_t* size) {
@@ -743,7 +735,7 @@ KZR_TL_EXPORT GCGetPortURL(PORT_HANDLE handle, char* url, size_t* size) {
     });
 }
 
-#if !defined(KZR_TL_HOSTILE)
+#if !KZR_TL_HOSTILE
 KZR_TL_EXPORT GCGetNumPortURLs(PORT_HANDLE handle, uint32_t* count) {
     return WithPort(handle, [&](SPort& port) { return Out<uint32_t>(count, !port.url.empty()); });
 }
@@ -801,11 +793,8 @@ KZR_TL_EXPORT EventGetData(EVENT_HANDLE handle, void* buffer, size_t* size, uint
     });
 }
 
-KZR_TL_EXPORT EventFlush(EVENT_HANDLE handle) {
-    return With<SEvent>(handle, [&](SEvent& e, Lock&) {
-        e.stream->output.clear();
-        return GC_ERR_SUCCESS;
-    });
+KZR_TL_EXPORT EventFlush(EVENT_HANDLE) {
+    return GC_ERR_NOT_IMPLEMENTED;  // required, never called
 }
 
 KZR_TL_EXPORT EventKill(EVENT_HANDLE handle) {
@@ -897,21 +886,16 @@ KZR_TL_EXPORT DSGetInfo(DS_HANDLE handle, STREAM_INFO_CMD cmd, INFO_DATATYPE* ty
     });
 }
 
-#if defined(KZR_TL_HOSTILE)
-constexpr uint64_t kInflate = 1u << 20;  // buffer facts beyond the buffer
-#else
-constexpr uint64_t kInflate = 0;
-#endif
-
 KZR_TL_EXPORT DSGetBufferInfo(DS_HANDLE handle, BUFFER_HANDLE buffer, BUFFER_INFO_CMD cmd,
                               INFO_DATATYPE* type, void* out, size_t* size) {
     return WithBuffer(handle, buffer, [&](SStream&, SBuffer& b) {
         const INFO_DATATYPE sizeT = INFO_DATATYPE_SIZET, u64 = INFO_DATATYPE_UINT64;
+        const uint64_t inflate = KZR_TL_HOSTILE ? 1u << 20 : 0;  // facts beyond the buffer
         return Answer(cmd,
                       {{BUFFER_INFO_BASE, SInfo(INFO_DATATYPE_PTR, uintptr_t(b.base))},
                        {BUFFER_INFO_IS_INCOMPLETE, SInfo(INFO_DATATYPE_BOOL8, b.incomplete)},
-                       {BUFFER_INFO_SIZE_FILLED, SInfo(sizeT, b.filled + kInflate)},
-                       {BUFFER_INFO_WIDTH, SInfo(sizeT, b.width + kInflate)},
+                       {BUFFER_INFO_SIZE_FILLED, SInfo(sizeT, b.filled + inflate)},
+                       {BUFFER_INFO_WIDTH, SInfo(sizeT, b.width + inflate)},
                        {BUFFER_INFO_HEIGHT, SInfo(sizeT, b.height)},
                        {BUFFER_INFO_XPADDING, SInfo(sizeT, 0)},
                        {BUFFER_INFO_IMAGEOFFSET, SInfo(sizeT, 0)},
