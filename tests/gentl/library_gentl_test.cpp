@@ -165,21 +165,14 @@ TEST_F(GenTLTest, TextsWithoutTerminatorAreCutAtTheBuffer) {
     EXPECT_EQ(messages.find(" not opened", at), at + head.size() + 1023);
 }
 
+// Values of each type through the plug-in's tests; here what they do not reach.
 TEST_F(GenTLTest, NodeMapReadsAndWritesTheRemoteDevice) {
     CameraPtr camera = OpenCamera(kAreaSerial);
     ASSERT_TRUE(camera);
     EXPECT_EQ(camera->getGrabberModule(), nullptr);  // no local description on a GigE camera
     GenApi::INodeMap* map = DeviceMap(*camera);
     ASSERT_NE(map, nullptr);
-    GenApi::CStringPtr serial(map->GetNode("DeviceSerialNumber"));
-    EXPECT_EQ(std::string(serial->GetValue().c_str()), kAreaSerial);
-    Set(*camera, "Width", "320");
-    GenApi::CIntegerPtr width(map->GetNode("Width"));
-    EXPECT_EQ(width->GetValue(), 320);
-    GenApi::CFloatPtr exposure(map->GetNode("ExposureTime"));
-    exposure->SetValue(1234.5);
-    EXPECT_DOUBLE_EQ(exposure->GetValue(), 1234.5);
-    EXPECT_ANY_THROW(width->SetValue(4096));  // above the maximum
+    EXPECT_ANY_THROW(Set(*camera, "Width", "4096"));  // above the maximum
     GenApi::CRegisterPtr reg(map->GetNode("TestRegister"));
     const uint8_t out[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     uint8_t in[16] = {};
@@ -316,21 +309,10 @@ TEST_F(ThreadsGenTLTest, ChunkDataAndFramesHeldPastStopAndClose) {
     again->release();
 }
 
-TEST_F(GenTLTest, CameraLinkCameraHasZippedDescriptionAndGrabberModule) {
+// Its zipped description and its grabber's features: through the plug-in's .cam file test.
+TEST_F(GenTLTest, CameraLinkCameraGrabsAndTakesAnySerialPort) {
     CameraPtr camera = OpenCamera(kLineSerial);
     ASSERT_TRUE(camera);
-    EXPECT_EQ(camera->getInfo()->getInterfaceType(), TransportCameraLink);
-    GenApi::CStringPtr model(DeviceMap(*camera)->GetNode("DeviceModelName"));
-    EXPECT_EQ(std::string(model->GetValue().c_str()), "KZR Line CL");
-    IModule* grabber = camera->getGrabberModule();
-    ASSERT_NE(grabber, nullptr);
-    GenApi::INodeMap* map = grabber->getNodeMap();
-    ASSERT_NE(map, nullptr);
-    GenApi::CIntegerPtr timeout(map->GetNode("GrabberTimeout"));
-    timeout->SetValue(750);
-    EXPECT_EQ(timeout->GetValue(), 750);
-    GenApi::CIntegerPtr firmware(map->GetNode("GrabberFirmware"));
-    EXPECT_EQ(firmware->GetValue(), 0x0102);
     EXPECT_EQ(camera->setSerialPort("any", "any"), 0);
     ASSERT_EQ(camera->startGrabbing(2, -1), 0);
     IFrame* frame = nullptr;
