@@ -77,22 +77,20 @@ std::string Expand(std::string text) {
     return text;
 }
 
-class GenTLListingTest : public GenTLTest, public testing::WithParamInterface<SRow> {
+/// A case of a table: the test starts the library itself; what a row changed is undone.
+class GenTLRowTest : public GenTLTest, public testing::WithParamInterface<SRow> {
 protected:
     void SetUp() override {}
     void TearDown() override {
         setenv("KZR_GENTL", "on", 1);
+        unsetenv("KZR_TL_TEST_URL");
+        unsetenv("KZR_TL_TEST_OPEN_ERROR");
         GenTLTest::TearDown();
     }
 };
-
-class GenTLOpenTest : public GenTLTest, public testing::WithParamInterface<SRow> {
-protected:
-    void TearDown() override {
-        unsetenv(GetParam()["variable"].c_str());
-        GenTLTest::TearDown();
-    }
-};
+using GenTLListingTest = GenTLRowTest;
+using GenTLOpenTest = GenTLRowTest;
+using GenTLTeardownTest = GenTLRowTest;
 
 }  // namespace
 
@@ -330,6 +328,7 @@ TEST_F(ThreadsGenTLTest, HostileProducersDevicesAreRefusedOrFailCleanly) {
 
 TEST_P(GenTLOpenTest, ProducerAnswerAtOpen) {
     const SRow& c = GetParam();
+    Start(ProducerDir("producer"));
     setenv(c["variable"].c_str(), Expand(c["value"]).c_str(), 1);
     testing::internal::CaptureStderr();
     CameraPtr camera(CreateCameraBySN(kAreaSerial));
@@ -349,56 +348,28 @@ TEST_P(GenTLOpenTest, ProducerAnswerAtOpen) {
 INSTANTIATE_TEST_SUITE_P(Answers, GenTLOpenTest, testing::ValuesIn(LoadRows("open_cases.tsv")),
                          RowName);
 
-namespace {
-
-/// A producer that is hard to tear down, and what the process did with the
-/// library before exit().
-struct STeardownCase {
-    const char* name;
-    const char* folder;
-    bool openCamera;  // left open (a host that exits without closing)
-    bool unInit;
-};
-
-void PrintTo(const STeardownCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class GenTLTeardownTest : public GenTLTest, public testing::WithParamInterface<STeardownCase> {
-protected:
-    void SetUp() override {}
-};
-
-}  // namespace
-
 // Exit codes 3 and 4 tell a child that found no camera from one that crashed.
 TEST_P(GenTLTeardownTest, ProcessExitsCleanlyWithTheProducerLoaded) {
-    const STeardownCase& c = GetParam();
+    const SRow& c = GetParam();
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             QRV_LEAKS_EXPECTED();  // exits with the camera or stream held on purpose
-            Start(ProducerDir(c.folder));
+            Start(ProducerDir(c["folder"].c_str()));
             {
                 CListing all(nullptr);
                 if (!all.Find(kAreaSerial)) std::_Exit(3);
             }
-            if (c.openCamera) {
+            if (c["open"] == "yes") {
                 CameraPtr camera = OpenCamera(kAreaSerial);
                 if (!camera) std::_Exit(4);
                 camera.release();
             }
-            if (c.unInit) KZRGENICAM::UnInit();
+            if (c["uninit"] == "yes") KZRGENICAM::UnInit();
             std::exit(0);
         },
         testing::ExitedWithCode(0), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Teardown, GenTLTeardownTest,
-    testing::Values(STeardownCase{"StaticsListed", "teardown-statics", false, false},
-                    STeardownCase{"StaticsCameraOpen", "teardown-statics", true, false},
-                    STeardownCase{"StaticsUnInit", "teardown-statics", false, true},
-                    STeardownCase{"JoinsListed", "teardown-joins", false, false},
-                    STeardownCase{"JoinsCameraOpen", "teardown-joins", true, false}),
-    [](const testing::TestParamInfo<STeardownCase>& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Teardown, GenTLTeardownTest,
+                         testing::ValuesIn(LoadRows("teardown_cases.tsv")), RowName);
