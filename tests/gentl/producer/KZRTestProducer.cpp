@@ -27,17 +27,20 @@
 //                            new-buffer events time out
 #include <zlib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 #include <thread>
+#include <typeinfo>
 #include <vector>
 
 #include "GenTL.h"
@@ -80,12 +83,10 @@ constexpr uint32_t kMono16 = 0x01100007, kRGB8 = 0x02180014;
 constexpr uint32_t kChunkIdImage = 1, kChunkIdFrameInfo = 0x4B5A5201, kChunkInfoSize = 16;
 
 using Lock = std::unique_lock<std::mutex>;
-enum class EKind { System, Interface, Device, Remote, Stream, Buffer, Event };
 struct SDevice;
 struct SStream;
 
 struct SPort {
-    static constexpr EKind kKind = EKind::Remote;
     std::vector<uint8_t> memory;
     std::string url;
     SDevice* device = nullptr;
@@ -99,7 +100,6 @@ struct SPort {
 };
 
 struct SBuffer {
-    static constexpr EKind kKind = EKind::Buffer;
     void* base;
     size_t size;
     void* user;
@@ -111,15 +111,13 @@ struct SBuffer {
 };
 
 struct SEvent {
-    static constexpr EKind kKind = EKind::Event;
     SStream* stream;
     int kills = 0;  // pending aborts of EventGetData
 };
 
 struct SStream {
-    static constexpr EKind kKind = EKind::Stream;
     SDevice* device;
-    std::vector<std::unique_ptr<SBuffer>> announced;
+    std::list<SBuffer> announced;
     std::deque<SBuffer*> input, output;
     SEvent event{this};
     bool started = false, stopping = false;
@@ -127,7 +125,6 @@ struct SStream {
 };
 
 struct SDevice {
-    static constexpr EKind kKind = EKind::Device;
     std::string id, serial, model, tltype;
     SPort remote;
     SPort local;  // the device module's own port; description only on the grabber
@@ -138,14 +135,12 @@ struct SDevice {
 };
 
 struct SInterface {
-    static constexpr EKind kKind = EKind::Interface;
     std::string id;
     SDevice device;
     bool open = false;
 };
 
 struct SSystem {
-    static constexpr EKind kKind = EKind::System;
     std::unique_ptr<SInterface> interfaces[2];
     bool open = false;
 };
@@ -155,8 +150,8 @@ struct SGlobals {
     std::condition_variable cv;
     bool initialised = false;
     SSystem system;
-    std::map<const void*, EKind> handles;  // live handles, for validation
-    std::thread systemWorker;              // KZR_TL_CLOSE_JOINS: TLOpen to TLClose
+    std::map<const void*, const std::type_info*> handles;  // live handles and their types
+    std::thread systemWorker;                              // KZR_TL_CLOSE_JOINS: TLOpen to TLClose
     bool systemWorkerStop = false;
 };
 
@@ -193,7 +188,7 @@ void CheckAlive() {}
 std::mutex& g_mutex = Globals().mutex;
 std::condition_variable& g_cv = Globals().cv;
 SSystem& g_system = Globals().system;
-std::map<const void*, EKind>& g_handles = Globals().handles;
+std::map<const void*, const std::type_info*>& g_handles = Globals().handles;
 
 /// KZR_TL_TEST_LOST set and not empty.
 bool DevicesLost() {
@@ -202,9 +197,15 @@ bool DevicesLost() {
 }
 
 template <class T>
+T* Live(T* object) {
+    g_handles[object] = &typeid(T);
+    return object;
+}
+
+template <class T>
 T* Handle(const void* h) {
     auto found = g_handles.find(h);
-    if (found == g_handles.end() || found->second != T::kKind) return nullptr;
+    if (found == g_handles.end() || *found->second != typeid(T)) return nullptr;
     return static_cast<T*>(const_cast<void*>(h));
 }
 
@@ -446,7 +447,7 @@ void StopWorker(SStream& s, Lock& lock) {
 void CloseStream(SDevice& d, Lock& lock) {
     if (!d.stream) return;
     StopWorker(*d.stream, lock);
-    for (auto& b : d.stream->announced) g_handles.erase(b.get());
+    for (auto& b : d.stream->announced) g_handles.erase(&b);
     g_handles.erase(&d.stream->event);
     g_handles.erase(d.stream.get());
     d.stream.reset();
@@ -547,7 +548,7 @@ KZR_TL_EXPORT TLOpen(TL_HANDLE* handle) {
     if (!Globals().initialised) return GC_ERR_NOT_INITIALIZED;
     if (g_system.open || !handle) return GC_ERR_RESOURCE_IN_USE;
     g_system.open = true;
-    g_handles[&g_system] = EKind::System;
+    Live(&g_system);
     SGlobals& globals = Globals();
     globals.systemWorkerStop = false;
     if (KZR_TL_CLOSE_JOINS)
@@ -602,8 +603,7 @@ KZR_TL_EXPORT TLOpenInterface(TL_HANDLE handle, const char* ifId, IF_HANDLE* out
         if (!i) return GC_ERR_INVALID_ID;
         if (i->open) return GC_ERR_RESOURCE_IN_USE;
         i->open = true;
-        g_handles[i] = EKind::Interface;
-        return Out<IF_HANDLE>(out, i);
+        return Out<IF_HANDLE>(out, Live(i));
     });
 }
 
@@ -655,9 +655,8 @@ KZR_TL_EXPORT IFOpenDevice(IF_HANDLE handle, const char* devId, DEVICE_ACCESS_FL
         if (d.open) return GC_ERR_RESOURCE_IN_USE;
         d.open = true;
         d.remote.Set(RegTLParamsLocked, 0);
-        g_handles[&d] = EKind::Device;
-        g_handles[&d.remote] = EKind::Remote;
-        return Out<DEV_HANDLE>(out, &d);
+        Live(&d.remote);
+        return Out<DEV_HANDLE>(out, Live(&d));
     });
 }
 
@@ -691,8 +690,7 @@ KZR_TL_EXPORT DevOpenDataStream(DEV_HANDLE handle, const char* id, DS_HANDLE* ou
         if (d.stream || !out) return GC_ERR_RESOURCE_IN_USE;
         d.stream = std::make_unique<SStream>();
         d.stream->device = &d;
-        g_handles[d.stream.get()] = EKind::Stream;
-        return Out<DS_HANDLE>(out, d.stream.get());
+        return Out<DS_HANDLE>(out, Live(d.stream.get()));
     });
 }
 
@@ -757,8 +755,7 @@ KZR_TL_EXPORT GCRegisterEvent(EVENTSRC_HANDLE source, EVENT_TYPE type, EVENT_HAN
         if (type != EVENT_NEW_BUFFER) return GC_ERR_NOT_IMPLEMENTED;
         if (Handle<SEvent>(&s.event)) return GC_ERR_RESOURCE_IN_USE;
         s.event.kills = 0;
-        g_handles[&s.event] = EKind::Event;
-        return Out<EVENT_HANDLE>(out, &s.event);
+        return Out<EVENT_HANDLE>(out, Live(&s.event));
     });
 }
 
@@ -810,9 +807,8 @@ KZR_TL_EXPORT DSAnnounceBuffer(DS_HANDLE handle, void* base, size_t size, void* 
                                BUFFER_HANDLE* out) {
     return With<SStream>(handle, [&](SStream& s, Lock&) -> GC_ERROR {
         if (!base || size == 0) return GC_ERR_INVALID_PARAMETER;
-        s.announced.push_back(std::make_unique<SBuffer>(SBuffer{base, size, user, &s}));
-        g_handles[s.announced.back().get()] = EKind::Buffer;
-        return Out<BUFFER_HANDLE>(out, s.announced.back().get());
+        s.announced.push_back(SBuffer{base, size, user, &s});
+        return Out<BUFFER_HANDLE>(out, Live(&s.announced.back()));
     });
 }
 
@@ -830,13 +826,11 @@ KZR_TL_EXPORT DSQueueBuffer(DS_HANDLE handle, BUFFER_HANDLE buffer) {
 KZR_TL_EXPORT DSRevokeBuffer(DS_HANDLE handle, BUFFER_HANDLE buffer, void** base, void** user) {
     return WithBuffer(handle, buffer, [&](SStream& s, SBuffer& b) -> GC_ERROR {
         if (b.queued || s.started) return GC_ERR_BUSY;
-        for (auto it = s.output.begin(); it != s.output.end();)
-            it = *it == &b ? s.output.erase(it) : it + 1;
+        s.output.erase(std::remove(s.output.begin(), s.output.end(), &b), s.output.end());
         if (base) *base = b.base;
         if (user) *user = b.user;
         g_handles.erase(&b);
-        for (auto it = s.announced.begin(); it != s.announced.end(); ++it)
-            if (it->get() == &b) return s.announced.erase(it), GC_ERR_SUCCESS;
+        s.announced.remove_if([&](const SBuffer& x) { return &x == &b; });
         return GC_ERR_SUCCESS;
     });
 }
