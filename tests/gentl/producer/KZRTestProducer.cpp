@@ -390,9 +390,10 @@ void Render(SBuffer& b) {
         return;
     }
     auto* p = static_cast<uint8_t*>(b.base);
+    uint8_t* q = p;
     for (uint64_t y = 0; y < b.height; ++y)
         for (uint64_t x = 0; x < b.width; ++x)
-            std::memset(p + (y * b.width + x) * bpp, static_cast<uint8_t>(x + y + b.frameId), bpp);
+            for (uint32_t c = 0; c < bpp; ++c) *q++ = static_cast<uint8_t>(x + y + b.frameId);
     if (b.chunks) {
         const auto image = static_cast<uint32_t>(b.imageSize);
         PutTrailer(p + image, kChunkIdImage, image);
