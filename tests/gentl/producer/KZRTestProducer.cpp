@@ -440,7 +440,7 @@ void StopWorker(SStream& s, Lock& lock) {
     g_cv.notify_all();
     std::thread worker = std::move(s.worker);
     lock.unlock();
-    worker.join();
+    if (worker.joinable()) worker.join();  // not when another stop already waits for it
     lock.lock();
     s.started = s.stopping = false;
 }
