@@ -5,8 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <list>
+#include <map>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "KZRGeniCam.h"
 
@@ -71,4 +76,46 @@ inline CameraPtr OpenCamera(const char* serial) {
     CameraPtr camera(KZRGENICAM::CreateCameraBySN(serial));
     if (camera && camera->open(1) != 0) camera.reset();
     return camera;
+}
+
+/// One row of a table of cases kept beside the tests, by column name.
+struct SRow {
+    std::map<std::string, std::string> cells;
+    /// The cell; "-" stands for an empty one.
+    std::string operator[](const char* column) const {
+        const std::string& cell = cells.at(column);
+        return cell == "-" ? std::string() : cell;
+    }
+};
+
+inline void PrintTo(const SRow& row, std::ostream* os) {
+    *os << row["name"];
+}
+
+inline std::string RowName(const testing::TestParamInfo<SRow>& info) {
+    return info.param["name"];
+}
+
+/// The rows of a tab-separated file of this folder: a header line naming the
+/// columns, then one case a line; lines starting with '#' are comments.
+inline std::vector<SRow> LoadRows(const char* file) {
+    std::ifstream in(std::string(KZR_TEST_SOURCE_DIR) + "/" + file);
+    if (!in) throw std::runtime_error(std::string("cannot read ") + file);
+    std::vector<std::string> header;
+    std::vector<SRow> rows;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> cells;
+        std::istringstream split(line);
+        for (std::string cell; std::getline(split, cell, '\t');) cells.push_back(cell);
+        if (cells.size() != header.size() && !header.empty())
+            throw std::runtime_error(std::string(file) + ": wrong cell count in " + line);
+        if (header.empty()) {
+            header = cells;
+            continue;
+        }
+        rows.emplace_back();
+        for (size_t i = 0; i < cells.size(); ++i) rows.back().cells[header[i]] = cells[i];
+    }
+    return rows;
 }

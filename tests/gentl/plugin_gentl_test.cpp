@@ -45,11 +45,13 @@ protected:
     QRVCameraHandle handle = nullptr;
 };
 
-bool PatternAt(const QRVImage& image, int x, int y, int& frameOffset) {
-    const unsigned char v = image.Data()[y * image.Width() + x];
-    const int offset = static_cast<unsigned char>(v - x - y);
-    if (frameOffset < 0) frameOffset = offset;
-    return offset == frameOffset;
+/// The pattern (x + y + frame number) mod 256 at a few points.
+bool PatternHolds(const QRVImage& image) {
+    const unsigned char* p = image.Data();
+    for (int y = 0; y < image.Height(); y += 59)
+        for (int x = 0; x < image.Width(); x += 71)
+            if (p[y * image.Width() + x] != static_cast<unsigned char>(p[0] + x + y)) return false;
+    return true;
 }
 
 }  // namespace
@@ -74,10 +76,9 @@ TEST_F(PluginGenTLTest, CameraListHasTheGigECameraAndCardListTheCameraLinkOne) {
 TEST_F(PluginGenTLTest, ParametersOfEveryTypeReadBack) {
     OpenArea();
     EXPECT_TRUE(api->IsOpen(handle));
-    EXPECT_EQ(api->GetNodeType(handle, QRVString("Width")), 2);
-    EXPECT_EQ(api->GetNodeType(handle, QRVString("ExposureTime")), 3);
-    EXPECT_EQ(api->GetNodeType(handle, QRVString("PixelFormat")), 4);
-    EXPECT_EQ(api->GetNodeType(handle, QRVString("TriggerSoftware")), 5);
+    const std::pair<const char*, int> types[] = {
+        {"Width", 2}, {"ExposureTime", 3}, {"PixelFormat", 4}, {"TriggerSoftware", 5}};
+    for (const auto& t : types) EXPECT_EQ(api->GetNodeType(handle, QRVString(t.first)), t.second);
     ASSERT_EQ(api->SetParamInt(handle, QRVString("Width"), 320), QRV_OK);
     int value = 0, min = 0, max = 0, inc = 0;
     ASSERT_EQ(api->GetParamInt(handle, QRVString("Width"), &value, &min, &max, &inc), QRV_OK);
@@ -112,9 +113,7 @@ TEST_F(PluginGenTLTest, GrabImageAndGrabImageExDeliverThePatternAndChunks) {
         ASSERT_EQ(api->GrabImage(handle, &image, 2000), QRV_OK) << i;
         ASSERT_EQ(image.Width(), 640);
         ASSERT_EQ(image.Height(), 480);
-        int offset = -1;
-        EXPECT_TRUE(PatternAt(image, 0, 0, offset) && PatternAt(image, 639, 0, offset) &&
-                    PatternAt(image, 17, 479, offset));
+        EXPECT_TRUE(PatternHolds(image));
     }
     QRVImage image;
     ZelChunkData chunks;

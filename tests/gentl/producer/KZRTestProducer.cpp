@@ -1,7 +1,8 @@
 // A GenTL producer for tests, the demo and the benchmark: one system with a GigE
 // Vision interface (one area camera) and a Camera Link interface (one frame grabber
 // with one camera behind it). Registers live in memory; frames are a test pattern
-// (x + y + frame number) rendered by one thread per running data stream.
+// (x + y + frame number) rendered by one thread per running data stream. It answers
+// only the info queries the consumer asks; any other is not available.
 //
 // Variants (compile definitions) misbehave on purpose for the consumer's tests:
 //   KZR_TL_VERSION_MAJOR=2   reports another GenTL version
@@ -26,18 +27,20 @@
 //                            new-buffer events time out
 #include <zlib.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cctype>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 #include <thread>
+#include <typeinfo>
 #include <vector>
 
 #include "GenTL.h"
@@ -45,6 +48,18 @@
 
 #ifndef KZR_TL_VERSION_MAJOR
 #define KZR_TL_VERSION_MAJOR 1
+#endif
+#ifndef KZR_TL_INIT_FAILS
+#define KZR_TL_INIT_FAILS 0
+#endif
+#ifndef KZR_TL_UNTERMINATED
+#define KZR_TL_UNTERMINATED 0
+#endif
+#ifndef KZR_TL_HOSTILE
+#define KZR_TL_HOSTILE 0
+#endif
+#ifndef KZR_TL_CLOSE_JOINS
+#define KZR_TL_CLOSE_JOINS 0
 #endif
 
 using namespace KZRGENICAM::gentl;
@@ -57,32 +72,25 @@ using namespace KZRGENICAM::gentl;
 
 namespace {
 
-constexpr uint64_t kXmlAddress = 0x10000;
-enum : uint64_t {
-    RegWidth = 0x100,
-    RegHeight = 0x104,
-    RegPixelFormat = 0x108,
-    RegPayloadSize = 0x10C,
-    RegAcqStart = 0x110,
-    RegAcqStop = 0x114,
-    RegTLParamsLocked = 0x118,
-    RegTriggerMode = 0x11C,
-    RegTriggerSoftware = 0x120,
-    RegChunkMode = 0x124,
-    RegIncomplete = 0x128,
-    RegExposure = 0x130,
-    RegVendor = 0x140,
-    RegModel = 0x160,
-    RegSerial = 0x180,
-    RegGrabberFirmware = 0x118
-};
-constexpr uint32_t kMono8 = 0x01080001, kMono16 = 0x01100007, kRGB8 = 0x02180014;
-constexpr uint64_t kChunkIdImage = 1, kChunkIdFrameInfo = 0x4B5A5201;
-constexpr size_t kChunkInfoSize = 16;  // frame id, then timestamp (little-endian)
+// Registers of the camera description (KZRAreaCamera.xml) and of the grabber's.
+constexpr uint64_t kXmlAddress = 0x10000, RegWidth = 0x100, RegHeight = 0x104,
+                   RegPixelFormat = 0x108, RegPayloadSize = 0x10C, RegAcqStart = 0x110,
+                   RegAcqStop = 0x114, RegTLParamsLocked = 0x118, RegTriggerMode = 0x11C,
+                   RegTriggerSoftware = 0x120, RegChunkMode = 0x124, RegIncomplete = 0x128,
+                   RegExposure = 0x130, RegVendor = 0x140, RegModel = 0x160, RegSerial = 0x180,
+                   RegGrabberFirmware = 0x118;
+constexpr uint32_t kMono16 = 0x01100007, kRGB8 = 0x02180014;
+constexpr uint32_t kChunkIdImage = 1, kChunkIdFrameInfo = 0x4B5A5201, kChunkInfoSize = 16;
+
+using Lock = std::unique_lock<std::mutex>;
+struct SDevice;
+struct SStream;
 
 struct SPort {
     std::vector<uint8_t> memory;
     std::string url;
+    SDevice* device = nullptr;
+    bool remote = false;
     uint32_t Get(uint64_t a) const {
         uint32_t v;
         std::memcpy(&v, &memory[a], 4);
@@ -91,20 +99,15 @@ struct SPort {
     void Set(uint64_t a, uint32_t v) { std::memcpy(&memory[a], &v, 4); }
 };
 
-struct SDevice;
-struct SStream;
-
 struct SBuffer {
     void* base;
     size_t size;
     void* user;
     SStream* stream;
-    bool queued = false;
-    bool incomplete = false;
+    bool queued = false, incomplete = false, chunks = false;
     size_t filled = 0, imageSize = 0;
-    uint64_t width = 0, height = 0, frameId = 0, timestamp = 0;
+    uint64_t width = 0, height = 0, frameId = 0;
     uint32_t pixelFormat = 0;
-    bool chunks = false;
 };
 
 struct SEvent {
@@ -114,11 +117,10 @@ struct SEvent {
 
 struct SStream {
     SDevice* device;
-    std::vector<std::unique_ptr<SBuffer>> announced;
+    std::list<SBuffer> announced;
     std::deque<SBuffer*> input, output;
-    std::unique_ptr<SEvent> event;
+    SEvent event{this};
     bool started = false, stopping = false;
-    uint64_t delivered = 0;
     std::thread worker;
 };
 
@@ -126,33 +128,30 @@ struct SDevice {
     std::string id, serial, model, tltype;
     SPort remote;
     SPort local;  // the device module's own port; description only on the grabber
-    bool open = false;
-    bool acquiring = false;
+    bool open = false, acquiring = false;
     int triggers = 0;
     uint64_t frameCounter = 0;
     std::unique_ptr<SStream> stream;
 };
 
 struct SInterface {
-    std::string id, tltype;
-    std::unique_ptr<SDevice> device;
+    std::string id;
+    SDevice device;
     bool open = false;
 };
 
 struct SSystem {
-    std::vector<std::unique_ptr<SInterface>> interfaces;
+    std::unique_ptr<SInterface> interfaces[2];
     bool open = false;
 };
-
-enum class EKind { System, Interface, Device, Remote, Stream, Buffer, Event };
 
 struct SGlobals {
     std::mutex mutex;
     std::condition_variable cv;
     bool initialised = false;
     SSystem system;
-    std::map<const void*, EKind> handles;  // live handles, for validation
-    std::thread systemWorker;              // KZR_TL_CLOSE_JOINS: TLOpen to TLClose
+    std::map<const void*, const std::type_info*> handles;  // live handles and their types
+    std::thread systemWorker;                              // KZR_TL_CLOSE_JOINS: TLOpen to TLClose
     bool systemWorkerStop = false;
 };
 
@@ -188,9 +187,8 @@ void CheckAlive() {}
 
 std::mutex& g_mutex = Globals().mutex;
 std::condition_variable& g_cv = Globals().cv;
-bool& g_initialised = Globals().initialised;
 SSystem& g_system = Globals().system;
-std::map<const void*, EKind>& g_handles = Globals().handles;
+std::map<const void*, const std::type_info*>& g_handles = Globals().handles;
 
 /// KZR_TL_TEST_LOST set and not empty.
 bool DevicesLost() {
@@ -198,120 +196,112 @@ bool DevicesLost() {
     return value && *value;
 }
 
-/// The lock every entry point takes.
-std::mutex& EntryMutex() {
-    CheckAlive();
-    return g_mutex;
+template <class T>
+T* Live(T* object) {
+    g_handles[object] = &typeid(T);
+    return object;
 }
 
 template <class T>
-T* Handle(const void* h, EKind kind) {
+T* Handle(const void* h) {
     auto found = g_handles.find(h);
-    if (found == g_handles.end() || found->second != kind) return nullptr;
+    if (found == g_handles.end() || *found->second != typeid(T)) return nullptr;
     return static_cast<T*>(const_cast<void*>(h));
 }
 
-GC_ERROR PutString(const std::string& text, INFO_DATATYPE* type, void* buffer, size_t* size) {
-    if (!size) return GC_ERR_INVALID_PARAMETER;
-    if (type) *type = INFO_DATATYPE_STRING;
-#if defined(KZR_TL_UNTERMINATED)
-    // The whole buffer filled, no terminator anywhere, and a size beyond it.
-    if (buffer && *size >= text.size()) {
-        std::memset(buffer, 'X', *size);
-        std::memcpy(buffer, text.data(), text.size());
-    }
-    *size += 100000;
-    return GC_ERR_SUCCESS;
-#elif defined(KZR_TL_HOSTILE)
-    // No terminator, and a size far beyond what was written.
-    if (buffer && *size >= text.size()) std::memcpy(buffer, text.data(), text.size());
-    *size = text.size() + 100000;
-    return GC_ERR_SUCCESS;
-#else
-    const size_t needed = text.size() + 1;
-    if (!buffer) {
-        *size = needed;
-        return GC_ERR_SUCCESS;
-    }
-    if (*size < needed) return GC_ERR_BUFFER_TOO_SMALL;
-    std::memcpy(buffer, text.c_str(), needed);
-    *size = needed;
-    return GC_ERR_SUCCESS;
-#endif
+/// Runs body(object, lock) on the live T behind handle under the producer's lock.
+template <class T, class Body>
+GC_ERROR With(const void* handle, Body body) {
+    CheckAlive();
+    Lock lock(g_mutex);
+    T* object = Handle<T>(handle);
+    return object ? body(*object, lock) : GC_ERR_INVALID_HANDLE;
 }
 
 template <class T>
-GC_ERROR PutValue(T value, INFO_DATATYPE kind, INFO_DATATYPE* type, void* buffer, size_t* size) {
-    if (!size) return GC_ERR_INVALID_PARAMETER;
-    if (type) *type = kind;
-    if (!buffer) {
-        *size = sizeof(T);
-        return GC_ERR_SUCCESS;
-    }
-    if (*size < sizeof(T)) return GC_ERR_BUFFER_TOO_SMALL;
-    std::memcpy(buffer, &value, sizeof(T));
-    *size = sizeof(T);
+GC_ERROR Out(T* to, T value) {
+    if (!to) return GC_ERR_INVALID_PARAMETER;
+    *to = value;
     return GC_ERR_SUCCESS;
 }
 
-void PutLE32(std::string& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+/// One answer of an info or id query: a text, or a number of an integer type.
+struct SInfo {
+    SInfo(std::string t) : type(INFO_DATATYPE_STRING), text(std::move(t)) {}
+    SInfo(INFO_DATATYPE k, uint64_t v) : type(k), number(v) {}
+    INFO_DATATYPE type;
+    std::string text;
+    uint64_t number = 0;
+};
+
+GC_ERROR Put(const SInfo& info, INFO_DATATYPE* type, void* buffer, size_t* size) {
+    if (!size) return GC_ERR_INVALID_PARAMETER;
+    if (type) *type = info.type;
+    const std::string& text = info.text;
+    const bool isText = info.type == INFO_DATATYPE_STRING;
+    if (isText && (KZR_TL_UNTERMINATED || KZR_TL_HOSTILE)) {
+        // No terminator, and a size far beyond what was written (or, unterminated,
+        // beyond the whole buffer, filled).
+        if (buffer && *size >= text.size()) {
+            if (KZR_TL_UNTERMINATED) std::memset(buffer, 'X', *size);
+            std::memcpy(buffer, text.data(), text.size());
+        }
+        *size = (KZR_TL_UNTERMINATED ? *size : text.size()) + 100000;
+        return GC_ERR_SUCCESS;
+    }
+    const size_t width = isText                              ? text.size() + 1
+                         : info.type == INFO_DATATYPE_BOOL8  ? 1
+                         : info.type == INFO_DATATYPE_UINT32 ? 4
+                                                             : 8;
+    if (buffer && *size < width) return GC_ERR_BUFFER_TOO_SMALL;
+    // Numbers: the low bytes of a little-endian uint64_t.
+    const void* from = isText ? static_cast<const void*>(text.c_str()) : &info.number;
+    if (buffer) std::memcpy(buffer, from, width);
+    *size = width;
+    return GC_ERR_SUCCESS;
 }
-void PutLE16(std::string& out, uint16_t v) {
-    out.push_back(static_cast<char>(v & 0xFF));
-    out.push_back(static_cast<char>(v >> 8));
+
+template <class Cmd>
+GC_ERROR Answer(Cmd cmd, std::initializer_list<std::pair<Cmd, SInfo>> table, INFO_DATATYPE* type,
+                void* buffer, size_t* size) {
+    for (const auto& row : table)
+        if (row.first == cmd) return Put(row.second, type, buffer, size);
+    return GC_ERR_NOT_AVAILABLE;
+}
+
+/// Little-endian fields, each as many bytes wide as its digit in widths says.
+void PutLE(std::string& out, const char* widths, std::initializer_list<uint32_t> values) {
+    for (uint32_t v : values)
+        for (int i = 0, n = *widths++ - '0'; i < n; ++i)
+            out.push_back(static_cast<char>(v >> (8 * i)));
 }
 
 /// A zip archive with one deflated file, as GigE Vision cameras ship their descriptions.
 std::string Zip(const std::string& name, const std::string& data) {
-    z_stream z{};
-    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    std::string packed(deflateBound(&z, data.size()), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(&packed[0]);
-    z.avail_out = static_cast<uInt>(packed.size());
-    deflate(&z, Z_FINISH);
-    packed.resize(z.total_out);
-    deflateEnd(&z);
-    const uint32_t crc = static_cast<uint32_t>(
+    // A zlib stream without its 2-byte header and 4-byte check is raw deflate data.
+    uLongf length = compressBound(static_cast<uLong>(data.size()));
+    std::string packed(length, '\0');
+    compress2(reinterpret_cast<Bytef*>(&packed[0]), &length,
+              reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()), 9);
+    packed = packed.substr(2, length - 6);
+    const auto crc = static_cast<uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-    auto header = [&](std::string& out, bool central) {
-        PutLE32(out, central ? 0x02014b50 : 0x04034b50);
-        if (central) PutLE16(out, 20);
-        PutLE16(out, 20);    // version needed
-        PutLE16(out, 0);     // flags
-        PutLE16(out, 8);     // deflate
-        PutLE16(out, 0);     // time
-        PutLE16(out, 0x21);  // 1980-01-01
-        PutLE32(out, crc);
-        PutLE32(out, static_cast<uint32_t>(packed.size()));
-        PutLE32(out, static_cast<uint32_t>(data.size()));
-        PutLE16(out, static_cast<uint16_t>(name.size()));
-        PutLE16(out, 0);  // extra
-        if (central) {
-            PutLE16(out, 0);  // comment
-            PutLE16(out, 0);  // disk
-            PutLE16(out, 0);  // internal attributes
-            PutLE32(out, 0);  // external attributes
-            PutLE32(out, 0);  // local header offset
-        }
-        out += name;
-    };
+    const auto packedSize = static_cast<uint32_t>(packed.size());
+    const auto dataSize = static_cast<uint32_t>(data.size());
+    const auto nameSize = static_cast<uint32_t>(name.size());
+    // Local header, data, central header, end record: version 2.0, no flags,
+    // deflate, dated 1980-01-01, no extra fields or comments, one disk.
     std::string zip;
-    header(zip, false);
-    zip += packed;
-    const size_t centralOffset = zip.size();
-    header(zip, true);
-    const size_t centralSize = zip.size() - centralOffset;
-    PutLE32(zip, 0x06054b50);
-    PutLE16(zip, 0);
-    PutLE16(zip, 0);
-    PutLE16(zip, 1);
-    PutLE16(zip, 1);
-    PutLE32(zip, static_cast<uint32_t>(centralSize));
-    PutLE32(zip, static_cast<uint32_t>(centralOffset));
-    PutLE16(zip, 0);
+    PutLE(zip, "42222244422",
+          {0x04034b50, 20, 0, 8, 0, 0x21, crc, packedSize, dataSize, nameSize, 0});
+    zip += name + packed;
+    const auto centralOffset = static_cast<uint32_t>(zip.size());
+    PutLE(
+        zip, "42222224442222244",
+        {0x02014b50, 20, 20, 0, 8, 0, 0x21, crc, packedSize, dataSize, nameSize, 0, 0, 0, 0, 0, 0});
+    zip += name;
+    const auto centralSize = static_cast<uint32_t>(zip.size()) - centralOffset;
+    PutLE(zip, "42222442", {0x06054b50, 0, 0, 1, 1, centralSize, centralOffset, 0});
     return zip;
 }
 
@@ -327,234 +317,176 @@ void ServeDescription(SPort& port, const std::string& fileName, const std::strin
     port.url = "Local:" + fileName + ";" + Hex(kXmlAddress) + ";" + Hex(content.size());
 }
 
-void SetText(SPort& port, uint64_t address, const std::string& text) {
-    std::memcpy(&port.memory[address], text.c_str(), std::min<size_t>(text.size() + 1, 32));
-}
-
-std::string WithModel(const std::string& model) {
+std::unique_ptr<SInterface> MakeInterface(const char* ifId, const char* tltype, const char* id,
+                                          const char* serial, const std::string& model) {
+    auto i = std::make_unique<SInterface>();
+    i->id = ifId;
+    SDevice& d = i->device;
+    d.id = id;
+    d.serial = serial;
+    d.model = model;
+    d.tltype = tltype;
+    d.remote.device = d.local.device = &d;
+    d.remote.remote = true;
     std::string xml = kAreaCameraXml;
-    const std::string mark = "@MODEL@";
-    xml.replace(xml.find(mark), mark.size(), model);
-    return xml;
-}
-
-std::unique_ptr<SDevice> MakeCamera(const std::string& id, const std::string& serial,
-                                    const std::string& model, const std::string& tltype,
-                                    bool zipped) {
-    auto d = std::make_unique<SDevice>();
-    d->id = id;
-    d->serial = serial;
-    d->model = model;
-    d->tltype = tltype;
-    const std::string xml = WithModel(model);
-    if (zipped)
-        ServeDescription(d->remote, "KZRLineCamera.zip", Zip("KZRLineCamera.xml", xml));
+    xml.replace(xml.find("@MODEL@"), 7, model);
+    if (d.tltype == TLTypeCL)
+        ServeDescription(d.remote, "KZRLineCamera.zip", Zip("KZRLineCamera.xml", xml));
     else
-        ServeDescription(d->remote, "KZRAreaCamera.xml", xml);
-#if defined(KZR_TL_HOSTILE)
-    if (!zipped) d->remote.url = "Web:http://127.0.0.1/camera.xml";
-#endif
-    SPort& r = d->remote;
+        ServeDescription(d.remote, "KZRAreaCamera.xml", xml);
+    SPort& r = d.remote;
     r.Set(RegWidth, 640);
     r.Set(RegHeight, 480);
-    r.Set(RegPixelFormat, kMono8);
+    r.Set(RegPixelFormat, 0x01080001);  // Mono8
     const double exposure = 5000.0;
     std::memcpy(&r.memory[RegExposure], &exposure, 8);
-    SetText(r, RegVendor, "KZR Test");
-    SetText(r, RegModel, model);
-    SetText(r, RegSerial, serial);
-    return d;
+    const std::pair<uint64_t, std::string> texts[] = {
+        {RegVendor, "KZR Test"}, {RegModel, model}, {RegSerial, serial}};
+    for (const auto& t : texts) std::memcpy(&r.memory[t.first], t.second.c_str(), t.second.size());
+    return i;
 }
 
 void BuildSystem() {
-    g_system.interfaces.clear();
-    auto gev = std::make_unique<SInterface>();
-    gev->id = "KZR-IF-GEV";
-    gev->tltype = TLTypeGEV;
-    gev->device = MakeCamera("KZR-DEV-AREA", "KZRGEV0001", "KZR Area GEV", TLTypeGEV, false);
-    auto cl = std::make_unique<SInterface>();
-    cl->id = "KZR-IF-CL";
-    cl->tltype = TLTypeCL;
-    cl->device = MakeCamera("KZR-DEV-CL", "KZRCL0042", "KZR Line CL", TLTypeCL, true);
-    ServeDescription(cl->device->local, "KZRGrabber.xml", kGrabberXml);
-#if defined(KZR_TL_HOSTILE)
-    cl->device->local.url = "File://" KZR_TL_SOURCE_DIR "/KZRGrabber.xml";
+    g_system.interfaces[0] =
+        MakeInterface("KZR-IF-GEV", TLTypeGEV, "KZR-DEV-AREA", "KZRGEV0001", "KZR Area GEV");
+    g_system.interfaces[1] =
+        MakeInterface("KZR-IF-CL", TLTypeCL, "KZR-DEV-CL", "KZRCL0042", "KZR Line CL");
+    SPort& grabber = g_system.interfaces[1]->device.local;
+    ServeDescription(grabber, "KZRGrabber.xml", kGrabberXml);
+    grabber.Set(RegGrabberFirmware, 0x0102);
+#if KZR_TL_HOSTILE
+    g_system.interfaces[0]->device.remote.url = "Web:http://127.0.0.1/camera.xml";
+    grabber.url = "File://" KZR_TL_SOURCE_DIR "/KZRGrabber.xml";
 #endif
-    cl->device->local.Set(RegGrabberFirmware, 0x0102);
-    g_system.interfaces.push_back(std::move(gev));
-    g_system.interfaces.push_back(std::move(cl));
 }
 
 uint32_t BytesPerPixel(uint32_t format) {
     return format == kMono16 ? 2 : format == kRGB8 ? 3 : 1;
 }
 
-uint64_t PayloadSize(const SDevice& d) {
-    const uint64_t image = uint64_t(d.remote.Get(RegWidth)) * d.remote.Get(RegHeight) *
-                           BytesPerPixel(d.remote.Get(RegPixelFormat));
-    return d.remote.Get(RegChunkMode) ? image + 8 + kChunkInfoSize + 8 : image;
+uint64_t PayloadSize(const SPort& r) {
+    const uint64_t image =
+        uint64_t(r.Get(RegWidth)) * r.Get(RegHeight) * BytesPerPixel(r.Get(RegPixelFormat));
+    return r.Get(RegChunkMode) ? image + 8 + kChunkInfoSize + 8 : image;
 }
 
-void PutTrailer(uint8_t* at, uint32_t id, uint32_t length) {
-    // GigE Vision chunk trailers are big-endian.
+/// A GigE Vision chunk trailer (big-endian id and length) at p.
+void PutTrailer(uint8_t* p, uint32_t id, uint32_t length) {
     for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<uint8_t>(id >> (24 - 8 * i));
-        at[4 + i] = static_cast<uint8_t>(length >> (24 - 8 * i));
+        p[i] = static_cast<uint8_t>(id >> (24 - 8 * i));
+        p[4 + i] = static_cast<uint8_t>(length >> (24 - 8 * i));
     }
 }
 
-/// Fills one buffer; called without the lock, on a buffer no one else touches.
-void Render(SBuffer& b, uint64_t width, uint64_t height, uint32_t format, bool chunks,
-            uint64_t frameId) {
-    const uint32_t bpp = BytesPerPixel(format);
-    const size_t image = width * height * bpp;
-    b.width = width;
-    b.height = height;
-    b.pixelFormat = format;
-    b.frameId = frameId;
-    b.timestamp = frameId * 1000;
-    b.chunks = chunks;
-    b.imageSize = image;
-    const size_t total = chunks ? image + 8 + kChunkInfoSize + 8 : image;
+/// Fills one buffer with the shape in b; called without the lock, on a buffer no
+/// one else touches.
+void Render(SBuffer& b) {
+    const uint32_t bpp = BytesPerPixel(b.pixelFormat);
+    b.imageSize = b.width * b.height * bpp;
+    const size_t total = b.chunks ? b.imageSize + 8 + kChunkInfoSize + 8 : b.imageSize;
+    b.filled = 0;
     if (total > b.size) {
         b.incomplete = true;
-        b.filled = 0;
         return;
     }
     auto* p = static_cast<uint8_t*>(b.base);
-    for (uint64_t y = 0; y < height; ++y) {
-        uint8_t* row = p + y * width * bpp;
-        for (uint64_t x = 0; x < width; ++x) {
-            const uint8_t v = static_cast<uint8_t>(x + y + frameId);
-            for (uint32_t c = 0; c < bpp; ++c) row[x * bpp + c] = v;
-        }
-    }
-    if (chunks) {
-        PutTrailer(p + image, static_cast<uint32_t>(kChunkIdImage), static_cast<uint32_t>(image));
-        uint8_t* info = p + image + 8;
-        std::memcpy(info, &frameId, 8);
-        std::memcpy(info + 8, &b.timestamp, 8);
-        PutTrailer(info + kChunkInfoSize, static_cast<uint32_t>(kChunkIdFrameInfo), kChunkInfoSize);
+    uint8_t* q = p;
+    for (uint64_t y = 0; y < b.height; ++y)
+        for (uint64_t x = 0; x < b.width; ++x)
+            for (uint32_t c = 0; c < bpp; ++c) *q++ = static_cast<uint8_t>(x + y + b.frameId);
+    if (b.chunks) {
+        const auto image = static_cast<uint32_t>(b.imageSize);
+        PutTrailer(p + image, kChunkIdImage, image);
+        const uint64_t info[2] = {b.frameId, b.frameId * 1000};  // id, timestamp
+        std::memcpy(p + image + 8, info, kChunkInfoSize);
+        PutTrailer(p + image + 8 + kChunkInfoSize, kChunkIdFrameInfo, kChunkInfoSize);
     }
     b.filled = total;
 }
 
 void Worker(SStream* s) {
-    std::unique_lock<std::mutex> lock(g_mutex);
+    Lock lock(g_mutex);
     SDevice& d = *s->device;
+    SPort& r = d.remote;
     for (;;) {
         g_cv.wait(lock, [&] {
-            return s->stopping || (d.acquiring && !s->input.empty() &&
-                                   (!d.remote.Get(RegTriggerMode) || d.triggers > 0));
+            return s->stopping ||
+                   (d.acquiring && !s->input.empty() && (!r.Get(RegTriggerMode) || d.triggers > 0));
         });
         if (s->stopping) return;
-        if (d.remote.Get(RegTriggerMode)) --d.triggers;
+        if (r.Get(RegTriggerMode)) --d.triggers;
         SBuffer* b = s->input.front();
         s->input.pop_front();
-        const uint64_t w = d.remote.Get(RegWidth), h = d.remote.Get(RegHeight);
-        const uint32_t f = d.remote.Get(RegPixelFormat);
-        const bool chunks = d.remote.Get(RegChunkMode) != 0;
-        const uint64_t frameId = ++d.frameCounter;
-        b->incomplete = false;
-        if (d.remote.Get(RegIncomplete) > 0) {
-            d.remote.Set(RegIncomplete, d.remote.Get(RegIncomplete) - 1);
-            b->incomplete = true;
-        }
+        b->width = r.Get(RegWidth);
+        b->height = r.Get(RegHeight);
+        b->pixelFormat = r.Get(RegPixelFormat);
+        b->chunks = r.Get(RegChunkMode) != 0;
+        b->frameId = ++d.frameCounter;
+        b->incomplete = r.Get(RegIncomplete) > 0;
+        if (b->incomplete) r.Set(RegIncomplete, r.Get(RegIncomplete) - 1);
         lock.unlock();
-        Render(*b, w, h, f, chunks, frameId);
+        Render(*b);
         lock.lock();
         b->queued = false;
         s->output.push_back(b);
-        ++s->delivered;
         g_cv.notify_all();
     }
 }
 
-/// Called with g_mutex held; lets it go while the worker ends.
-void StopWorker(SStream& s) {
-    std::unique_lock<std::mutex> lock(g_mutex, std::adopt_lock);
-    if (!s.started) {
-        lock.release();
-        return;
-    }
+/// Lets the lock go while the worker ends.
+void StopWorker(SStream& s, Lock& lock) {
+    if (!s.started) return;
     s.stopping = true;
     g_cv.notify_all();
     std::thread worker = std::move(s.worker);
     lock.unlock();
-    worker.join();
+    if (worker.joinable()) worker.join();  // not when another stop already waits for it
     lock.lock();
-    s.started = false;
-    s.stopping = false;
-    lock.release();
+    s.started = s.stopping = false;
 }
 
-GC_ERROR ReadPort(SPort& port, SDevice* d, uint64_t address, void* buffer, size_t* size) {
-    if (!buffer || !size) return GC_ERR_INVALID_PARAMETER;
-    if (address > port.memory.size() || *size > port.memory.size() - address)
-        return GC_ERR_INVALID_ADDRESS;
-    if (d && &port == &d->remote) port.Set(RegPayloadSize, static_cast<uint32_t>(PayloadSize(*d)));
-    std::memcpy(buffer, &port.memory[address], *size);
-    return GC_ERR_SUCCESS;
-}
-
-GC_ERROR WriteRemote(SDevice& d, uint64_t address, const void* buffer, size_t size) {
-    SPort& r = d.remote;
-    if (address >= kXmlAddress || size > kXmlAddress - address) return GC_ERR_INVALID_ADDRESS;
-    const bool locked = r.Get(RegTLParamsLocked) != 0;
-    const bool shaping = address <= RegPixelFormat + 3 && address + size > RegWidth;
-    const bool chunkMode = address <= RegChunkMode + 3 && address + size > RegChunkMode;
-    if (locked && (shaping || chunkMode)) return GC_ERR_ACCESS_DENIED;
-    if (address < 0x200 && address + size > RegVendor && address < RegSerial + 32)
-        return GC_ERR_ACCESS_DENIED;
-    std::vector<uint8_t> before(r.memory.begin(), r.memory.begin() + 0x200);
-    std::memcpy(&r.memory[address], buffer, size);
-    if (shaping) {
-        const uint32_t w = r.Get(RegWidth), h = r.Get(RegHeight), f = r.Get(RegPixelFormat);
-        if (w < 16 || w > 2048 || h < 1 || h > 2048 ||
-            (f != kMono8 && f != kMono16 && f != kRGB8)) {
-            std::memcpy(r.memory.data(), before.data(), before.size());
-            return GC_ERR_INVALID_VALUE;
-        }
-    }
-    auto touched = [&](uint64_t reg) { return address <= reg && address + size >= reg + 4; };
-    if (touched(RegAcqStart) && r.Get(RegAcqStart)) d.acquiring = true;
-    if (touched(RegAcqStop) && r.Get(RegAcqStop)) d.acquiring = false;
-    if (touched(RegTriggerSoftware) && r.Get(RegTriggerSoftware) && d.acquiring) ++d.triggers;
+void CloseStream(SDevice& d, Lock& lock) {
+    if (!d.stream) return;
+    StopWorker(*d.stream, lock);
+    for (auto& b : d.stream->announced) g_handles.erase(&b);
+    g_handles.erase(&d.stream->event);
+    g_handles.erase(d.stream.get());
+    d.stream.reset();
     g_cv.notify_all();
-    return GC_ERR_SUCCESS;
 }
 
-GC_ERROR WriteLocal(SPort& port, uint64_t address, const void* buffer, size_t size) {
-    if (port.memory.empty()) return GC_ERR_NOT_AVAILABLE;
-    if (address >= kXmlAddress || size > kXmlAddress - address) return GC_ERR_INVALID_ADDRESS;
-    if (address + size > RegGrabberFirmware && address < RegGrabberFirmware + 4)
-        return GC_ERR_ACCESS_DENIED;
-    std::memcpy(&port.memory[address], buffer, size);
-    return GC_ERR_SUCCESS;
+void CloseDevice(SDevice& d, Lock& lock) {
+    CloseStream(d, lock);
+    g_handles.erase(&d);
+    g_handles.erase(&d.remote);
+    d.open = d.acquiring = false;
 }
 
-SPort* PortOf(PORT_HANDLE h, SDevice** device) {
-    *device = nullptr;
-    if (auto* d = Handle<SDevice>(h, EKind::Device)) {
-        *device = d;
-        return &d->local;
-    }
-    auto found = g_handles.find(h);
-    if (found == g_handles.end() || found->second != EKind::Remote) return nullptr;
-    // A remote port handle is the address of its device's remote port.
-    for (auto& i : g_system.interfaces) {
-        if (&i->device->remote == h) {
-            *device = i->device.get();
-            return &i->device->remote;
-        }
-    }
-    return nullptr;
+/// Runs body(port) on a port: a device handle is its local port.
+template <class Body>
+GC_ERROR WithPort(PORT_HANDLE handle, Body body) {
+    CheckAlive();
+    Lock lock(g_mutex);
+    SDevice* d = Handle<SDevice>(handle);
+    SPort* port = d ? &d->local : Handle<SPort>(handle);
+    if (!port) return GC_ERR_INVALID_HANDLE;
+    if (port->remote && DevicesLost()) return GC_ERR_TIMEOUT;
+    return body(*port);
+}
+
+/// Runs body(stream, buffer) on a buffer of that stream.
+template <class Body>
+GC_ERROR WithBuffer(DS_HANDLE handle, BUFFER_HANDLE buffer, Body body) {
+    return With<SStream>(handle, [&](SStream& s, Lock&) {
+        SBuffer* b = Handle<SBuffer>(buffer);
+        return b && b->stream == &s ? body(s, *b) : GC_ERR_INVALID_BUFFER;
+    });
 }
 
 /// The URL a port names: its own, or KZR_TL_TEST_URL on the area camera's remote port.
-std::string UrlOf(const SPort& port, const SDevice* d) {
+std::string UrlOf(const SPort& port) {
     const char* test = std::getenv("KZR_TL_TEST_URL");
-    if (!test || !d || &port != &d->remote || d->id != "KZR-DEV-AREA") return port.url;
+    if (!test || !port.remote || port.device->id != "KZR-DEV-AREA") return port.url;
     std::string url = test;
     const uint64_t length = port.memory.size() - kXmlAddress;
     std::string upper = Hex(length);
@@ -568,49 +500,9 @@ std::string UrlOf(const SPort& port, const SDevice* d) {
 }
 
 SInterface* InterfaceById(const char* id) {
-    if (!id) return nullptr;
     for (auto& i : g_system.interfaces)
-        if (i->id == id) return i.get();
+        if (id && i->id == id) return i.get();
     return nullptr;
-}
-
-void CloseStream(SDevice& d) {
-    if (!d.stream) return;
-    StopWorker(*d.stream);
-    for (auto& b : d.stream->announced) g_handles.erase(b.get());
-    if (d.stream->event) g_handles.erase(d.stream->event.get());
-    g_handles.erase(d.stream.get());
-    d.stream.reset();
-}
-
-void CloseDevice(SDevice& d) {
-    CloseStream(d);
-    g_handles.erase(&d);
-    g_handles.erase(&d.remote);
-    d.open = false;
-    d.acquiring = false;
-}
-
-GC_ERROR DeviceInfo(const SDevice& d, DEVICE_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
-                    size_t* size) {
-    switch (cmd) {
-        case DEVICE_INFO_ID:
-            return PutString(d.id, type, buffer, size);
-        case DEVICE_INFO_VENDOR:
-            return PutString("KZR Test", type, buffer, size);
-        case DEVICE_INFO_MODEL:
-            return PutString(d.model, type, buffer, size);
-        case DEVICE_INFO_TLTYPE:
-            return PutString(d.tltype, type, buffer, size);
-        case DEVICE_INFO_DISPLAYNAME:
-            return PutString("KZR Test " + d.model, type, buffer, size);
-        case DEVICE_INFO_SERIAL_NUMBER:
-            return PutString(d.serial, type, buffer, size);
-        case DEVICE_INFO_ACCESS_STATUS:
-            return PutValue<int32_t>(d.open ? 4 : 1, INFO_DATATYPE_INT32, type, buffer, size);
-        default:
-            return GC_ERR_NOT_AVAILABLE;
-    }
 }
 
 }  // namespace
@@ -618,592 +510,405 @@ GC_ERROR DeviceInfo(const SDevice& d, DEVICE_INFO_CMD cmd, INFO_DATATYPE* type, 
 // ---- library and system ----
 
 KZR_TL_EXPORT GCInitLib(void) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    if (g_initialised) return GC_ERR_RESOURCE_IN_USE;
-#if defined(KZR_TL_INIT_FAILS)
-    return GC_ERR_IO;
-#endif
+    CheckAlive();
+    Lock lock(g_mutex);
+    if (Globals().initialised) return GC_ERR_RESOURCE_IN_USE;
+    if (KZR_TL_INIT_FAILS) return GC_ERR_IO;
     BuildSystem();
-    g_initialised = true;
+    Globals().initialised = true;
     return GC_ERR_SUCCESS;
 }
 
 KZR_TL_EXPORT GCCloseLib(void) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    if (!g_initialised) return GC_ERR_NOT_INITIALIZED;
+    CheckAlive();
+    Lock lock(g_mutex);
+    if (!Globals().initialised) return GC_ERR_NOT_INITIALIZED;
     for (auto& i : g_system.interfaces)
-        if (i->device->open) CloseDevice(*i->device);
+        if (i->device.open) CloseDevice(i->device, lock);
     g_handles.clear();
     g_system = SSystem();
-    g_initialised = false;
+    Globals().initialised = false;
     return GC_ERR_SUCCESS;
 }
 
 KZR_TL_EXPORT GCGetInfo(TL_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer, size_t* size) {
-    switch (cmd) {
-        case TL_INFO_ID:
-            return PutString("KZRTestTL", type, buffer, size);
-        case TL_INFO_VENDOR:
-            return PutString("KZR Test", type, buffer, size);
-        case TL_INFO_MODEL:
-            return PutString("KZR Test Producer", type, buffer, size);
-        case TL_INFO_TLTYPE:
-            return PutString("Mixed", type, buffer, size);
-        case TL_INFO_GENTL_VER_MAJOR:
-            return PutValue<uint32_t>(KZR_TL_VERSION_MAJOR, INFO_DATATYPE_UINT32, type, buffer,
-                                      size);
-        case TL_INFO_GENTL_VER_MINOR:
-            return PutValue<uint32_t>(5, INFO_DATATYPE_UINT32, type, buffer, size);
-        default:
-            return GC_ERR_NOT_AVAILABLE;
-    }
+    return Answer(cmd,
+                  {{TL_INFO_TLTYPE, SInfo("Mixed")},
+                   {TL_INFO_GENTL_VER_MAJOR, SInfo(INFO_DATATYPE_UINT32, KZR_TL_VERSION_MAJOR)}},
+                  type, buffer, size);
 }
 
 KZR_TL_EXPORT GCGetLastError(GC_ERROR* code, char* text, size_t* size) {
     if (code) *code = GC_ERR_ERROR;
-    return PutString("KZR test producer: see the call's result", nullptr, text, size);
+    return Put(SInfo("KZR test producer: see the call's result"), nullptr, text, size);
 }
 
 KZR_TL_EXPORT TLOpen(TL_HANDLE* handle) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    if (!g_initialised) return GC_ERR_NOT_INITIALIZED;
-    if (!handle) return GC_ERR_INVALID_PARAMETER;
-    if (g_system.open) return GC_ERR_RESOURCE_IN_USE;
+    CheckAlive();
+    Lock lock(g_mutex);
+    if (!Globals().initialised) return GC_ERR_NOT_INITIALIZED;
+    if (g_system.open || !handle) return GC_ERR_RESOURCE_IN_USE;
     g_system.open = true;
-    g_handles[&g_system] = EKind::System;
-    *handle = &g_system;
-#if defined(KZR_TL_CLOSE_JOINS)
+    Live(&g_system);
     SGlobals& globals = Globals();
     globals.systemWorkerStop = false;
-    globals.systemWorker = std::thread([&globals] {
-        std::unique_lock<std::mutex> wait(globals.mutex);
-        globals.cv.wait(wait, [&globals] { return globals.systemWorkerStop; });
-    });
-#endif
-    return GC_ERR_SUCCESS;
+    if (KZR_TL_CLOSE_JOINS)
+        globals.systemWorker = std::thread([&globals] {
+            Lock wait(globals.mutex);
+            globals.cv.wait(wait, [&globals] { return globals.systemWorkerStop; });
+        });
+    return Out<TL_HANDLE>(handle, &g_system);
 }
 
 KZR_TL_EXPORT TLClose(TL_HANDLE handle) {
-    std::unique_lock<std::mutex> lock(EntryMutex());
-    if (!Handle<SSystem>(handle, EKind::System)) return GC_ERR_INVALID_HANDLE;
-    g_handles.erase(handle);
-    g_system.open = false;
-#if defined(KZR_TL_CLOSE_JOINS)
-    // Waits for the thread to end: inside DllMain this never returns.
-    SGlobals& globals = Globals();
-    globals.systemWorkerStop = true;
-    std::thread worker = std::move(globals.systemWorker);
-    lock.unlock();
-    g_cv.notify_all();
-    if (worker.joinable()) worker.join();
-#endif
-    return GC_ERR_SUCCESS;
+    return With<SSystem>(handle, [&](SSystem& system, Lock& lock) {
+        g_handles.erase(handle);
+        // Waits for the thread to end: inside DllMain this never returns.
+        Globals().systemWorkerStop = true;
+        std::thread worker = std::move(Globals().systemWorker);
+        lock.unlock();
+        g_cv.notify_all();
+        if (worker.joinable()) worker.join();
+        return Out(&system.open, false);
+    });
 }
 
 KZR_TL_EXPORT TLUpdateInterfaceList(TL_HANDLE handle, bool8_t* changed, uint64_t) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    if (!Handle<SSystem>(handle, EKind::System)) return GC_ERR_INVALID_HANDLE;
-    if (changed) *changed = 0;
-    return GC_ERR_SUCCESS;
+    return With<SSystem>(handle, [&](SSystem&, Lock&) { return Out<bool8_t>(changed, 0); });
 }
 
 KZR_TL_EXPORT TLGetNumInterfaces(TL_HANDLE handle, uint32_t* count) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    if (!Handle<SSystem>(handle, EKind::System)) return GC_ERR_INVALID_HANDLE;
-    if (!count) return GC_ERR_INVALID_PARAMETER;
-    *count = static_cast<uint32_t>(g_system.interfaces.size());
-    return GC_ERR_SUCCESS;
+    return With<SSystem>(handle, [&](SSystem&, Lock&) { return Out<uint32_t>(count, 2); });
 }
 
 KZR_TL_EXPORT TLGetInterfaceID(TL_HANDLE handle, uint32_t index, char* id, size_t* size) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    if (!Handle<SSystem>(handle, EKind::System)) return GC_ERR_INVALID_HANDLE;
-    if (index >= g_system.interfaces.size()) return GC_ERR_INVALID_INDEX;
-    return PutString(g_system.interfaces[index]->id, nullptr, id, size);
+    return With<SSystem>(handle, [&](SSystem& system, Lock&) {
+        return index < 2 ? Put(SInfo(system.interfaces[index]->id), nullptr, id, size)
+                         : GC_ERR_INVALID_INDEX;
+    });
 }
 
 KZR_TL_EXPORT TLGetInterfaceInfo(TL_HANDLE handle, const char* ifId, INTERFACE_INFO_CMD cmd,
                                  INFO_DATATYPE* type, void* buffer, size_t* size) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    if (!Handle<SSystem>(handle, EKind::System)) return GC_ERR_INVALID_HANDLE;
-    SInterface* i = InterfaceById(ifId);
-    if (!i) return GC_ERR_INVALID_ID;
-    if (cmd == INTERFACE_INFO_ID || cmd == INTERFACE_INFO_DISPLAYNAME)
-        return PutString(i->id, type, buffer, size);
-    if (cmd == INTERFACE_INFO_TLTYPE) return PutString(i->tltype, type, buffer, size);
-    return GC_ERR_NOT_AVAILABLE;
+    return With<SSystem>(handle, [&](SSystem&, Lock&) {
+        SInterface* i = InterfaceById(ifId);
+        return i ? Answer(cmd, {{INTERFACE_INFO_TLTYPE, SInfo(i->device.tltype)}}, type, buffer,
+                          size)
+                 : GC_ERR_INVALID_ID;
+    });
 }
 
 KZR_TL_EXPORT TLOpenInterface(TL_HANDLE handle, const char* ifId, IF_HANDLE* out) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    if (!Handle<SSystem>(handle, EKind::System)) return GC_ERR_INVALID_HANDLE;
-    if (!out) return GC_ERR_INVALID_PARAMETER;
-    SInterface* i = InterfaceById(ifId);
-    if (!i) return GC_ERR_INVALID_ID;
-    if (i->open) return GC_ERR_RESOURCE_IN_USE;
-    i->open = true;
-    g_handles[i] = EKind::Interface;
-    *out = i;
-    return GC_ERR_SUCCESS;
+    return With<SSystem>(handle, [&](SSystem&, Lock&) -> GC_ERROR {
+        SInterface* i = InterfaceById(ifId);
+        if (!i) return GC_ERR_INVALID_ID;
+        if (i->open) return GC_ERR_RESOURCE_IN_USE;
+        i->open = true;
+        return Out<IF_HANDLE>(out, Live(i));
+    });
 }
 
 // ---- interfaces ----
 
 KZR_TL_EXPORT IFClose(IF_HANDLE handle) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* i = Handle<SInterface>(handle, EKind::Interface);
-    if (!i) return GC_ERR_INVALID_HANDLE;
-    i->open = false;
-    g_handles.erase(handle);
-    return GC_ERR_SUCCESS;
+    return With<SInterface>(handle, [&](SInterface& i, Lock&) {
+        g_handles.erase(handle);
+        return Out(&i.open, false);
+    });
 }
 
 KZR_TL_EXPORT IFUpdateDeviceList(IF_HANDLE handle, bool8_t* changed, uint64_t) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    if (!Handle<SInterface>(handle, EKind::Interface)) return GC_ERR_INVALID_HANDLE;
-    if (changed) *changed = 0;
-    return GC_ERR_SUCCESS;
+    return With<SInterface>(handle, [&](SInterface&, Lock&) { return Out<bool8_t>(changed, 0); });
 }
 
 KZR_TL_EXPORT IFGetNumDevices(IF_HANDLE handle, uint32_t* count) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    if (!Handle<SInterface>(handle, EKind::Interface)) return GC_ERR_INVALID_HANDLE;
-    if (!count) return GC_ERR_INVALID_PARAMETER;
-#if defined(KZR_TL_HOSTILE)
-    *count = 3;  // only the first exists
-#else
-    *count = 1;
-#endif
-    return GC_ERR_SUCCESS;
+    return With<SInterface>(
+        handle, [&](SInterface&, Lock&) { return Out<uint32_t>(count, KZR_TL_HOSTILE ? 3 : 1); });
 }
 
 KZR_TL_EXPORT IFGetDeviceID(IF_HANDLE handle, uint32_t index, char* id, size_t* size) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* i = Handle<SInterface>(handle, EKind::Interface);
-    if (!i) return GC_ERR_INVALID_HANDLE;
-    if (index != 0) return GC_ERR_INVALID_INDEX;
-    return PutString(i->device->id, nullptr, id, size);
+    return With<SInterface>(handle, [&](SInterface& i, Lock&) {
+        return index == 0 ? Put(SInfo(i.device.id), nullptr, id, size) : GC_ERR_INVALID_INDEX;
+    });
 }
 
 KZR_TL_EXPORT IFGetDeviceInfo(IF_HANDLE handle, const char* devId, DEVICE_INFO_CMD cmd,
                               INFO_DATATYPE* type, void* buffer, size_t* size) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* i = Handle<SInterface>(handle, EKind::Interface);
-    if (!i) return GC_ERR_INVALID_HANDLE;
-    if (!devId || i->device->id != devId) return GC_ERR_INVALID_ID;
-    return DeviceInfo(*i->device, cmd, type, buffer, size);
+    return With<SInterface>(handle, [&](SInterface& i, Lock&) {
+        const SDevice& d = i.device;
+        return !devId || d.id != devId ? GC_ERR_INVALID_ID
+                                       : Answer(cmd,
+                                                {{DEVICE_INFO_VENDOR, SInfo("KZR Test")},
+                                                 {DEVICE_INFO_MODEL, SInfo(d.model)},
+                                                 {DEVICE_INFO_TLTYPE, SInfo(d.tltype)},
+                                                 {DEVICE_INFO_SERIAL_NUMBER, SInfo(d.serial)}},
+                                                type, buffer, size);
+    });
 }
 
 KZR_TL_EXPORT IFOpenDevice(IF_HANDLE handle, const char* devId, DEVICE_ACCESS_FLAGS,
                            DEV_HANDLE* out) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* i = Handle<SInterface>(handle, EKind::Interface);
-    if (!i) return GC_ERR_INVALID_HANDLE;
-    if (!out) return GC_ERR_INVALID_PARAMETER;
-    if (!devId || i->device->id != devId) return GC_ERR_INVALID_ID;
-    if (const char* error = std::getenv("KZR_TL_TEST_OPEN_ERROR"))
-        return static_cast<GC_ERROR>(std::strtol(error, nullptr, 10));
-    SDevice& d = *i->device;
-    if (d.open) return GC_ERR_RESOURCE_IN_USE;
-    d.open = true;
-    d.remote.Set(RegTLParamsLocked, 0);
-    g_handles[&d] = EKind::Device;
-    g_handles[&d.remote] = EKind::Remote;
-    *out = &d;
-    return GC_ERR_SUCCESS;
+    return With<SInterface>(handle, [&](SInterface& i, Lock&) -> GC_ERROR {
+        SDevice& d = i.device;
+        if (!devId || d.id != devId) return GC_ERR_INVALID_ID;
+        if (const char* error = std::getenv("KZR_TL_TEST_OPEN_ERROR"))
+            return static_cast<GC_ERROR>(std::strtol(error, nullptr, 10));
+        if (d.open) return GC_ERR_RESOURCE_IN_USE;
+        d.open = true;
+        d.remote.Set(RegTLParamsLocked, 0);
+        Live(&d.remote);
+        return Out<DEV_HANDLE>(out, Live(&d));
+    });
 }
 
 // ---- devices ----
 
 KZR_TL_EXPORT DevClose(DEV_HANDLE handle) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* d = Handle<SDevice>(handle, EKind::Device);
-    if (!d) return GC_ERR_INVALID_HANDLE;
-    CloseDevice(*d);
-    return GC_ERR_SUCCESS;
+    return With<SDevice>(handle, [&](SDevice& d, Lock& lock) {
+        CloseDevice(d, lock);
+        return GC_ERR_SUCCESS;
+    });
 }
 
 KZR_TL_EXPORT DevGetPort(DEV_HANDLE handle, PORT_HANDLE* port) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* d = Handle<SDevice>(handle, EKind::Device);
-    if (!d) return GC_ERR_INVALID_HANDLE;
-    if (!port) return GC_ERR_INVALID_PARAMETER;
-    *port = &d->remote;
-    return GC_ERR_SUCCESS;
+    return With<SDevice>(handle,
+                         [&](SDevice& d, Lock&) { return Out<PORT_HANDLE>(port, &d.remote); });
 }
 
 KZR_TL_EXPORT DevGetNumDataStreams(DEV_HANDLE handle, uint32_t* count) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    if (!Handle<SDevice>(handle, EKind::Device)) return GC_ERR_INVALID_HANDLE;
-    if (!count) return GC_ERR_INVALID_PARAMETER;
-    *count = 1;
-    return GC_ERR_SUCCESS;
+    return With<SDevice>(handle, [&](SDevice&, Lock&) { return Out<uint32_t>(count, 1); });
 }
 
 KZR_TL_EXPORT DevGetDataStreamID(DEV_HANDLE handle, uint32_t index, char* id, size_t* size) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    if (!Handle<SDevice>(handle, EKind::Device)) return GC_ERR_INVALID_HANDLE;
-    if (index != 0) return GC_ERR_INVALID_INDEX;
-    return PutString("Stream0", nullptr, id, size);
+    return With<SDevice>(handle, [&](SDevice&, Lock&) {
+        return index == 0 ? Put(SInfo("Stream0"), nullptr, id, size) : GC_ERR_INVALID_INDEX;
+    });
 }
 
 KZR_TL_EXPORT DevOpenDataStream(DEV_HANDLE handle, const char* id, DS_HANDLE* out) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* d = Handle<SDevice>(handle, EKind::Device);
-    if (!d) return GC_ERR_INVALID_HANDLE;
-    if (!out) return GC_ERR_INVALID_PARAMETER;
-    if (!id || std::strcmp(id, "Stream0") != 0) return GC_ERR_INVALID_ID;
-    if (d->stream) return GC_ERR_RESOURCE_IN_USE;
-    d->stream = std::make_unique<SStream>();
-    d->stream->device = d;
-    g_handles[d->stream.get()] = EKind::Stream;
-    *out = d->stream.get();
-    return GC_ERR_SUCCESS;
+    return With<SDevice>(handle, [&](SDevice& d, Lock&) -> GC_ERROR {
+        if (!id || std::strcmp(id, "Stream0") != 0) return GC_ERR_INVALID_ID;
+        if (d.stream || !out) return GC_ERR_RESOURCE_IN_USE;
+        d.stream = std::make_unique<SStream>();
+        d.stream->device = &d;
+        return Out<DS_HANDLE>(out, Live(d.stream.get()));
+    });
 }
 
 // ---- ports ----
 
 KZR_TL_EXPORT GCReadPort(PORT_HANDLE handle, uint64_t address, void* buffer, size_t* size) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    SDevice* d = nullptr;
-    SPort* port = PortOf(handle, &d);
-    if (!port) return GC_ERR_INVALID_HANDLE;
-    if (d && port == &d->remote && DevicesLost()) return GC_ERR_TIMEOUT;
-    if (port->memory.empty()) return GC_ERR_NOT_AVAILABLE;
-    return ReadPort(*port, d, address, buffer, size);
+    return WithPort(handle, [&](SPort& port) -> GC_ERROR {
+        if (port.memory.empty()) return GC_ERR_NOT_AVAILABLE;
+        if (!buffer || !size) return GC_ERR_INVALID_PARAMETER;
+        if (address > port.memory.size() || *size > port.memory.size() - address)
+            return GC_ERR_INVALID_ADDRESS;
+        if (port.remote) port.Set(RegPayloadSize, static_cast<uint32_t>(PayloadSize(port)));
+        std::memcpy(buffer, &port.memory[address], *size);
+        return GC_ERR_SUCCESS;
+    });
 }
 
 KZR_TL_EXPORT GCWritePort(PORT_HANDLE handle, uint64_t address, const void* buffer, size_t* size) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    SDevice* d = nullptr;
-    SPort* port = PortOf(handle, &d);
-    if (!port) return GC_ERR_INVALID_HANDLE;
-    if (d && port == &d->remote && DevicesLost()) return GC_ERR_TIMEOUT;
-    if (!buffer || !size) return GC_ERR_INVALID_PARAMETER;
-    return port == &d->remote ? WriteRemote(*d, address, buffer, *size)
-                              : WriteLocal(*port, address, buffer, *size);
+    return WithPort(handle, [&](SPort& port) -> GC_ERROR {
+        if (port.memory.empty()) return GC_ERR_NOT_AVAILABLE;
+        if (!buffer || !size) return GC_ERR_INVALID_PARAMETER;
+        if (address >= kXmlAddress || *size > kXmlAddress - address) return GC_ERR_INVALID_ADDRESS;
+        std::memcpy(&port.memory[address], buffer, *size);
+        SDevice& d = *port.device;
+        auto set = [&](uint64_t reg) {
+            return port.remote && address <= reg && address + *size >= reg + 4 && port.Get(reg);
+        };
+        if (set(RegAcqStart)) d.acquiring = true;
+        if (set(RegAcqStop)) d.acquiring = false;
+        if (set(RegTriggerSoftware) && d.acquiring) ++d.triggers;
+        g_cv.notify_all();
+        return GC_ERR_SUCCESS;
+    });
 }
 
 KZR_TL_EXPORT GCGetPortURL(PORT_HANDLE handle, char* url, size_t* size) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    SDevice* d = nullptr;
-    SPort* port = PortOf(handle, &d);
-    if (!port) return GC_ERR_INVALID_HANDLE;
-    if (port->url.empty()) return GC_ERR_NOT_AVAILABLE;
-    return PutString(UrlOf(*port, d), nullptr, url, size);
+    return WithPort(handle, [&](SPort& port) {
+        return port.url.empty() ? GC_ERR_NOT_AVAILABLE
+                                : Put(SInfo(UrlOf(port)), nullptr, url, size);
+    });
 }
 
-#if !defined(KZR_TL_HOSTILE)
+#if !KZR_TL_HOSTILE
 KZR_TL_EXPORT GCGetNumPortURLs(PORT_HANDLE handle, uint32_t* count) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    SDevice* d = nullptr;
-    SPort* port = PortOf(handle, &d);
-    if (!port) return GC_ERR_INVALID_HANDLE;
-    if (!count) return GC_ERR_INVALID_PARAMETER;
-    *count = port->url.empty() ? 0 : 1;
-    return GC_ERR_SUCCESS;
+    return WithPort(handle, [&](SPort& port) { return Out<uint32_t>(count, !port.url.empty()); });
 }
 
 KZR_TL_EXPORT GCGetPortURLInfo(PORT_HANDLE handle, uint32_t index, URL_INFO_CMD cmd,
                                INFO_DATATYPE* type, void* buffer, size_t* size) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    SDevice* d = nullptr;
-    SPort* port = PortOf(handle, &d);
-    if (!port) return GC_ERR_INVALID_HANDLE;
-    if (index != 0 || port->url.empty()) return GC_ERR_INVALID_INDEX;
-    if (cmd != URL_INFO_URL) return GC_ERR_NOT_AVAILABLE;
-    return PutString(UrlOf(*port, d), type, buffer, size);
+    return WithPort(handle, [&](SPort& port) {
+        return index != 0 || port.url.empty()
+                   ? GC_ERR_INVALID_INDEX
+                   : Answer(cmd, {{URL_INFO_URL, SInfo(UrlOf(port))}}, type, buffer, size);
+    });
 }
 #endif
 
 // ---- events ----
 
 KZR_TL_EXPORT GCRegisterEvent(EVENTSRC_HANDLE source, EVENT_TYPE type, EVENT_HANDLE* out) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* s = Handle<SStream>(source, EKind::Stream);
-    if (!s) return GC_ERR_INVALID_HANDLE;
-    if (type != EVENT_NEW_BUFFER) return GC_ERR_NOT_IMPLEMENTED;
-    if (!out) return GC_ERR_INVALID_PARAMETER;
-    if (s->event) return GC_ERR_RESOURCE_IN_USE;
-    s->event = std::make_unique<SEvent>();
-    s->event->stream = s;
-    g_handles[s->event.get()] = EKind::Event;
-    *out = s->event.get();
-    return GC_ERR_SUCCESS;
+    return With<SStream>(source, [&](SStream& s, Lock&) -> GC_ERROR {
+        if (type != EVENT_NEW_BUFFER) return GC_ERR_NOT_IMPLEMENTED;
+        if (Handle<SEvent>(&s.event)) return GC_ERR_RESOURCE_IN_USE;
+        s.event.kills = 0;
+        return Out<EVENT_HANDLE>(out, Live(&s.event));
+    });
 }
 
 KZR_TL_EXPORT GCUnregisterEvent(EVENTSRC_HANDLE source, EVENT_TYPE type) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* s = Handle<SStream>(source, EKind::Stream);
-    if (!s) return GC_ERR_INVALID_HANDLE;
-    if (type != EVENT_NEW_BUFFER || !s->event) return GC_ERR_NOT_AVAILABLE;
-    g_handles.erase(s->event.get());
-    s->event.reset();
-    g_cv.notify_all();
-    return GC_ERR_SUCCESS;
+    return With<SStream>(source, [&](SStream& s, Lock&) {
+        g_cv.notify_all();
+        return type == EVENT_NEW_BUFFER && g_handles.erase(&s.event) ? GC_ERR_SUCCESS
+                                                                     : GC_ERR_NOT_AVAILABLE;
+    });
 }
 
 KZR_TL_EXPORT EventGetData(EVENT_HANDLE handle, void* buffer, size_t* size, uint64_t timeoutMs) {
-    std::unique_lock<std::mutex> lock(g_mutex);
-    auto* e = Handle<SEvent>(handle, EKind::Event);
-    if (!e) return GC_ERR_INVALID_HANDLE;
-    if (!buffer || !size) return GC_ERR_INVALID_PARAMETER;
-    if (*size < sizeof(EVENT_NEW_BUFFER_DATA)) return GC_ERR_BUFFER_TOO_SMALL;
-    if (DevicesLost()) return GC_ERR_TIMEOUT;
-    SStream* s = e->stream;
-    auto ready = [&] {
-        return !Handle<SEvent>(handle, EKind::Event) || e->kills > 0 || !s->output.empty();
-    };
-    if (timeoutMs == GENTL_INFINITE)
-        g_cv.wait(lock, ready);
-    else if (!g_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready))
-        return GC_ERR_TIMEOUT;
-    if (!Handle<SEvent>(handle, EKind::Event)) return GC_ERR_ABORT;
-    if (e->kills > 0) {
-        --e->kills;
-        return GC_ERR_ABORT;
-    }
-    SBuffer* b = s->output.front();
-    s->output.pop_front();
-    EVENT_NEW_BUFFER_DATA data{b, b->user};
-    std::memcpy(buffer, &data, sizeof data);
-    *size = sizeof data;
-    return GC_ERR_SUCCESS;
+    return With<SEvent>(handle, [&](SEvent& e, Lock& lock) -> GC_ERROR {
+        if (!buffer || !size || *size < sizeof(EVENT_NEW_BUFFER_DATA))
+            return GC_ERR_BUFFER_TOO_SMALL;
+        if (DevicesLost()) return GC_ERR_TIMEOUT;
+        // Unregistered or closed while waiting: e is not touched again.
+        auto ready = [&] {
+            return !Handle<SEvent>(handle) || e.kills > 0 || !e.stream->output.empty();
+        };
+        if (timeoutMs == GENTL_INFINITE)
+            g_cv.wait(lock, ready);
+        else if (!g_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready))
+            return GC_ERR_TIMEOUT;
+        if (!Handle<SEvent>(handle)) return GC_ERR_ABORT;
+        if (e.kills > 0) return --e.kills, GC_ERR_ABORT;
+        SBuffer* b = e.stream->output.front();
+        e.stream->output.pop_front();
+        const EVENT_NEW_BUFFER_DATA data{b, b->user};
+        std::memcpy(buffer, &data, sizeof data);
+        return Out(size, sizeof data);
+    });
 }
 
-KZR_TL_EXPORT EventFlush(EVENT_HANDLE handle) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* e = Handle<SEvent>(handle, EKind::Event);
-    if (!e) return GC_ERR_INVALID_HANDLE;
-    e->stream->output.clear();
-    return GC_ERR_SUCCESS;
+KZR_TL_EXPORT EventFlush(EVENT_HANDLE) {
+    return GC_ERR_NOT_IMPLEMENTED;  // required, never called
 }
 
 KZR_TL_EXPORT EventKill(EVENT_HANDLE handle) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* e = Handle<SEvent>(handle, EKind::Event);
-    if (!e) return GC_ERR_INVALID_HANDLE;
-    ++e->kills;
-    g_cv.notify_all();
-    return GC_ERR_SUCCESS;
+    return With<SEvent>(handle, [&](SEvent& e, Lock&) {
+        g_cv.notify_all();
+        return Out(&e.kills, e.kills + 1);
+    });
 }
 
 // ---- data streams ----
 
 KZR_TL_EXPORT DSAnnounceBuffer(DS_HANDLE handle, void* base, size_t size, void* user,
                                BUFFER_HANDLE* out) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* s = Handle<SStream>(handle, EKind::Stream);
-    if (!s) return GC_ERR_INVALID_HANDLE;
-    if (!base || !out || size == 0) return GC_ERR_INVALID_PARAMETER;
-    auto b = std::make_unique<SBuffer>();
-    b->base = base;
-    b->size = size;
-    b->user = user;
-    b->stream = s;
-    g_handles[b.get()] = EKind::Buffer;
-    *out = b.get();
-    s->announced.push_back(std::move(b));
-    return GC_ERR_SUCCESS;
+    return With<SStream>(handle, [&](SStream& s, Lock&) -> GC_ERROR {
+        if (!base || size == 0) return GC_ERR_INVALID_PARAMETER;
+        s.announced.push_back(SBuffer{base, size, user, &s});
+        return Out<BUFFER_HANDLE>(out, Live(&s.announced.back()));
+    });
 }
 
 #if !defined(KZR_TL_NO_QUEUE)
 KZR_TL_EXPORT DSQueueBuffer(DS_HANDLE handle, BUFFER_HANDLE buffer) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* s = Handle<SStream>(handle, EKind::Stream);
-    auto* b = Handle<SBuffer>(buffer, EKind::Buffer);
-    if (!s) return GC_ERR_INVALID_HANDLE;
-    if (!b || b->stream != s) return GC_ERR_INVALID_BUFFER;
-    if (b->queued) return GC_ERR_RESOURCE_IN_USE;
-    b->queued = true;
-    s->input.push_back(b);
-    g_cv.notify_all();
-    return GC_ERR_SUCCESS;
+    return WithBuffer(handle, buffer, [&](SStream& s, SBuffer& b) -> GC_ERROR {
+        if (b.queued) return GC_ERR_RESOURCE_IN_USE;
+        s.input.push_back(&b);
+        g_cv.notify_all();
+        return Out(&b.queued, true);
+    });
 }
 #endif
 
 KZR_TL_EXPORT DSRevokeBuffer(DS_HANDLE handle, BUFFER_HANDLE buffer, void** base, void** user) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* s = Handle<SStream>(handle, EKind::Stream);
-    auto* b = Handle<SBuffer>(buffer, EKind::Buffer);
-    if (!s) return GC_ERR_INVALID_HANDLE;
-    if (!b || b->stream != s) return GC_ERR_INVALID_BUFFER;
-    if (b->queued || s->started) return GC_ERR_BUSY;
-    for (auto it = s->output.begin(); it != s->output.end();)
-        it = *it == b ? s->output.erase(it) : it + 1;
-    if (base) *base = b->base;
-    if (user) *user = b->user;
-    g_handles.erase(b);
-    for (auto it = s->announced.begin(); it != s->announced.end(); ++it) {
-        if (it->get() == b) {
-            s->announced.erase(it);
-            break;
-        }
-    }
-    return GC_ERR_SUCCESS;
+    return WithBuffer(handle, buffer, [&](SStream& s, SBuffer& b) -> GC_ERROR {
+        if (b.queued || s.started) return GC_ERR_BUSY;
+        s.output.erase(std::remove(s.output.begin(), s.output.end(), &b), s.output.end());
+        if (base) *base = b.base;
+        if (user) *user = b.user;
+        g_handles.erase(&b);
+        s.announced.remove_if([&](const SBuffer& x) { return &x == &b; });
+        return GC_ERR_SUCCESS;
+    });
 }
 
 KZR_TL_EXPORT DSFlushQueue(DS_HANDLE handle, ACQ_QUEUE_TYPE op) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* s = Handle<SStream>(handle, EKind::Stream);
-    if (!s) return GC_ERR_INVALID_HANDLE;
-    switch (op) {
-        case ACQ_QUEUE_INPUT_TO_OUTPUT:
-            for (SBuffer* b : s->input) {
-                b->queued = false;
-                b->filled = 0;
-                s->output.push_back(b);
-            }
-            s->input.clear();
-            break;
-        case ACQ_QUEUE_OUTPUT_DISCARD:
-            s->output.clear();
-            break;
-        case ACQ_QUEUE_ALL_DISCARD:
-            for (SBuffer* b : s->input) b->queued = false;
-            s->input.clear();
-            s->output.clear();
-            break;
-        default:
-            return GC_ERR_NOT_IMPLEMENTED;
-    }
-    g_cv.notify_all();
-    return GC_ERR_SUCCESS;
+    return With<SStream>(handle, [&](SStream& s, Lock&) -> GC_ERROR {
+        if (op != ACQ_QUEUE_ALL_DISCARD) return GC_ERR_NOT_IMPLEMENTED;
+        for (SBuffer* b : s.input) b->queued = false;
+        s.input.clear();
+        s.output.clear();
+        g_cv.notify_all();
+        return GC_ERR_SUCCESS;
+    });
 }
 
 KZR_TL_EXPORT DSStartAcquisition(DS_HANDLE handle, ACQ_START_FLAGS, uint64_t) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* s = Handle<SStream>(handle, EKind::Stream);
-    if (!s) return GC_ERR_INVALID_HANDLE;
-    if (s->started) return GC_ERR_RESOURCE_IN_USE;
-    s->started = true;
-    s->worker = std::thread(Worker, s);
-    return GC_ERR_SUCCESS;
+    return With<SStream>(handle, [&](SStream& s, Lock&) -> GC_ERROR {
+        if (s.started) return GC_ERR_RESOURCE_IN_USE;
+        s.worker = std::thread(Worker, &s);
+        return Out(&s.started, true);
+    });
 }
 
 KZR_TL_EXPORT DSStopAcquisition(DS_HANDLE handle, ACQ_STOP_FLAGS) {
-    g_mutex.lock();
-    auto* s = Handle<SStream>(handle, EKind::Stream);
-    if (!s) {
-        g_mutex.unlock();
-        return GC_ERR_INVALID_HANDLE;
-    }
-    const bool started = s->started;
-    StopWorker(*s);
-    g_mutex.unlock();
-    return started ? GC_ERR_SUCCESS : GC_ERR_RESOURCE_IN_USE;
+    return With<SStream>(handle, [&](SStream& s, Lock& lock) -> GC_ERROR {
+        if (!s.started) return GC_ERR_RESOURCE_IN_USE;
+        StopWorker(s, lock);
+        return GC_ERR_SUCCESS;
+    });
 }
 
 KZR_TL_EXPORT DSClose(DS_HANDLE handle) {
-    g_mutex.lock();
-    auto* s = Handle<SStream>(handle, EKind::Stream);
-    if (!s) {
-        g_mutex.unlock();
-        return GC_ERR_INVALID_HANDLE;
-    }
-    CloseStream(*s->device);
-    g_cv.notify_all();
-    g_mutex.unlock();
-    return GC_ERR_SUCCESS;
+    return With<SStream>(handle, [&](SStream& s, Lock& lock) {
+        CloseStream(*s.device, lock);
+        return GC_ERR_SUCCESS;
+    });
 }
 
 KZR_TL_EXPORT DSGetInfo(DS_HANDLE handle, STREAM_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
                         size_t* size) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* s = Handle<SStream>(handle, EKind::Stream);
-    if (!s) return GC_ERR_INVALID_HANDLE;
-    switch (cmd) {
-        case STREAM_INFO_ID:
-            return PutString("Stream0", type, buffer, size);
-        case STREAM_INFO_PAYLOAD_SIZE:
-            return PutValue<size_t>(PayloadSize(*s->device), INFO_DATATYPE_SIZET, type, buffer,
-                                    size);
-        case STREAM_INFO_DEFINES_PAYLOADSIZE:
-            return PutValue<bool8_t>(1, INFO_DATATYPE_BOOL8, type, buffer, size);
-        case STREAM_INFO_NUM_DELIVERED:
-            return PutValue<uint64_t>(s->delivered, INFO_DATATYPE_UINT64, type, buffer, size);
-        case STREAM_INFO_NUM_ANNOUNCED:
-            return PutValue<size_t>(s->announced.size(), INFO_DATATYPE_SIZET, type, buffer, size);
-        case STREAM_INFO_NUM_QUEUED:
-            return PutValue<size_t>(s->input.size(), INFO_DATATYPE_SIZET, type, buffer, size);
-        case STREAM_INFO_IS_GRABBING:
-            return PutValue<bool8_t>(s->started, INFO_DATATYPE_BOOL8, type, buffer, size);
-        case STREAM_INFO_TLTYPE:
-            return PutString(s->device->tltype, type, buffer, size);
-        default:
-            return GC_ERR_NOT_AVAILABLE;
-    }
+    return With<SStream>(handle, [&](SStream& s, Lock&) {
+        const uint64_t payload = PayloadSize(s.device->remote);
+        return Answer(cmd,
+                      {{STREAM_INFO_PAYLOAD_SIZE, SInfo(INFO_DATATYPE_SIZET, payload)},
+                       {STREAM_INFO_DEFINES_PAYLOADSIZE, SInfo(INFO_DATATYPE_BOOL8, 1)}},
+                      type, buffer, size);
+    });
 }
 
 KZR_TL_EXPORT DSGetBufferInfo(DS_HANDLE handle, BUFFER_HANDLE buffer, BUFFER_INFO_CMD cmd,
                               INFO_DATATYPE* type, void* out, size_t* size) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* s = Handle<SStream>(handle, EKind::Stream);
-    auto* b = Handle<SBuffer>(buffer, EKind::Buffer);
-    if (!s) return GC_ERR_INVALID_HANDLE;
-    if (!b || b->stream != s) return GC_ERR_INVALID_BUFFER;
-#if defined(KZR_TL_HOSTILE)
-    const uint64_t inflate = 1u << 20;  // facts beyond the buffer
-#else
-    const uint64_t inflate = 0;
-#endif
-    switch (cmd) {
-        case BUFFER_INFO_BASE:
-            return PutValue<void*>(b->base, INFO_DATATYPE_PTR, type, out, size);
-        case BUFFER_INFO_SIZE:
-            return PutValue<size_t>(b->size, INFO_DATATYPE_SIZET, type, out, size);
-        case BUFFER_INFO_USER_PTR:
-            return PutValue<void*>(b->user, INFO_DATATYPE_PTR, type, out, size);
-        case BUFFER_INFO_TIMESTAMP:
-            return PutValue<uint64_t>(b->timestamp, INFO_DATATYPE_UINT64, type, out, size);
-        case BUFFER_INFO_IS_INCOMPLETE:
-            return PutValue<bool8_t>(b->incomplete, INFO_DATATYPE_BOOL8, type, out, size);
-        case BUFFER_INFO_SIZE_FILLED:
-            return PutValue<size_t>(b->filled + inflate, INFO_DATATYPE_SIZET, type, out, size);
-        case BUFFER_INFO_WIDTH:
-            return PutValue<size_t>(b->width + inflate, INFO_DATATYPE_SIZET, type, out, size);
-        case BUFFER_INFO_HEIGHT:
-            return PutValue<size_t>(b->height, INFO_DATATYPE_SIZET, type, out, size);
-        case BUFFER_INFO_XPADDING:
-        case BUFFER_INFO_XOFFSET:
-        case BUFFER_INFO_YOFFSET:
-            return PutValue<size_t>(0, INFO_DATATYPE_SIZET, type, out, size);
-        case BUFFER_INFO_FRAMEID:
-            return PutValue<uint64_t>(b->frameId, INFO_DATATYPE_UINT64, type, out, size);
-        case BUFFER_INFO_IMAGEPRESENT:
-            return PutValue<bool8_t>(1, INFO_DATATYPE_BOOL8, type, out, size);
-        case BUFFER_INFO_IMAGEOFFSET:
-            return PutValue<size_t>(0, INFO_DATATYPE_SIZET, type, out, size);
-        case BUFFER_INFO_PIXELFORMAT:
-            return PutValue<uint64_t>(b->pixelFormat, INFO_DATATYPE_UINT64, type, out, size);
-        case BUFFER_INFO_TLTYPE:
-            return PutString(s->device->tltype, type, out, size);
-        default:
-            return GC_ERR_NOT_AVAILABLE;
-    }
+    return WithBuffer(handle, buffer, [&](SStream&, SBuffer& b) {
+        const INFO_DATATYPE sizeT = INFO_DATATYPE_SIZET, u64 = INFO_DATATYPE_UINT64;
+        const uint64_t inflate = KZR_TL_HOSTILE ? 1u << 20 : 0;  // facts beyond the buffer
+        return Answer(cmd,
+                      {{BUFFER_INFO_BASE, SInfo(INFO_DATATYPE_PTR, uintptr_t(b.base))},
+                       {BUFFER_INFO_IS_INCOMPLETE, SInfo(INFO_DATATYPE_BOOL8, b.incomplete)},
+                       {BUFFER_INFO_SIZE_FILLED, SInfo(sizeT, b.filled + inflate)},
+                       {BUFFER_INFO_WIDTH, SInfo(sizeT, b.width + inflate)},
+                       {BUFFER_INFO_HEIGHT, SInfo(sizeT, b.height)},
+                       {BUFFER_INFO_XPADDING, SInfo(sizeT, 0)},
+                       {BUFFER_INFO_IMAGEOFFSET, SInfo(sizeT, 0)},
+                       {BUFFER_INFO_FRAMEID, SInfo(u64, b.frameId)},
+                       {BUFFER_INFO_PIXELFORMAT, SInfo(u64, b.pixelFormat)}},
+                      type, out, size);
+    });
 }
 
 KZR_TL_EXPORT DSGetBufferChunkData(DS_HANDLE handle, BUFFER_HANDLE buffer,
                                    SINGLE_CHUNK_DATA* chunks, size_t* count) {
-    std::lock_guard<std::mutex> lock(EntryMutex());
-    auto* s = Handle<SStream>(handle, EKind::Stream);
-    auto* b = Handle<SBuffer>(buffer, EKind::Buffer);
-    if (!s) return GC_ERR_INVALID_HANDLE;
-    if (!b || b->stream != s) return GC_ERR_INVALID_BUFFER;
-    if (!count) return GC_ERR_INVALID_PARAMETER;
-    if (!b->chunks || b->filled == 0) {
-        *count = 0;
-        return GC_ERR_SUCCESS;
-    }
-    const SINGLE_CHUNK_DATA found[2] = {
-        {kChunkIdImage, 0, b->imageSize},
-        {kChunkIdFrameInfo, static_cast<ptrdiff_t>(b->imageSize + 8), kChunkInfoSize}};
-    if (!chunks) {
-        *count = 2;
-        return GC_ERR_SUCCESS;
-    }
-    if (*count < 2) return GC_ERR_BUFFER_TOO_SMALL;
-    std::memcpy(chunks, found, sizeof found);
-    *count = 2;
-    return GC_ERR_SUCCESS;
+    return WithBuffer(handle, buffer, [&](SStream&, SBuffer& b) -> GC_ERROR {
+        const size_t found = b.chunks && b.filled != 0 ? 2 : 0;
+        if (chunks && count && *count < found) return GC_ERR_BUFFER_TOO_SMALL;
+        const SINGLE_CHUNK_DATA list[2] = {
+            {kChunkIdImage, 0, b.imageSize},
+            {kChunkIdFrameInfo, static_cast<ptrdiff_t>(b.imageSize + 8), kChunkInfoSize}};
+        if (chunks) std::memcpy(chunks, list, found * sizeof list[0]);
+        return Out(count, found);
+    });
 }
