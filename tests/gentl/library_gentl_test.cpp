@@ -1,7 +1,9 @@
 // The GenTL transport through the camera access library, against the test producer.
+#include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -24,6 +26,19 @@ GenApi::INodeMap* DeviceMap(ICamera& camera) {
 void Set(ICamera& camera, const char* name, const char* value) {
     GenApi::CValuePtr node(DeviceMap(camera)->GetNode(name));
     node->FromString(value);
+}
+
+/// The test producer's audit of this process's streams: closed while acquiring,
+/// closed with buffers still announced, buffers announced at the last start, and
+/// streams acquiring now.
+std::array<int32_t, 4> Audit() {
+    std::array<int32_t, 4> out{-1, -1, -1, -1};
+    void* cti = dlopen((ProducerDir("producer") + "/KZRTestTL.cti").c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!cti) return out;
+    if (auto audit = reinterpret_cast<int32_t (*)(int32_t*)>(dlsym(cti, "KZRTestAudit")))
+        audit(out.data());
+    dlclose(cti);
+    return out;
 }
 
 void Trigger(ICamera& camera) {
@@ -189,6 +204,7 @@ TEST_F(ThreadsGenTLTest, FramesFollowTheShapeAndAreQueuedAgainOnRelease) {
     Set(*camera, "Width", "256");
     Set(*camera, "Height", "100");
     ASSERT_EQ(camera->startGrabbing(3, -1), 0);
+    EXPECT_EQ(Audit()[2], 3);  // as many buffers announced as asked for
     // Parameters that shape the payload are locked while grabbing.
     EXPECT_ANY_THROW(Set(*camera, "Width", "128"));
     uint64_t last = 0;
@@ -221,6 +237,11 @@ TEST_F(ThreadsGenTLTest, FramesFollowTheShapeAndAreQueuedAgainOnRelease) {
         frame = nullptr;
     }
     EXPECT_EQ(camera->getFrame(&frame, 100), FrameNotRunning);  // maxFrames reached
+    // Closing a camera that still streams stops the stream, and revokes its buffers
+    // before the stream is closed.
+    EXPECT_EQ(Audit(), (std::array<int32_t, 4>{0, 0, 2, 1}));
+    camera->close();
+    EXPECT_EQ(Audit(), (std::array<int32_t, 4>{0, 0, 2, 0}));
 }
 
 TEST_F(ThreadsGenTLTest, FrameLimitHoldsForConcurrentCallers) {

@@ -124,6 +124,13 @@ struct SStream {
     std::thread worker;
 };
 
+/// What the consumer did with its streams, read by its lifecycle tests through
+/// KZRTestAudit: streams closed while acquiring, streams closed with buffers still
+/// announced, and the buffers announced when the last stream started.
+struct SAudit {
+    int32_t closedAcquiring = 0, closedWithBuffers = 0, announcedAtStart = 0;
+} g_audit;
+
 struct SDevice {
     std::string id, serial, model, tltype;
     SPort remote;
@@ -850,6 +857,7 @@ KZR_TL_EXPORT DSFlushQueue(DS_HANDLE handle, ACQ_QUEUE_TYPE op) {
 KZR_TL_EXPORT DSStartAcquisition(DS_HANDLE handle, ACQ_START_FLAGS, uint64_t) {
     return With<SStream>(handle, [&](SStream& s, Lock&) -> GC_ERROR {
         if (s.started) return GC_ERR_RESOURCE_IN_USE;
+        g_audit.announcedAtStart = static_cast<int32_t>(s.announced.size());
         s.worker = std::thread(Worker, &s);
         return Out(&s.started, true);
     });
@@ -865,9 +873,23 @@ KZR_TL_EXPORT DSStopAcquisition(DS_HANDLE handle, ACQ_STOP_FLAGS) {
 
 KZR_TL_EXPORT DSClose(DS_HANDLE handle) {
     return With<SStream>(handle, [&](SStream& s, Lock& lock) {
+        g_audit.closedAcquiring += s.started;
+        g_audit.closedWithBuffers += !s.announced.empty();
         CloseStream(*s.device, lock);
         return GC_ERR_SUCCESS;
     });
+}
+
+/// Not GenTL: the audit above in its order, then the streams acquiring now.
+KZR_TL_EXPORT KZRTestAudit(int32_t* out) {
+    Lock lock(g_mutex);
+    out[0] = g_audit.closedAcquiring;
+    out[1] = g_audit.closedWithBuffers;
+    out[2] = g_audit.announcedAtStart;
+    out[3] = 0;
+    for (const auto& [handle, type] : g_handles)
+        if (*type == typeid(SStream)) out[3] += static_cast<const SStream*>(handle)->started;
+    return GC_ERR_SUCCESS;
 }
 
 KZR_TL_EXPORT DSGetInfo(DS_HANDLE handle, STREAM_INFO_CMD cmd, INFO_DATATYPE* type, void* buffer,
