@@ -153,8 +153,11 @@ std::vector<std::string> CEngineNodeMap::AttachEvent(uint64_t id, const uint8_t*
     if (m_impl->state.detached) return features;
     bool matched = false;
     for (SChunkPort& port : m_impl->eventPorts) {
-        if (port.id == id && data) {
-            port.bytes->bytes.assign(data, data + size);
+        if (port.id == id) {
+            if (data)
+                port.bytes->bytes.assign(data, data + size);
+            else
+                port.bytes->bytes.clear();
             port.node->m_port = port.bytes;
             if (!matched) portName = port.node->Name();
             matched = true;
