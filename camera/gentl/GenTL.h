@@ -184,6 +184,9 @@ enum : ACQ_QUEUE_TYPE {
 using EVENT_TYPE = int32_t;
 enum : EVENT_TYPE { EVENT_ERROR = 0, EVENT_NEW_BUFFER = 1, EVENT_REMOTE_DEVICE = 4 };
 
+using EVENT_DATA_INFO_CMD = int32_t;
+enum : EVENT_DATA_INFO_CMD { EVENT_DATA_ID = 0, EVENT_DATA_VALUE = 1, EVENT_DATA_NUMID = 2 };
+
 /// What EventGetData writes for EVENT_NEW_BUFFER.
 struct EVENT_NEW_BUFFER_DATA {
     BUFFER_HANDLE BufferHandle;
@@ -248,7 +251,8 @@ constexpr const char* TLTypeCL = "CL";
 #define KZR_GENTL_OPTIONAL_FUNCTIONS(X)                                                              \
     X(DSGetBufferChunkData, (DS_HANDLE, BUFFER_HANDLE, SINGLE_CHUNK_DATA*, size_t*))                 \
     X(GCGetNumPortURLs, (PORT_HANDLE, uint32_t*))                                                    \
-    X(GCGetPortURLInfo, (PORT_HANDLE, uint32_t, URL_INFO_CMD, INFO_DATATYPE*, void*, size_t*))
+    X(GCGetPortURLInfo, (PORT_HANDLE, uint32_t, URL_INFO_CMD, INFO_DATATYPE*, void*, size_t*))    \
+    X(EventGetDataInfo, (EVENT_HANDLE, const void*, size_t, EVENT_DATA_INFO_CMD, INFO_DATATYPE*, void*, size_t*))
 // clang-format on
 
 #define KZR_GENTL_TYPEDEF(name, params) using P##name = GC_ERROR(GC_CALLTYPE*) params;

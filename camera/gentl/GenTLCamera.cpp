@@ -136,6 +136,14 @@ int CGenTLCamera::close() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_open.load()) return 0;
     StopLocked();
+    // A waiting nextEvent returns at once; the event is unregistered before the
+    // device closes (a waiter still holds the device handle until it returns).
+    if (m_events) {
+        m_events->Kill();
+        m_events->Unregister();
+        m_events.reset();
+    }
+    m_eventsTried = false;
     m_device.Detach();
     m_grabber.Detach();
     m_handle.reset();  // closes the device unless a frame still holds its stream
@@ -247,6 +255,21 @@ int CGenTLCamera::getFrame(IFrame** frame, int64_t timeoutMs) {
     if (result == FrameOk && map && map->HasChunkFeatures())
         static_cast<CGenTLFrame*>(*frame)->AttachChunksTo(*map);
     return result;
+}
+
+int CGenTLCamera::nextEvent(CameraEvent& event, int timeoutMs) {
+    std::shared_ptr<CGenTLRemoteEvents> events;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_open.load()) return EventTimeout;
+        if (!m_eventsTried) {
+            m_eventsTried = true;
+            m_events = CGenTLRemoteEvents::Register(m_handle);
+        }
+        if (!m_events) return EventUnsupported;
+        events = m_events;
+    }
+    return events->Next(m_device.Current(), event, timeoutMs);
 }
 
 int CGenTLCamera::setSerialPort(const char* /*protocol*/, const char* /*port*/) {

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "EngineNodeMap.h"
+#include "GenTLEvents.h"
 #include "GenTLPort.h"
+#include "KZREvents.h"
 #include "KZRGeniCam.h"
 #include "RecordCameraInfo.h"
 
@@ -40,7 +42,7 @@ private:
 
 class CGenTLSession;
 
-class CGenTLCamera final : public ICamera {
+class CGenTLCamera final : public ICamera, public IEventSource {
 public:
     CGenTLCamera(std::shared_ptr<CGenTLProducer> producer, SGenTLDeviceRecord record);
 
@@ -59,6 +61,9 @@ public:
     /// GenTL has no serial port selection: accepted for Camera Link, refused otherwise.
     int setSerialPort(const char* protocol, const char* port) override;
     void release() override;
+    /// The remote device's events; registered at the first call of an open.
+    /// EventUnsupported when the producer gives none.
+    int nextEvent(CameraEvent& event, int timeoutMs) override;
 
 private:
     ~CGenTLCamera() override;
@@ -73,6 +78,8 @@ private:
     CGenTLModule m_grabber{m_lost};
     std::shared_ptr<CGenTLDeviceHandle> m_handle;
     std::shared_ptr<CGenTLSession> m_session;
+    std::shared_ptr<CGenTLRemoteEvents> m_events;
+    bool m_eventsTried = false;  // this open asked the producer for events
     std::atomic<bool> m_open{false};
 };
 

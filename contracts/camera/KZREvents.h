@@ -4,7 +4,8 @@
 // tools read them from the camera library directly.
 //
 // Transports: the simulated one (a scenario's frame steps declare the events
-// sent with their frame). Cameras of other transports answer EventUnsupported.
+// sent with their frame) and GenTL (the remote device's events, where the
+// producer gives them). Other cameras answer EventUnsupported.
 #pragma once
 
 #include <cstdint>

@@ -63,6 +63,7 @@ engine::SRegister* RegisterOf(engine::CEngNode* node) {
 struct CEngineNodeMap::Impl {
     engine::SMapState state;
     std::vector<SChunkPort> chunkPorts;  ///< built at load, one per Port node with a ChunkID
+    std::vector<SChunkPort> eventPorts;  ///< likewise, one per Port node with an EventID
 
     /// New bytes (or none) behind a port: what was cached from it no longer holds.
     void PortChanged(engine::CPortNode* node) {
@@ -94,6 +95,9 @@ std::unique_ptr<CEngineNodeMap> CEngineNodeMap::Load(const std::string& xml,
         if (node->m_isChunk)
             impl->chunkPorts.push_back(
                 {node, ParseChunkId(node->m_chunkId), std::make_shared<CChunkBytes>()});
+        else if (node->m_isEvent)
+            impl->eventPorts.push_back(
+                {node, ParseChunkId(node->m_eventId), std::make_shared<CChunkBytes>()});
     }
     return std::unique_ptr<CEngineNodeMap>(new CEngineNodeMap(std::move(impl)));
 }
@@ -139,6 +143,37 @@ void CEngineNodeMap::AttachChunks(const SChunkView* blocks, std::size_t count) {
         }
         m_impl->PortChanged(port.node);
     }
+}
+
+std::vector<std::string> CEngineNodeMap::AttachEvent(uint64_t id, const uint8_t* data,
+                                                     std::size_t size, std::string& portName) {
+    std::lock_guard<std::recursive_mutex> lock(m_impl->state.mutex);
+    std::vector<std::string> features;
+    portName.clear();
+    if (m_impl->state.detached) return features;
+    bool matched = false;
+    for (SChunkPort& port : m_impl->eventPorts) {
+        if (port.id == id) {
+            if (data)
+                port.bytes->bytes.assign(data, data + size);
+            else
+                port.bytes->bytes.clear();
+            port.node->m_port = port.bytes;
+            if (!matched) portName = port.node->Name();
+            matched = true;
+        } else {
+            port.node->m_port.reset();
+        }
+        m_impl->PortChanged(port.node);
+    }
+    if (!matched) return features;
+    for (engine::CEngNode* node : m_impl->state.order) {
+        if (!node->IsFeature()) continue;
+        engine::SRegister* reg = RegisterOf(node);
+        if (reg && reg->port && reg->port->m_isEvent && reg->port->m_port)
+            features.push_back(node->Name());
+    }
+    return features;
 }
 
 std::vector<SChunkFeature> CEngineNodeMap::ChunkFeatures() const {

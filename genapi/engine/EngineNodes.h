@@ -761,6 +761,8 @@ public:
     std::string m_chunkId;
     bool m_isChunk = false;
     bool m_cacheChunkData = false;
+    std::string m_eventId;  ///< EventID: the port carries that event's data
+    bool m_isEvent = false;
 
 protected:
     EAccessMode OwnAccess() override;

@@ -27,7 +27,7 @@ enum class ETag : uint8_t {
     Address, pAddress, IntSwissKnife, Length, pLength, AccessMode, pPort, Cachable,
     Endianess, Sign, LSB, MSB, Bit,
     pVariable, Constant, Expression, Formula, FormulaTo, FormulaFrom, Slope, IsLinear,
-    pFeature, ChunkID, CacheChunkData, StructEntry,
+    pFeature, ChunkID, CacheChunkData, StructEntry, EventID,
 };
 
 ETag TagOf(std::string_view name) {
@@ -59,7 +59,7 @@ ETag TagOf(std::string_view name) {
         {"FormulaTo", ETag::FormulaTo}, {"FormulaFrom", ETag::FormulaFrom},
         {"Slope", ETag::Slope}, {"IsLinear", ETag::IsLinear}, {"pFeature", ETag::pFeature},
         {"ChunkID", ETag::ChunkID}, {"CacheChunkData", ETag::CacheChunkData},
-        {"StructEntry", ETag::StructEntry},
+        {"StructEntry", ETag::StructEntry}, {"EventID", ETag::EventID},
     };
     // Every child element of every node passes here: a direct-mapped table on the
     // first two characters and the length, one string compare per hit.
@@ -892,6 +892,9 @@ void CBuilder::BuildPort(CPortNode* node, const SXmlElement& e) {
             node->m_chunkId = std::string(Trim(child.text));
         } else if (tag == ETag::CacheChunkData) {
             node->m_cacheChunkData = Flag(node, child);
+        } else if (tag == ETag::EventID) {
+            node->m_isEvent = true;
+            node->m_eventId = std::string(Trim(child.text));
         } else {
             Common(node, tag, child);
         }
@@ -1127,9 +1130,10 @@ void CBuilder::AssignSlots() {
         SRegister* reg = n->Reg();
         if (!reg) continue;
         // Polled registers change on their own: never cached. Chunk data is cached
-        // only when the port says so.
+        // only when the port says so; event data never (each event brings its own).
         bool cacheable = reg->cache != ECache::NoCache && reg->pollingTime < 0;
         if (reg->port->m_isChunk && !reg->port->m_cacheChunkData) cacheable = false;
+        if (reg->port->m_isEvent) cacheable = false;
         const int mode = cacheable ? static_cast<int>(reg->cache) : 0;
         SRegSlot* slot = nullptr;
         if (reg->ConstantAddress()) {
@@ -1298,7 +1302,7 @@ void CBuilder::Build(const SXmlElement& root) {
     // A polled enumeration changes by itself: nothing below it is cached.
     for (CEnumerationNode* polled : m_polled) m_map.InvalidateBelow(polled, true);
     for (CPortNode* port : m_map.ports) {
-        if (!port->m_isChunk) port->m_port = m_map.defaultPort;
+        if (!port->m_isChunk && !port->m_isEvent) port->m_port = m_map.defaultPort;
     }
 }
 

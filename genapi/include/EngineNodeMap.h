@@ -71,6 +71,14 @@ public:
     std::vector<SChunkFeature> ChunkFeatures() const override;
     bool HasChunkFeatures() const override;
 
+    /// Event data: each Port node with an EventID (read as hexadecimal) equal to id
+    /// takes a copy of the event's data bytes; the other event ports are left
+    /// unconnected, so features of other events are not available. Returns the
+    /// features over the matching ports, in the map's order, with the name of the
+    /// first matching port in portName; empty when no port has that id.
+    std::vector<std::string> AttachEvent(uint64_t id, const uint8_t* data, std::size_t size,
+                                         std::string& portName);
+
     /// Connects the Port node of that name to a port of its own (a chunk port, a
     /// second register space); false when the map has no such Port node.
     bool ConnectPort(const std::string& portName, std::shared_ptr<IPort> port);

@@ -33,7 +33,8 @@ int RunEvents(const CameraTarget& target, int count, int timeoutMs) {
     KZRGENICAM::CameraEvent event;
     if (KZRGENICAM::NextEvent(cam, event, 0) == KZRGENICAM::EventUnsupported) {
         std::cerr << "qrvacq: events: " << target.serial
-                  << ": its transport gives no events to this tool (simulated cameras only)\n";
+                  << ": the camera gives no events to this tool (simulated cameras, and GenTL "
+                     "cameras whose producer sends remote device events, do)\n";
         return kExitCallFailed;
     }
     const int started = cam->startGrabbing(0, -1);

@@ -24,7 +24,10 @@
 //                            (lower-case hexadecimal), {LEN} for the length in upper case
 //   KZR_TL_TEST_OPEN_ERROR   IFOpenDevice fails with this code
 //   KZR_TL_TEST_LOST         while set (not empty), the cameras are gone: remote port access and
-//                            new-buffer events time out
+//                            events time out
+//
+// The area camera sends one remote device event per delivered frame (kEventIdExposureEnd,
+// its data the frame id as 8 bytes); the grabber's camera has none.
 #include <zlib.h>
 
 #include <algorithm>
@@ -81,6 +84,8 @@ constexpr uint64_t kXmlAddress = 0x10000, RegWidth = 0x100, RegHeight = 0x104,
                    RegGrabberFirmware = 0x118;
 constexpr uint32_t kMono16 = 0x01100007, kRGB8 = 0x02180014;
 constexpr uint32_t kChunkIdImage = 1, kChunkIdFrameInfo = 0x4B5A5201, kChunkInfoSize = 16;
+constexpr uint64_t kEventIdExposureEnd = 0x9001;
+constexpr size_t kMaxPendingEvents = 64;
 
 using Lock = std::unique_lock<std::mutex>;
 struct SDevice;
@@ -111,15 +116,16 @@ struct SBuffer {
 };
 
 struct SEvent {
-    SStream* stream;
-    int kills = 0;  // pending aborts of EventGetData
+    SStream* stream;              // of a new-buffer event; null for the remote device's
+    int kills = 0;                // pending aborts of EventGetData
+    std::deque<uint64_t> frames;  // remote device events not fetched: their frame ids
 };
 
 struct SStream {
     SDevice* device;
     std::list<SBuffer> announced;
     std::deque<SBuffer*> input, output;
-    SEvent event{this};
+    SEvent event{this, 0, {}};
     bool started = false, stopping = false;
     std::thread worker;
 };
@@ -138,6 +144,7 @@ struct SDevice {
     bool open = false, acquiring = false;
     int triggers = 0;
     uint64_t frameCounter = 0;
+    SEvent events{nullptr, 0, {}};
     std::unique_ptr<SStream> stream;
 };
 
@@ -436,6 +443,8 @@ void Worker(SStream* s) {
         lock.lock();
         b->queued = false;
         s->output.push_back(b);
+        if (Handle<SEvent>(&d.events) && d.events.frames.size() < kMaxPendingEvents)
+            d.events.frames.push_back(b->frameId);
         g_cv.notify_all();
     }
 }
@@ -466,6 +475,7 @@ void CloseDevice(SDevice& d, Lock& lock) {
     CloseStream(d, lock);
     g_handles.erase(&d);
     g_handles.erase(&d.remote);
+    g_handles.erase(&d.events);
     d.open = d.acquiring = false;
 }
 
@@ -758,21 +768,31 @@ KZR_TL_EXPORT GCGetPortURLInfo(PORT_HANDLE handle, uint32_t index, URL_INFO_CMD 
 
 // ---- events ----
 
+/// The event of that type on a stream or device handle; null when it has none.
+SEvent* EventOf(EVENTSRC_HANDLE source, EVENT_TYPE type) {
+    if (SStream* s = Handle<SStream>(source)) return type == EVENT_NEW_BUFFER ? &s->event : nullptr;
+    SDevice* d = Handle<SDevice>(source);
+    return d && type == EVENT_REMOTE_DEVICE && d->id == "KZR-DEV-AREA" ? &d->events : nullptr;
+}
+
 KZR_TL_EXPORT GCRegisterEvent(EVENTSRC_HANDLE source, EVENT_TYPE type, EVENT_HANDLE* out) {
-    return With<SStream>(source, [&](SStream& s, Lock&) -> GC_ERROR {
-        if (type != EVENT_NEW_BUFFER) return GC_ERR_NOT_IMPLEMENTED;
-        if (Handle<SEvent>(&s.event)) return GC_ERR_RESOURCE_IN_USE;
-        s.event.kills = 0;
-        return Out<EVENT_HANDLE>(out, Live(&s.event));
-    });
+    CheckAlive();
+    Lock lock(g_mutex);
+    if (!Handle<SStream>(source) && !Handle<SDevice>(source)) return GC_ERR_INVALID_HANDLE;
+    SEvent* e = EventOf(source, type);
+    if (!e) return GC_ERR_NOT_IMPLEMENTED;
+    if (Handle<SEvent>(e)) return GC_ERR_RESOURCE_IN_USE;
+    e->kills = 0;
+    e->frames.clear();
+    return Out<EVENT_HANDLE>(out, Live(e));
 }
 
 KZR_TL_EXPORT GCUnregisterEvent(EVENTSRC_HANDLE source, EVENT_TYPE type) {
-    return With<SStream>(source, [&](SStream& s, Lock&) {
-        g_cv.notify_all();
-        return type == EVENT_NEW_BUFFER && g_handles.erase(&s.event) ? GC_ERR_SUCCESS
-                                                                     : GC_ERR_NOT_AVAILABLE;
-    });
+    CheckAlive();
+    Lock lock(g_mutex);
+    g_cv.notify_all();
+    SEvent* e = EventOf(source, type);
+    return e && g_handles.erase(e) ? GC_ERR_SUCCESS : GC_ERR_NOT_AVAILABLE;
 }
 
 KZR_TL_EXPORT EventGetData(EVENT_HANDLE handle, void* buffer, size_t* size, uint64_t timeoutMs) {
@@ -782,7 +802,8 @@ KZR_TL_EXPORT EventGetData(EVENT_HANDLE handle, void* buffer, size_t* size, uint
         if (DevicesLost()) return GC_ERR_TIMEOUT;
         // Unregistered or closed while waiting: e is not touched again.
         auto ready = [&] {
-            return !Handle<SEvent>(handle) || e.kills > 0 || !e.stream->output.empty();
+            return !Handle<SEvent>(handle) || e.kills > 0 ||
+                   (e.stream ? !e.stream->output.empty() : !e.frames.empty());
         };
         if (timeoutMs == GENTL_INFINITE)
             g_cv.wait(lock, ready);
@@ -790,11 +811,31 @@ KZR_TL_EXPORT EventGetData(EVENT_HANDLE handle, void* buffer, size_t* size, uint
             return GC_ERR_TIMEOUT;
         if (!Handle<SEvent>(handle)) return GC_ERR_ABORT;
         if (e.kills > 0) return --e.kills, GC_ERR_ABORT;
+        if (!e.stream) {  // a remote device event: its id, then its data
+            const uint64_t event[2] = {kEventIdExposureEnd, e.frames.front()};
+            e.frames.pop_front();
+            std::memcpy(buffer, event, sizeof event);
+            return Out(size, sizeof event);
+        }
         SBuffer* b = e.stream->output.front();
         e.stream->output.pop_front();
         const EVENT_NEW_BUFFER_DATA data{b, b->user};
         std::memcpy(buffer, &data, sizeof data);
         return Out(size, sizeof data);
+    });
+}
+
+KZR_TL_EXPORT EventGetDataInfo(EVENT_HANDLE handle, const void* in, size_t inSize,
+                               EVENT_DATA_INFO_CMD cmd, INFO_DATATYPE* type, void* out,
+                               size_t* size) {
+    return With<SEvent>(handle, [&](SEvent& e, Lock&) -> GC_ERROR {
+        uint64_t event[2];
+        if (e.stream || !in || inSize < sizeof event) return GC_ERR_INVALID_PARAMETER;
+        std::memcpy(event, in, sizeof event);
+        return Answer(cmd,
+                      {{EVENT_DATA_ID, SInfo(Hex(event[0]))},
+                       {EVENT_DATA_VALUE, SInfo(INFO_DATATYPE_BUFFER, event[1])}},
+                      type, out, size);
     });
 }
 
