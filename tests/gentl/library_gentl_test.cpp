@@ -12,6 +12,7 @@
 
 #include "../common/LeaksExpected.h"
 #include "GenTLFixture.h"
+#include "KZREvents.h"
 
 using namespace KZRGENICAM;
 
@@ -308,6 +309,33 @@ TEST_F(ThreadsGenTLTest, FramesHeldPastStopAndClose) {
     IFrame* again = nullptr;
     ASSERT_EQ(camera->getFrame(&again, 2000), FrameOk);
     again->release();
+}
+
+// A close ends a wait for the camera's next event at once, and gives the event
+// registration back: the next open registers again and reads the frames' events.
+TEST_F(ThreadsGenTLTest, CloseEndsAnEventWaitAndReopenedCamerasGetEventsAgain) {
+    CameraPtr camera = OpenCamera(kAreaSerial);
+    ASSERT_TRUE(camera);
+    CameraEvent event;
+    ASSERT_EQ(NextEvent(camera.get(), event, 0), EventTimeout);  // registers; nothing yet
+    std::atomic<int> result{-2};
+    const auto start = std::chrono::steady_clock::now();
+    std::thread waiter([&] { result = NextEvent(camera.get(), event, 10000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    camera->close();
+    waiter.join();
+    EXPECT_NE(result.load(), EventReceived);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    ASSERT_EQ(camera->open(1), 0);
+    ASSERT_EQ(NextEvent(camera.get(), event, 0), EventTimeout);  // events from here on
+    ASSERT_EQ(camera->startGrabbing(2, -1), 0);
+    IFrame* frame = nullptr;
+    ASSERT_EQ(camera->getFrame(&frame, 2000), FrameOk);
+    const uint64_t frameId = frame->getFrameId();
+    frame->release();
+    ASSERT_EQ(NextEvent(camera.get(), event, 2000), EventReceived);
+    EXPECT_EQ(event.id, 0x9001u);
+    EXPECT_EQ(event.data, (decltype(event.data){{"EventExposureEndFrameID", std::to_string(frameId)}}));
 }
 
 // Its zipped description and its grabber's features: through the plug-in's .cam file test.
