@@ -5,6 +5,8 @@
 #include <limits>
 #include <new>
 
+#include "StreamRegistry.h"
+
 namespace KZRGENICAM::detail {
 
 namespace {
@@ -182,6 +184,10 @@ int CAravisCamera::startGrabbing(int bufferCount, int maxFrames) {
     GObjectPtr<ArvCamera> camera(static_cast<ArvCamera*>(g_object_ref(m_camera.get())));
     m_session = std::make_shared<CStreamSession>(std::move(camera), std::move(stream), gige,
                                                  maxFrames, m_lost);
+    // The session leaves the registry at stop or, held by a frame, when it goes.
+    CStreamSession* session = m_session.get();
+    EnterStream(session, m_info.getSerialNumber(),
+                [session](StreamStatistics& out) { session->ReadStatistics(out); });
     return 0;
 }
 
@@ -200,6 +206,7 @@ int CAravisCamera::StopLocked() {
         Execute("AcquisitionStop");
         SetTLParamsLocked(false);
     }
+    RemoveStream(m_session.get());
     m_session.reset();
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "AravisControl.h"
 #include "PixelLayout.h"
+#include "StreamRegistry.h"
 
 namespace KZRGENICAM::detail {
 
@@ -18,6 +19,8 @@ CStreamSession::CStreamSession(GObjectPtr<ArvCamera> camera, GObjectPtr<ArvStrea
       m_left(maxFrames < 0 ? -1 : maxFrames) {}
 
 CStreamSession::~CStreamSession() {
+    // No statistics reader may be in the stream while it goes.
+    RemoveStream(this);
     // A frame held past close holds the camera's last reference; on a lost camera
     // dropping it waits out Aravis's resends and heartbeat.
     if (m_lost && m_lost->load()) {
@@ -28,6 +31,21 @@ CStreamSession::~CStreamSession() {
     // device it reads from goes.
     m_stream.reset();
     m_camera.reset();
+}
+
+void CStreamSession::ReadStatistics(StreamStatistics& out) const {
+    guint64 completed = 0, failures = 0, underruns = 0;
+    arv_stream_get_statistics(m_stream.get(), &completed, &failures, &underruns);
+    out.completed = completed;
+    out.failures = failures;
+    out.underruns = underruns;
+    if (ARV_IS_GV_STREAM(m_stream.get())) {
+        guint64 resent = 0, missing = 0;
+        arv_gv_stream_get_statistics(ARV_GV_STREAM(m_stream.get()), &resent, &missing);
+        out.resentPackets = resent;
+        out.missingPackets = missing;
+        out.packets = true;
+    }
 }
 
 void CStreamSession::CountFrame() {

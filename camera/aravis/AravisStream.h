@@ -13,6 +13,7 @@
 #include "ChunkWalk.h"
 #include "GObjectPtr.h"
 #include "KZRGeniCam.h"
+#include "KZRStreamStats.h"
 
 namespace KZRGENICAM::detail {
 
@@ -36,6 +37,8 @@ public:
     bool Exhausted() const { return m_left.load() == 0; }
     void CountFrame();
     void GiveBack(ArvBuffer* buffer) { arv_stream_push_buffer(m_stream.get(), buffer); }
+    /// Aravis's counters of the stream; the packet ones for a GigE Vision stream.
+    void ReadStatistics(StreamStatistics& out) const;
 
 private:
     GObjectPtr<ArvCamera> m_camera;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "StreamRegistry.h"
+
 namespace KZRSIM::detail {
 
 using KZRGENICAM::FrameFailed;
@@ -74,9 +76,14 @@ int CSimCamera::open(int /*mode*/) {
     return 0;
 }
 
+CSimCamera::~CSimCamera() {
+    KZRGENICAM::detail::RemoveStream(this);
+}
+
 int CSimCamera::close() {
     Count([](CameraCounters& c) { ++c.close; });
     CheckFault(Desc().faults, "close");
+    KZRGENICAM::detail::RemoveStream(this);
     std::lock_guard<std::mutex> lock(m_entry->mutex);
     m_open = false;
     StopLocked();
@@ -114,6 +121,13 @@ int CSimCamera::startGrabbing(int bufferCount, int maxFrames) {
     m_delivered = 0;
     m_maxFrames = maxFrames;
     m_start = Clock::now();
+    m_completed.store(0);
+    m_failed.store(0);
+    KZRGENICAM::detail::EnterStream(this, Desc().serial.c_str(),
+                                    [this](KZRGENICAM::StreamStatistics& out) {
+                                        out.completed = m_completed.load();
+                                        out.failures = m_failed.load();
+                                    });
     return 0;
 }
 
@@ -121,6 +135,7 @@ int CSimCamera::stopGrabbing() {
     Count([](CameraCounters& c) { ++c.stopGrabbing; });
     CheckFault(Desc().faults, "stopGrabbing");
     if (Desc().stopError != 0) return Desc().stopError;
+    KZRGENICAM::detail::RemoveStream(this);
     std::lock_guard<std::mutex> lock(m_entry->mutex);
     StopLocked();
     return 0;
@@ -193,6 +208,7 @@ KZRGENICAM::IFrame* CSimCamera::Deliver(Layout layout, bool valid,
             m_chunkMap->AttachChunks(nullptr, 0);
     }
     if (m_maxFrames > 0 && ++m_delivered >= m_maxFrames) StopLocked();
+    m_completed.fetch_add(1, std::memory_order_relaxed);
     Buffer buffer = m_pool->Acquire(layout, id);
     uint64_t epoch = 0;
     CameraCounters* counters = nullptr;
@@ -232,7 +248,10 @@ int CSimCamera::getFrame(KZRGENICAM::IFrame** frame, int64_t timeoutMs) {
             lock.unlock();
             RaiseFault(step.fault, "getFrame");
         }
-        if (step.code != 0) return step.code;
+        if (step.code != 0) {
+            m_failed.fetch_add(1, std::memory_order_relaxed);
+            return step.code;
+        }
         m_nextId += static_cast<uint64_t>(std::max(step.lost, 0));
         Layout layout = e.layout;
         if (step.width >= 0) layout.width = step.width;
@@ -319,6 +338,7 @@ void CSimCamera::release() {
         ++g.counters[Desc().serial].release;
         if (m_epoch == g.epoch) --g.library.camerasOut;
     }
+    KZRGENICAM::detail::RemoveStream(this);
     {
         std::lock_guard<std::mutex> lock(m_entry->mutex);
         m_open = false;

@@ -2,6 +2,7 @@
 // stream, software triggers read from its node maps.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <memory>
@@ -28,7 +29,7 @@ class CSimCamera final : public KZRGENICAM::ICamera,
                          public CGraveItem {
 public:
     CSimCamera(std::shared_ptr<Entry> entry, uint64_t epoch);
-    ~CSimCamera() override = default;
+    ~CSimCamera() override;
 
     int open(int mode) override;
     int close() override;
@@ -89,6 +90,9 @@ private:
     std::deque<KZRGENICAM::CameraEvent> m_events;
     static constexpr std::size_t kMaxEvents = 1024;
     int64_t m_maxFrames = -1;
+    // Since startGrabbing, for GetStreamStatistics; counted without a lock.
+    std::atomic<uint64_t> m_completed{0};
+    std::atomic<uint64_t> m_failed{0};
     int64_t m_delivered = 0;
     Clock::time_point m_start;
 };

@@ -16,6 +16,7 @@
 #include "Commands.h"
 #include "FrameWriter.h"
 #include "JsonOut.h"
+#include "KZRStreamStats.h"
 #include "Platform.h"
 #include "Text.h"
 
@@ -146,11 +147,36 @@ struct GrabStats {
     }
 };
 
+// The stream's own counters, read from the camera library: the plug-in's entry
+// points never reach the stream. Packets are known only on a GigE Vision stream.
+struct StreamCounters {
+    explicit StreamCounters(const std::string& serial) : m_serial(serial) {}
+    /// Keeps the last reading when the camera library has no grabbing stream of
+    /// this serial any more (Ctrl-C stopped it).
+    void Read() {
+        if (KZRGENICAM::GetStreamStatistics(m_serial.c_str(), m_stats)) m_known = true;
+    }
+    bool Packets() const { return m_known && m_stats.packets; }
+    /// ", resent N, missing M packets" when packets are known.
+    std::string PacketText() const {
+        if (!Packets()) return std::string();
+        return ", resent " + std::to_string(m_stats.resentPackets) + ", missing " +
+               std::to_string(m_stats.missingPackets) + " packets";
+    }
+    const KZRGENICAM::StreamStatistics& Stats() const { return m_stats; }
+
+private:
+    std::string m_serial;
+    KZRGENICAM::StreamStatistics m_stats;
+    bool m_known = false;
+};
+
 // The statistics line on a terminal's stderr, redrawn once a second. It stays
 // at the bottom: a frame line erases it, prints above it and draws it again.
 class Progress {
 public:
-    explicit Progress(int total) : m_total(total), m_enabled(platform::StderrIsTerminal()) {}
+    Progress(int total, StreamCounters& stream)
+        : m_total(total), m_enabled(platform::StderrIsTerminal()), m_stream(stream) {}
     ~Progress() { Erase(); }
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
@@ -172,10 +198,11 @@ public:
         if (!m_enabled) return;
         const double elapsed = SecondsSince(start);
         if (elapsed < 1.0 || Clock::now() - m_lastDraw < std::chrono::seconds(1)) return;
+        m_stream.Read();
         m_text = "\r\033[Kgrab: " + std::to_string(stats.attempted) + "/" +
                  std::to_string(m_total) + " frames, " + stats.RateText(elapsed) + ", " +
                  stats.IntervalText() + stats.LostText() +
-                 ", failures: " + stats.FailureText(false);
+                 ", failures: " + stats.FailureText(false) + m_stream.PacketText();
         m_shown = false;
         Redraw();
         m_lastDraw = Clock::now();
@@ -184,6 +211,7 @@ public:
 private:
     int m_total;
     bool m_enabled;
+    StreamCounters& m_stream;
     bool m_shown = false;
     std::string m_text;
     Clock::time_point m_lastDraw{};
@@ -296,9 +324,10 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
     if (writing) writer = std::make_unique<FrameWriter>(options.outDir, kWriterQueueBytes);
     const Clock::time_point start = Clock::now();
     double elapsed = 0;
+    StreamCounters stream(target.serial);
     {
         InterruptWatch interruptWatch(api, handle);
-        Progress progress(options.count);
+        Progress progress(options.count, stream);
         for (int index = 1; index <= options.count && !platform::Interrupted(); ++index) {
             const std::uint64_t updatesBefore = chunks.getUpdateCount();
             const int result = options.chunks
@@ -378,6 +407,8 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         }
         elapsed = SecondsSince(start);
     }
+    // Before the stop: the stream leaves the camera library with it.
+    stream.Read();
     const bool interrupted = platform::Interrupted();
     if (interrupted)
         std::cerr << "qrvacq: interrupted after " << Counted(stats.attempted, "frame") << "\n";
@@ -412,6 +443,9 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         summary.update(stats.Json(elapsed));
         if (options.chunks)
             summary["lostFrames"] = stats.gaps.Known() ? json(stats.gaps.Lost()) : json(nullptr);
+        if (stream.Packets())
+            summary["packets"] = {{"resent", stream.Stats().resentPackets},
+                                  {"missing", stream.Stats().missingPackets}};
         summary.update({{"interrupted", interrupted}, {"cameraLost", lost}});
         if (writer) {
             summary["written"] = writer->Written();
@@ -430,6 +464,9 @@ int RunGrab(const PluginApi& api, const CameraTarget& target, const GrabOptions&
         if (lost) std::cout << " (camera lost)";
         std::cout << "\n" << stats.IntervalText() << "\n";
         std::cout << "failures: " << stats.FailureText(true) << "\n";
+        if (stream.Packets())
+            std::cout << "packets: resent " << stream.Stats().resentPackets << ", missing "
+                      << stream.Stats().missingPackets << "\n";
         if (options.chunks) {
             std::cout << "lost frames: ";
             if (stats.gaps.Known())
