@@ -5,6 +5,7 @@
 #include <sstream>
 #include <vector>
 
+#include "KZRStreamStats.h"
 #include "SimScenario.h"
 #include "TestData.h"
 
@@ -181,6 +182,25 @@ TEST_F(StreamTest, StopErrorIsReturnedAndTheStreamKeepsRunning) {
     EXPECT_EQ(camera->stopGrabbing(), -5);
     ASSERT_EQ(Grab(1000), FrameOk);
     EXPECT_EQ(KZRSIM::Counters("A").stopGrabbing, 1);
+}
+
+// The library's stream counters: frames completed and failed fetches since the
+// last start, no packet counters, and no entry once stopped or for another serial.
+TEST_F(StreamTest, StreamStatisticsCountFromTheStartUntilTheStop) {
+    StreamStatistics stats;
+    Start(R"("frameRate": 0, "script": [{"code": -11}, {}, {"code": -30}])");
+    for (int i = 0; i < 4; ++i) Grab(100);
+    ASSERT_TRUE(GetStreamStatistics("A", stats));
+    EXPECT_EQ(stats.completed, 2u);
+    EXPECT_EQ(stats.failures, 2u);
+    EXPECT_FALSE(stats.packets);
+    EXPECT_FALSE(GetStreamStatistics("B", stats));
+    EXPECT_FALSE(GetStreamStatistics(nullptr, stats));
+    ASSERT_EQ(camera->startGrabbing(0, -1), 0);
+    ASSERT_TRUE(GetStreamStatistics("A", stats));
+    EXPECT_EQ(stats.completed + stats.failures, 0u);
+    ASSERT_EQ(camera->stopGrabbing(), 0);
+    EXPECT_FALSE(GetStreamStatistics("A", stats));
 }
 
 // Rows of sim_formats.txt: a camera's pixel format => channels, bits, PFNC value.
