@@ -5,6 +5,8 @@
 #
 #   QRV_WIN_BUILD_DIR  build tree (default: build-win/ in the repository)
 set -euo pipefail
+# A step that fails says which, instead of ending the run without a word.
+trap 'echo "test-windows: \"$BASH_COMMAND\" failed with $?" >&2' ERR
 export DEBIAN_FRONTEND=noninteractive
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -59,7 +61,16 @@ trap cleanup EXIT
 server_pid=$!
 # Wine's background services inherit the output: kept off any pipe, which they
 # would hold open until the server stops.
-wine wineboot --init >/dev/null 2>&1
+# A wineboot that fails (seen once, exit 53, on a loaded machine) is said and
+# tried again rather than ending the run without a word.
+for attempt in 1 2 3; do
+  rc=0
+  wine wineboot --init >/dev/null 2>&1 || rc=$?
+  ((rc == 0)) && break
+  echo "test-windows: wineboot --init failed with $rc (attempt $attempt of 3)" >&2
+  ((attempt < 3)) || exit "$rc"
+  sleep 3
+done
 
 cd "$build_dir"
 ctest --output-on-failure -j2
