@@ -359,10 +359,10 @@ protected:
 
     /// clock=START+STEP: each reading of the tick count advances it by STEP. A
     /// wait that never ends is cut off, the grab then fails.
-    void SetClock(const std::string& spec) {
-        const std::size_t plus = spec.find('+');
-        const std::uint32_t start = static_cast<std::uint32_t>(std::stoull(spec.substr(0, plus)));
-        const std::uint32_t step = static_cast<std::uint32_t>(std::stoul(spec.substr(plus + 1)));
+    void SetClock(const std::string& startAndStep) {
+        const std::size_t plus = startAndStep.find('+');
+        const auto start = static_cast<std::uint32_t>(std::stoull(startAndStep.substr(0, plus)));
+        const auto step = static_cast<std::uint32_t>(std::stoul(startAndStep.substr(plus + 1)));
         qrv::platform::SetTickSourceForTesting([this, start, step]() -> std::uint32_t {
             const int n = m_ticks++;
             if (n > 100000) throw std::runtime_error("the wait ignored its time-out");
