@@ -110,14 +110,7 @@ std::list<IChunk*> CArvFrame::getChunkList() const {
 }
 
 void CArvFrame::AttachChunksTo(GenApi::IChunkNodeMap& map) const {
-    // A frame has a handful of blocks: the views stay on the stack.
-    constexpr size_t kMost = 64;
-    GenApi::SChunkView views[kMost];
-    const size_t count = std::min(m_chunks.size(), kMost);
-    for (size_t i = 0; i < count; ++i)
-        views[i] = {m_chunkIds[i], static_cast<const uint8_t*>(m_chunks[i].getData()),
-                    m_chunks[i].getSize()};
-    map.AttachChunks(views, count);
+    AttachChunks(map, m_chunks, m_chunkIds);
 }
 
 void CArvFrame::release() {

@@ -234,12 +234,7 @@ std::list<IChunk*> CGenTLFrame::getChunkList() const {
 }
 
 void CGenTLFrame::AttachChunksTo(GenApi::IChunkNodeMap& map) const {
-    GenApi::SChunkView views[kMaxChunks];
-    const size_t count = std::min(m_chunks.size(), kMaxChunks);
-    for (size_t i = 0; i < count; ++i)
-        views[i] = {m_chunkIds[i], static_cast<const uint8_t*>(m_chunks[i].getData()),
-                    m_chunks[i].getSize()};
-    map.AttachChunks(views, count);
+    AttachChunks(map, m_chunks, m_chunkIds);
 }
 
 void CGenTLFrame::release() {
